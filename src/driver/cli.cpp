@@ -1,0 +1,221 @@
+// The skern command line, the source file, the standard streams and the run.
+#include "driver/cli.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <new>
+
+#include "interpreter/interpreter.h"
+#include "model/value.h"
+#include "parser/parser.h"
+
+namespace skern {
+
+Status run(std::string_view source, LineInput& input, TextOutput& output) {
+  Result<Program> program = parse_program(source);
+  if (!program.ok()) {
+    return std::move(program).error();
+  }
+  return run_program(*program, input, output);
+}
+
+// ---------------------------------------------------------------------------
+// Files and streams
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Writes all of `text`, retrying after interruptions and partial writes.
+Status write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return Error::io(errno);
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return {};
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  [[nodiscard]] int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+Result<std::string> read_source_file(const char* path) {
+  try {
+    FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC));  // NOLINT(cppcoreguidelines-pro-type-vararg)
+    if (file.get() < 0) {
+      return Error::io(errno);
+    }
+    std::string text;
+    struct stat info {};
+    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      text.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    std::array<char, 1 << 16> chunk{};
+    while (true) {
+      const ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
+      if (got < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        return Error::io(errno);
+      }
+      if (got == 0) {
+        break;
+      }
+      text.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    if (!is_valid_utf8(text)) {
+      return Error::io_text(std::string(msg::INVALID_UTF8));
+    }
+    return text;
+  } catch (const std::bad_alloc&) {
+    return Error::io(ENOMEM);
+  }
+}
+
+Status FdInput::read_line(std::string& line) {
+  while (true) {
+    const std::size_t end = buffer_.find('\n', start_);
+    if (end != std::string::npos) {
+      line.assign(buffer_, start_, end + 1 - start_);
+      start_ = end + 1;
+      return {};
+    }
+    if (at_end_) {
+      line.assign(buffer_, start_);
+      start_ = buffer_.size();
+      return {};
+    }
+    if (start_ > 0) {
+      buffer_.erase(0, start_);
+      start_ = 0;
+    }
+    std::array<char, 1 << 16> chunk{};
+    const ssize_t got = ::read(fd_, chunk.data(), chunk.size());
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return Error::io(errno);
+    }
+    if (got == 0) {
+      at_end_ = true;
+    } else {
+      buffer_.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+  }
+}
+
+Status FdOutput::write(std::string_view text) { return write_all(fd_, text); }
+
+// ---------------------------------------------------------------------------
+// A large stack for deep recursion
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct ThreadTask {
+  const std::function<int()>* body;
+  int result;
+};
+
+void* run_task(void* argument) {
+  auto* task = static_cast<ThreadTask*>(argument);
+  task->result = (*task->body)();
+  return nullptr;
+}
+
+}  // namespace
+
+int run_with_large_stack(const std::function<int()>& body) {
+  // Reserved address space only: pages are touched as the recursion deepens.
+  constexpr std::array<std::size_t, 5> sizes = {std::size_t{1} << 30, std::size_t{1} << 28, std::size_t{1} << 26,
+                                                std::size_t{1} << 24, std::size_t{1} << 23};
+  for (const std::size_t size : sizes) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+      break;
+    }
+    ThreadTask task{&body, 1};
+    pthread_t thread;
+    const bool started = pthread_attr_setstacksize(&attributes, size) == 0 &&
+                         pthread_create(&thread, &attributes, run_task, &task) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) {
+      pthread_join(thread, nullptr);
+      return task.result;
+    }
+  }
+  return body();
+}
+
+// ---------------------------------------------------------------------------
+// The command
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int report(const Error& error) {
+  std::string text = error.display();
+  text.push_back('\n');
+  (void)write_all(STDERR_FILENO, text);
+  return 1;
+}
+
+int write_text(std::string_view text) {
+  Status written = write_all(STDOUT_FILENO, text);
+  return written.ok() ? 0 : report(written.error());
+}
+
+}  // namespace
+
+int main_entry(int argc, const char* const* argv) {
+  // A reader that goes away must give an I/O error, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (argc < 2) {
+    return write_text(USAGE_TEXT);
+  }
+  const std::string_view argument = argv[1];
+  if (argument == "-h" || argument == "--help") {
+    return write_text(USAGE_TEXT);
+  }
+  if (argument == "-V" || argument == "--version") {
+    return write_text(VERSION_TEXT);
+  }
+  Result<std::string> source = read_source_file(argv[1]);
+  if (!source.ok()) {
+    return report(source.error());
+  }
+  FdInput input(STDIN_FILENO);
+  FdOutput output(STDOUT_FILENO);
+  Status status = run(*source, input, output);
+  return status.ok() ? 0 : report(status.error());
+}
+
+}  // namespace skern

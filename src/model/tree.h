@@ -1,0 +1,257 @@
+// The program tree: expressions, statements, functions and the whole program.
+//
+// Both trees are closed sets of plain structs held in a std::variant, walked
+// with a switch on the variant's index so the compiler sees every case and no
+// virtual dispatch sits on the evaluator's path. Names are interned once, while
+// parsing, into the program's SymbolTable; nodes hold the small integer Symbol
+// and the table holds the text, so the interpreter never hashes a string.
+// Trees are owned (no sharing), immutable once built, and carry no positions.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "model/value.h"
+
+namespace skern {
+
+// ---------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------
+
+struct Symbol {
+  std::uint32_t id = 0;
+  friend bool operator==(Symbol, Symbol) = default;
+};
+
+// Interned names: each distinct text gets one Symbol, numbered from 0.
+class SymbolTable {
+ public:
+  Symbol intern(std::string_view name);
+  [[nodiscard]] std::optional<Symbol> find(std::string_view name) const;
+  [[nodiscard]] const std::string& name(Symbol symbol) const { return names_[symbol.id]; }
+  [[nodiscard]] std::size_t size() const { return names_.size(); }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::vector<std::string> names_;
+  std::unordered_map<std::string, std::uint32_t, Hash, std::equal_to<>> ids_;
+};
+
+// ---------------------------------------------------------------------------
+// Expressions
+// ---------------------------------------------------------------------------
+
+enum class UnaryOp : std::uint8_t { Negate, Not };
+inline constexpr std::array<std::string_view, 2> UNARY_OP_SPELLINGS = {"-", "!"};
+static_assert(static_cast<std::size_t>(UnaryOp::Not) + 1 == UNARY_OP_SPELLINGS.size());
+
+enum class BinaryOp : std::uint8_t { Add, Subtract, Multiply, Divide, Greater, Less, Equal, NotEqual };
+inline constexpr std::array<std::string_view, 8> BINARY_OP_SPELLINGS = {"+", "-", "*", "/", ">", "<", "==", "!="};
+static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) + 1 == BINARY_OP_SPELLINGS.size());
+
+[[nodiscard]] constexpr std::string_view spelling(UnaryOp op) {
+  return UNARY_OP_SPELLINGS[static_cast<std::size_t>(op)];
+}
+[[nodiscard]] constexpr std::string_view spelling(BinaryOp op) {
+  return BINARY_OP_SPELLINGS[static_cast<std::size_t>(op)];
+}
+
+struct Expr;
+using ExprPtr = std::unique_ptr<Expr>;
+
+struct IntegerLiteral {
+  std::int64_t value;
+};
+struct FloatLiteral {
+  double value;
+};
+struct StringLiteral {
+  Scroll value;  // escapes resolved, quotes removed
+};
+struct BoolLiteral {
+  bool value;
+};
+struct CharLiteral {
+  char32_t value;
+};
+struct Identifier {
+  Symbol name;
+};
+struct Unary {
+  ExprPtr operand;
+  UnaryOp op;
+};
+struct Binary {
+  ExprPtr left;
+  ExprPtr right;
+  BinaryOp op;
+};
+struct Call {
+  Symbol name;
+  std::vector<Expr> arguments;
+};
+
+// The order of the alternatives is the order of the expression kinds.
+using ExprNode =
+    std::variant<IntegerLiteral, FloatLiteral, StringLiteral, BoolLiteral, CharLiteral, Identifier, Unary, Binary, Call>;
+
+enum class ExprKind : std::uint8_t {
+  IntegerLiteral,
+  FloatLiteral,
+  StringLiteral,
+  BoolLiteral,
+  CharLiteral,
+  Identifier,
+  Unary,
+  Binary,
+  Call
+};
+static_assert(static_cast<std::size_t>(ExprKind::Call) + 1 == std::variant_size_v<ExprNode>);
+
+struct Expr {
+  ExprNode node;
+
+  template <class Node>
+    requires std::is_constructible_v<ExprNode, Node>
+  Expr(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+  Expr(Expr&&) noexcept = default;
+  Expr& operator=(Expr&&) noexcept = default;
+  Expr(const Expr&) = delete;
+  Expr& operator=(const Expr&) = delete;
+  // Long operator chains make trees hundreds of thousands of levels deep;
+  // the destructor unlinks them in a loop instead of recursing that far.
+  ~Expr();
+
+  [[nodiscard]] ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
+  template <class Node>
+  [[nodiscard]] const Node& as() const {
+    return *std::get_if<Node>(&node);
+  }
+  template <class Node>
+  [[nodiscard]] const Node* get_if() const {
+    return std::get_if<Node>(&node);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Statements and programs
+// ---------------------------------------------------------------------------
+
+struct Statement;
+using Block = std::vector<Statement>;
+
+struct Declare {
+  Symbol name;
+  DataType type;
+  Expr value;
+};
+struct Assign {
+  Symbol name;
+  Expr value;
+};
+struct Input {
+  Symbol name;
+};
+struct Speak {
+  Expr value;
+};
+struct Return {
+  Expr value;
+};
+struct If {
+  Block then_block;
+  Block else_block;  // empty without `else:`
+  Expr condition;
+};
+struct RealmMarches {
+  Block body;
+  Expr count;
+};
+struct While {
+  Block body;
+  Expr condition;
+};
+struct ExprStatement {
+  Expr expression;
+};
+
+using StatementNode = std::variant<Declare, Assign, Input, Speak, Return, If, RealmMarches, While, ExprStatement>;
+
+enum class StatementKind : std::uint8_t {
+  Declare,
+  Assign,
+  Input,
+  Speak,
+  Return,
+  If,
+  RealmMarches,
+  While,
+  ExprStatement
+};
+static_assert(static_cast<std::size_t>(StatementKind::ExprStatement) + 1 == std::variant_size_v<StatementNode>);
+
+struct Statement {
+  StatementNode node;
+
+  template <class Node>
+    requires std::is_constructible_v<StatementNode, Node>
+  Statement(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+
+  [[nodiscard]] StatementKind kind() const { return static_cast<StatementKind>(node.index()); }
+  template <class Node>
+  [[nodiscard]] const Node& as() const {
+    return *std::get_if<Node>(&node);
+  }
+  template <class Node>
+  [[nodiscard]] const Node* get_if() const {
+    return std::get_if<Node>(&node);
+  }
+};
+
+struct FunctionDecl {
+  Symbol name;
+  std::vector<Symbol> params;
+  Block body;
+};
+
+// Declared functions, found by name.
+class FunctionTable {
+ public:
+  // False, and nothing inserted, when the name is taken.
+  bool insert(FunctionDecl function);
+  [[nodiscard]] const FunctionDecl* find(Symbol name) const {
+    if (name.id >= slot_of_.size() || slot_of_[name.id] == 0) {
+      return nullptr;
+    }
+    return &functions_[slot_of_[name.id] - 1];
+  }
+  [[nodiscard]] bool contains(Symbol name) const { return find(name) != nullptr; }
+  [[nodiscard]] std::size_t size() const { return functions_.size(); }
+  [[nodiscard]] auto begin() const { return functions_.begin(); }
+  [[nodiscard]] auto end() const { return functions_.end(); }
+
+ private:
+  std::vector<FunctionDecl> functions_;
+  std::vector<std::uint32_t> slot_of_;  // by symbol id: index + 1, or 0 for none
+};
+
+struct Program {
+  SymbolTable symbols;
+  FunctionTable functions;
+  Block main;
+};
+
+}  // namespace skern

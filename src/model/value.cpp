@@ -1,0 +1,411 @@
+// Values: scroll buffers, display texts, the store rule and the operators.
+#include "model/value.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <system_error>
+
+namespace skern {
+
+std::optional<DataType> data_type_from_keyword(std::string_view keyword) {
+  for (std::size_t i = 0; i < DATA_TYPE_NAMES.size(); ++i) {
+    if (DATA_TYPE_NAMES[i] == keyword) {
+      return static_cast<DataType>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Scroll buffers
+// ---------------------------------------------------------------------------
+namespace detail {
+
+ScrollRep* make_scroll_rep(std::string_view head, std::string_view tail, std::size_t capacity) {
+  constexpr std::size_t max_bytes = std::numeric_limits<std::size_t>::max() / 2 - sizeof(ScrollRep);
+  if (head.size() > max_bytes || tail.size() > max_bytes - head.size()) {
+    throw std::bad_alloc();
+  }
+  const std::size_t size = head.size() + tail.size();
+  if (capacity < size) {
+    capacity = size;
+  }
+  if (capacity > max_bytes) {
+    capacity = max_bytes;
+  }
+  void* memory = ::operator new(sizeof(ScrollRep) + capacity);
+  auto* rep = new (memory) ScrollRep{1, size, capacity};
+  if (!head.empty()) {
+    std::memcpy(rep->bytes(), head.data(), head.size());
+  }
+  if (!tail.empty()) {
+    std::memcpy(rep->bytes() + head.size(), tail.data(), tail.size());
+  }
+  return rep;
+}
+
+void release(ScrollRep* rep) noexcept {
+  if (rep != nullptr && --rep->refs == 0) {
+    rep->~ScrollRep();
+    ::operator delete(static_cast<void*>(rep));
+  }
+}
+
+}  // namespace detail
+
+Scroll::Scroll(std::string_view text) {
+  if (!text.empty()) {
+    rep_ = detail::make_scroll_rep(text, {}, text.size());
+  }
+}
+
+void Value::append_text(std::string_view tail) {
+  if (tail.empty()) {
+    return;
+  }
+  detail::ScrollRep* rep = payload_.scroll;
+  if (rep != nullptr && rep->refs == 1 && rep->capacity - rep->size >= tail.size()) {
+    std::memcpy(rep->bytes() + rep->size, tail.data(), tail.size());
+    rep->size += tail.size();
+    return;
+  }
+  // Growing geometrically keeps repeated appends to one scroll linear overall.
+  const std::string_view head = detail::view_of(rep);
+  std::size_t capacity = head.size() + tail.size();
+  if (rep != nullptr && rep->refs == 1) {
+    capacity = std::max(capacity, head.size() * 2);
+  }
+  detail::ScrollRep* grown = detail::make_scroll_rep(head, tail, capacity);
+  detail::release(rep);
+  payload_.scroll = grown;
+}
+
+// ---------------------------------------------------------------------------
+// Display
+// ---------------------------------------------------------------------------
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool is_valid_utf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    // Skip runs of ASCII eight bytes at a time.
+    if (i + 8 <= size) {
+      std::uint64_t chunk = 0;
+      std::memcpy(&chunk, bytes + i, 8);
+      if ((chunk & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) {
+        low = 0xA0;  // no overlong forms
+      } else if (lead == 0xED) {
+        high = 0x9F;  // no surrogates
+      }
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) {
+        low = 0x90;
+      } else if (lead == 0xF4) {
+        high = 0x8F;  // nothing past U+10FFFF
+      }
+    } else {
+      return false;
+    }
+    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) {
+      return false;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) {
+        return false;
+      }
+    }
+    i += length;
+  }
+  return true;
+}
+
+std::optional<char32_t> single_scalar_value(std::string_view text) {
+  if (text.empty() || !is_valid_utf8(text)) {
+    return std::nullopt;
+  }
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (length != text.size()) {
+    return std::nullopt;
+  }
+  if (length == 1) {
+    return static_cast<char32_t>(lead);
+  }
+  char32_t cp = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+  }
+  return cp;
+}
+
+std::optional<std::int64_t> parse_blade_text(std::string_view text) {
+  bool negative = false;
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) {
+    return std::nullopt;
+  }
+  const std::uint64_t limit = negative ? static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1
+                                       : static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  std::uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (magnitude > (limit - digit) / 10) {
+      return std::nullopt;
+    }
+    magnitude = magnitude * 10 + digit;
+  }
+  return negative ? static_cast<std::int64_t>(0U - magnitude) : static_cast<std::int64_t>(magnitude);
+}
+
+void append_wine(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out.append("NaN");
+    return;
+  }
+  if (std::signbit(value)) {
+    out.push_back('-');
+    value = -value;
+  }
+  if (std::isinf(value)) {
+    out.append("inf");
+    return;
+  }
+  // The shortest round-trip digits in scientific form ("d.ddde+XX"); the
+  // digits are then placed positionally, since fixed notation would print the
+  // exact binary value of large numbers rather than the shortest text.
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::scientific);
+  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e_pos = text.find('e');
+  char digits[32];
+  std::size_t digit_count = 0;
+  for (std::size_t i = 0; i < e_pos; ++i) {
+    if (text[i] != '.') {
+      digits[digit_count++] = text[i];
+    }
+  }
+  int exponent = 0;
+  std::from_chars(text.data() + e_pos + (text[e_pos + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
+  const auto count = static_cast<int>(digit_count);
+  if (exponent >= count - 1) {
+    out.append(digits, digit_count);
+    out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
+  } else if (exponent < 0) {
+    out.append("0.");
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out.append(digits, digit_count);
+  } else {
+    const auto integral = static_cast<std::size_t>(exponent + 1);
+    out.append(digits, integral);
+    out.push_back('.');
+    out.append(digits + integral, digit_count - integral);
+  }
+}
+
+void append_display(std::string& out, const Value& value) {
+  switch (value.type()) {
+    case DataType::Blade: {
+      char buffer[24];
+      const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value.as_blade());
+      out.append(buffer, result.ptr);
+      return;
+    }
+    case DataType::Wine:
+      append_wine(out, value.as_wine());
+      return;
+    case DataType::Scroll:
+      out.append(value.as_text());
+      return;
+    case DataType::Vow:
+      out.append(value.as_vow() ? "aye" : "nay");
+      return;
+    case DataType::Sigil:
+      append_utf8(out, value.as_sigil());
+      return;
+    case DataType::Void:
+      out.append("void");
+      return;
+  }
+}
+
+std::string display_value(const Value& value) {
+  std::string out;
+  append_display(out, value);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Store rule and operators
+// ---------------------------------------------------------------------------
+
+Result<Value> coerce_for_store(Value value, DataType declared) {
+  if (value.type() == declared) {
+    return value;
+  }
+  if (declared == DataType::Wine && value.is(DataType::Blade)) {
+    return Value::wine(static_cast<double>(value.as_blade()));
+  }
+  return Error::runtime(msg::cannot_store(type_name(value), type_name(declared)));
+}
+
+namespace {
+
+bool is_numeric(const Value& value) { return value.is(DataType::Blade) || value.is(DataType::Wine); }
+
+double as_float(const Value& value) {
+  return value.is(DataType::Blade) ? static_cast<double>(value.as_blade()) : value.as_wine();
+}
+
+Error binary_type_error(std::string_view op, const Value& left, const Value& right) {
+  return Error::runtime(msg::cannot_apply_binary(op, type_name(left), type_name(right)));
+}
+
+}  // namespace
+
+Result<Value> add_values(Value left, const Value& right) {
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
+    return Value::blade(wrapping_add(left.as_blade(), right.as_blade()));
+  }
+  if (is_numeric(left) && is_numeric(right)) {
+    return Value::wine(as_float(left) + as_float(right));
+  }
+  if (left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
+    left.append_text(right.as_text());
+    return left;
+  }
+  return binary_type_error("+", left, right);
+}
+
+Result<Value> subtract_values(const Value& left, const Value& right) {
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
+    return Value::blade(wrapping_sub(left.as_blade(), right.as_blade()));
+  }
+  if (is_numeric(left) && is_numeric(right)) {
+    return Value::wine(as_float(left) - as_float(right));
+  }
+  return binary_type_error("-", left, right);
+}
+
+Result<Value> multiply_values(const Value& left, const Value& right) {
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
+    return Value::blade(wrapping_mul(left.as_blade(), right.as_blade()));
+  }
+  if (is_numeric(left) && is_numeric(right)) {
+    return Value::wine(as_float(left) * as_float(right));
+  }
+  return binary_type_error("*", left, right);
+}
+
+Result<Value> divide_values(const Value& left, const Value& right) {
+  if (!is_numeric(left) || !is_numeric(right)) {
+    return binary_type_error("/", left, right);
+  }
+  const double divisor = as_float(right);
+  if (divisor == 0.0) {
+    return Error::runtime(std::string(msg::DIVIDE_BY_ZERO));
+  }
+  return Value::wine(as_float(left) / divisor);
+}
+
+Result<Value> greater_values(const Value& left, const Value& right) {
+  if (!is_numeric(left) || !is_numeric(right)) {
+    return binary_type_error(">", left, right);
+  }
+  return Value::vow(as_float(left) > as_float(right));
+}
+
+Result<Value> less_values(const Value& left, const Value& right) {
+  if (!is_numeric(left) || !is_numeric(right)) {
+    return binary_type_error("<", left, right);
+  }
+  return Value::vow(as_float(left) < as_float(right));
+}
+
+bool values_equal(const Value& left, const Value& right) {
+  if (left.type() != right.type()) {
+    return false;
+  }
+  switch (left.type()) {
+    case DataType::Blade:
+      return left.as_blade() == right.as_blade();
+    case DataType::Wine:
+      return left.as_wine() == right.as_wine();
+    case DataType::Scroll:
+      return left.as_text() == right.as_text();
+    case DataType::Vow:
+      return left.as_vow() == right.as_vow();
+    case DataType::Sigil:
+      return left.as_sigil() == right.as_sigil();
+    case DataType::Void:
+      return true;
+  }
+  return false;
+}
+
+Result<Value> negate_value(const Value& operand) {
+  if (operand.is(DataType::Blade)) {
+    return Value::blade(wrapping_neg(operand.as_blade()));
+  }
+  if (operand.is(DataType::Wine)) {
+    return Value::wine(-operand.as_wine());
+  }
+  return Error::runtime(msg::cannot_apply_unary("-", type_name(operand)));
+}
+
+Result<Value> not_value(const Value& operand) {
+  if (operand.is(DataType::Vow)) {
+    return Value::vow(!operand.as_vow());
+  }
+  return Error::runtime(msg::cannot_apply_unary("!", type_name(operand)));
+}
+
+}  // namespace skern

@@ -1,0 +1,540 @@
+// The expression grammar: a backtracking recursive-descent PEG matcher with
+// one function per rule, its failure tracking, and the failure report.
+#include <algorithm>
+#include <variant>
+
+#include "parser/grammar_internal.h"
+
+namespace skern::grammar {
+
+std::size_t char_length(std::string_view text, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  std::size_t length = 0;
+  if (lead < 0x80) {
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  } else {
+    return 1;
+  }
+  if (pos + length > text.size()) {
+    return 1;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[pos + i]) & 0xC0) != 0x80) {
+      return 1;
+    }
+  }
+  return length;
+}
+
+char32_t decode_char(std::string_view text, std::size_t pos, std::size_t length) {
+  const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(text[pos + i])); };
+  switch (length) {
+    case 2:
+      return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+    case 3:
+      return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    case 4:
+      return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
+    default:
+      return byte(0) < 0x80 ? byte(0) : U'\uFFFD';
+  }
+}
+
+namespace {
+
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+class Matcher {
+ public:
+  Matcher(std::string_view text, MatchState& state) : text_(text), state_(state) {}
+
+  Outcome run() {
+    state_.matches.clear();
+    state_.expected.clear();
+    state_.attempt = 0;
+    const bool matched = expression();
+    if (too_deep_) {
+      return Outcome::TooDeep;
+    }
+    return matched ? Outcome::Matched : Outcome::Failed;
+  }
+
+ private:
+  // --- Rule invocation: recording and failure tracking ---------------------
+
+  // Runs one normal or atomic rule. Outside atomic rules each invocation
+  // records its match and takes part in failure tracking; inside them rules
+  // only consume.
+  template <GrammarRule Rule, bool Atomic, bool (Matcher::*Body)()>
+  bool invoke() {
+    if (too_deep_) {
+      return false;
+    }
+    const std::size_t start = pos_;
+    if (atomic_depth_ > 0) {
+      const bool matched = (this->*Body)();
+      if (!matched) {
+        pos_ = start;
+      }
+      return matched;
+    }
+    auto& matches = state_.matches;
+    auto& expected = state_.expected;
+    const std::size_t entry_count = state_.attempt == start ? expected.size() : 0;
+    const std::size_t slot = matches.size();
+    matches.push_back(FlatMatch{Rule, start, start, 0});
+    if constexpr (Atomic) {
+      ++atomic_depth_;
+    }
+    const bool matched = (this->*Body)();
+    if constexpr (Atomic) {
+      --atomic_depth_;
+    }
+    if (matched) {
+      matches[slot].end = pos_;
+      matches[slot].subtree_end = matches.size();
+      return true;
+    }
+    matches.resize(slot);
+    pos_ = start;
+    if (too_deep_) {
+      return false;
+    }
+    const std::size_t exit_count = state_.attempt == start ? expected.size() : 0;
+    if (exit_count == entry_count + 1) {
+      return false;  // exactly one deeper rule was recorded here; it stands for this one
+    }
+    if (start == state_.attempt) {
+      expected.resize(entry_count);
+    } else if (start > state_.attempt) {
+      expected.clear();
+      state_.attempt = start;
+    }
+    if (start == state_.attempt) {
+      expected.push_back(Rule);
+    }
+    return false;
+  }
+
+  // --- Terminals -------------------------------------------------------------
+
+  [[nodiscard]] bool at_end() const { return pos_ >= text_.size(); }
+  [[nodiscard]] char peek() const { return text_[pos_]; }
+
+  bool literal(char c) {
+    if (!at_end() && peek() == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  bool literal(std::string_view word) {
+    if (text_.substr(pos_, word.size()) == word) {
+      pos_ += word.size();
+      return true;
+    }
+    return false;
+  }
+  bool any() {
+    if (at_end()) {
+      return false;
+    }
+    pos_ += char_length(text_, pos_);
+    return true;
+  }
+  bool letter() {
+    if (!at_end() && is_letter(peek())) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  bool digit() {
+    if (!at_end() && is_digit(peek())) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  bool digits() {
+    if (!digit()) {
+      return false;
+    }
+    while (digit()) {
+    }
+    return true;
+  }
+
+  // WHITESPACE = " " | "\t"    (silent, atomic; the implicit skip of normal rules)
+  void skip_whitespace() {
+    while (!at_end() && (peek() == ' ' || peek() == '\t')) {
+      ++pos_;
+    }
+  }
+
+  // identifier_continue = letter | digit | "_"    (silent)
+  [[nodiscard]] bool identifier_continue_ahead() const {
+    return !at_end() && (is_letter(peek()) || is_digit(peek()) || peek() == '_');
+  }
+
+  // --- Rules, in the order of the rule table ----------------------------------
+
+  // EOI = the end of the text
+  bool eoi() { return invoke<GrammarRule::Eoi, false, &Matcher::eoi_body>(); }
+  bool eoi_body() { return at_end(); }
+
+  // expression = SOI binary_expr EOI
+  bool expression() { return invoke<GrammarRule::Expression, false, &Matcher::expression_body>(); }
+  bool expression_body() {
+    if (pos_ != 0) {
+      return false;
+    }
+    skip_whitespace();
+    if (!binary_expr()) {
+      return false;
+    }
+    skip_whitespace();
+    return eoi();
+  }
+
+  // binary_expr = unary_expr (binary_op unary_expr)*
+  bool binary_expr() { return invoke<GrammarRule::BinaryExpr, false, &Matcher::binary_expr_body>(); }
+  bool binary_expr_body() {
+    if (++nesting_ > EXPRESSION_NESTING_LIMIT) {
+      too_deep_ = true;
+    }
+    const bool matched = !too_deep_ && unary_expr() && (repeat<&Matcher::operator_and_operand>(), true);
+    --nesting_;
+    return matched;
+  }
+  bool operator_and_operand() {
+    const std::size_t start = pos_;
+    const std::size_t mark = state_.matches.size();
+    if (!binary_op()) {
+      return false;
+    }
+    skip_whitespace();
+    if (!unary_expr()) {
+      state_.matches.resize(mark);
+      pos_ = start;
+      return false;
+    }
+    return true;
+  }
+
+  // unary_expr = unary_op* call_expr
+  bool unary_expr() { return invoke<GrammarRule::UnaryExpr, false, &Matcher::unary_expr_body>(); }
+  bool unary_expr_body() {
+    if (unary_op()) {
+      repeat_again<&Matcher::unary_op>();
+    }
+    skip_whitespace();
+    return call_expr();
+  }
+
+  // call_expr = primary (with_kw argument_list?)?
+  bool call_expr() { return invoke<GrammarRule::CallExpr, false, &Matcher::call_expr_body>(); }
+  bool call_expr_body() {
+    if (!primary()) {
+      return false;
+    }
+    skip_whitespace();
+    if (with_kw()) {
+      skip_whitespace();
+      argument_list();
+    }
+    return true;
+  }
+
+  // argument_list = binary_expr ("," binary_expr)*
+  bool argument_list() { return invoke<GrammarRule::ArgumentList, false, &Matcher::argument_list_body>(); }
+  bool argument_list_body() {
+    if (!binary_expr()) {
+      return false;
+    }
+    repeat<&Matcher::comma_and_argument>();
+    return true;
+  }
+  bool comma_and_argument() {
+    const std::size_t start = pos_;
+    if (!literal(',')) {
+      return false;
+    }
+    skip_whitespace();
+    if (!binary_expr()) {
+      pos_ = start;
+      return false;
+    }
+    return true;
+  }
+
+  // primary = float | integer | string | boolean | character | identifier | "(" binary_expr ")"
+  bool primary() { return invoke<GrammarRule::Primary, false, &Matcher::primary_body>(); }
+  bool primary_body() {
+    if (float_literal() || integer() || string() || boolean() || character() || identifier()) {
+      return true;
+    }
+    const std::size_t start = pos_;
+    const std::size_t mark = state_.matches.size();
+    if (!literal('(')) {
+      return false;
+    }
+    skip_whitespace();
+    if (binary_expr()) {
+      skip_whitespace();
+      if (literal(')')) {
+        return true;
+      }
+    }
+    state_.matches.resize(mark);
+    pos_ = start;
+    return false;
+  }
+
+  // binary_op = "==" | "!=" | ">" | "<" | "+" | "-" | "*" | "/"
+  bool binary_op() { return invoke<GrammarRule::BinaryOp, false, &Matcher::binary_op_body>(); }
+  bool binary_op_body() {
+    return literal("==") || literal("!=") || literal('>') || literal('<') || literal('+') || literal('-') ||
+           literal('*') || literal('/');
+  }
+
+  // unary_op = "-" | "!"
+  bool unary_op() { return invoke<GrammarRule::UnaryOp, false, &Matcher::unary_op_body>(); }
+  bool unary_op_body() { return literal('-') || literal('!'); }
+
+  // with_kw = "with" !identifier_continue    (atomic)
+  bool with_kw() { return invoke<GrammarRule::WithKw, true, &Matcher::with_kw_body>(); }
+  bool with_kw_body() { return literal("with") && !identifier_continue_ahead(); }
+
+  // boolean = ("aye" | "nay") !identifier_continue    (atomic)
+  bool boolean() { return invoke<GrammarRule::Boolean, true, &Matcher::boolean_body>(); }
+  bool boolean_body() { return (literal("aye") || literal("nay")) && !identifier_continue_ahead(); }
+
+  // identifier = letter identifier_continue*    (atomic)
+  bool identifier() { return invoke<GrammarRule::Identifier, true, &Matcher::identifier_body>(); }
+  bool identifier_body() {
+    if (!letter()) {
+      return false;
+    }
+    while (identifier_continue_ahead()) {
+      ++pos_;
+    }
+    return true;
+  }
+
+  // float = "-"? digit+ "." digit+    (atomic)
+  bool float_literal() { return invoke<GrammarRule::Float, true, &Matcher::float_body>(); }
+  bool float_body() {
+    literal('-');
+    return digits() && literal('.') && digits();
+  }
+
+  // integer = "-"? digit+    (atomic)
+  bool integer() { return invoke<GrammarRule::Integer, true, &Matcher::integer_body>(); }
+  bool integer_body() {
+    literal('-');
+    return digits();
+  }
+
+  // string = "\"" (string escape | !"\"" ANY)* "\""    (atomic)
+  bool string() { return invoke<GrammarRule::String, true, &Matcher::string_body>(); }
+  bool string_body() {
+    if (!literal('"')) {
+      return false;
+    }
+    while (true) {
+      if (escape(R"("\nrt')")) {
+        continue;
+      }
+      if (at_end() || peek() == '"') {
+        break;
+      }
+      any();
+    }
+    return literal('"');
+  }
+
+  // character = "'" (character escape | !"'" ANY) "'"    (atomic)
+  bool character() { return invoke<GrammarRule::Character, true, &Matcher::character_body>(); }
+  bool character_body() {
+    if (!literal('\'')) {
+      return false;
+    }
+    if (!escape(R"('\nrt)")) {
+      if (at_end() || peek() == '\'') {
+        return false;
+      }
+      any();
+    }
+    return literal('\'');
+  }
+
+  // A backslash and one of `followers`.
+  bool escape(std::string_view followers) {
+    if (pos_ + 1 < text_.size() && text_[pos_] == '\\' && followers.find(text_[pos_ + 1]) != std::string_view::npos) {
+      pos_ += 2;
+      return true;
+    }
+    return false;
+  }
+
+  // --- Repetition ------------------------------------------------------------
+
+  // Further repetitions of `Element` after a first one: each skips whitespace
+  // first and gives it back when the repetition fails.
+  template <bool (Matcher::*Element)()>
+  void repeat_again() {
+    while (true) {
+      const std::size_t before = pos_;
+      skip_whitespace();
+      if (!(this->*Element)()) {
+        pos_ = before;
+        return;
+      }
+    }
+  }
+
+  // `Element*` after an earlier element of the same sequence: the separating
+  // whitespace stays consumed even when no repetition follows.
+  template <bool (Matcher::*Element)()>
+  void repeat() {
+    skip_whitespace();
+    if ((this->*Element)()) {
+      repeat_again<Element>();
+    }
+  }
+
+  std::string_view text_;
+  MatchState& state_;
+  std::size_t pos_ = 0;
+  std::size_t atomic_depth_ = 0;
+  std::size_t nesting_ = 0;
+  bool too_deep_ = false;
+};
+
+}  // namespace
+
+Outcome run(std::string_view text, MatchState& state) { return Matcher(text, state).run(); }
+
+// ---------------------------------------------------------------------------
+// The failure report
+// ---------------------------------------------------------------------------
+
+std::string render_report(std::string_view text, std::size_t attempt, std::vector<GrammarRule> expected) {
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+
+  // Line and column of the failure, counted in characters.
+  std::size_t line = 1;
+  std::size_t column = 1;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < attempt;) {
+    const char c = text[i];
+    if (c == '\n') {
+      ++line;
+      column = 1;
+      line_start = i + 1;
+      ++i;
+    } else if (c == '\r' && i + 1 < attempt && text[i + 1] == '\n') {
+      ++line;
+      column = 1;
+      line_start = i + 2;
+      i += 2;
+    } else {
+      ++column;
+      i += char_length(text, i);
+    }
+  }
+
+  // The line that holds the failure, up to and including its line feed.
+  std::size_t line_end = text.find('\n', line_start);
+  line_end = line_end == std::string_view::npos ? text.size() : line_end + 1;
+  const std::string_view raw_line = text.substr(line_start, line_end - line_start);
+  const bool at_line_break = attempt < text.size() && (text[attempt] == '\r' || text[attempt] == '\n');
+  std::string shown;
+  shown.reserve(raw_line.size());
+  for (const char c : raw_line) {
+    if (c == '\r' || c == '\n') {
+      if (at_line_break) {
+        shown.append(c == '\r' ? "\u240D" : "\u240A");
+      }
+    } else {
+      shown.push_back(c);
+    }
+  }
+
+  // The underline keeps the tabs of the shown line so the caret lines up.
+  std::string underline;
+  std::size_t pos = 0;
+  for (std::size_t i = 1; i < column; ++i) {
+    if (pos < shown.size()) {
+      underline.push_back(shown[pos] == '\t' ? '\t' : ' ');
+      pos += char_length(shown, pos);
+    } else {
+      underline.push_back(' ');
+    }
+  }
+  underline.append("^---");
+
+  std::string message = "expected ";
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (i > 0) {
+      message.append(expected.size() == 2 ? " or " : (i + 1 == expected.size() ? ", or " : ", "));
+    }
+    message.append(rule_name(expected[i]));
+  }
+  if (expected.empty()) {
+    message = "unknown parsing error";
+  }
+
+  const std::string line_text = std::to_string(line);
+  const std::string gutter(line_text.size(), ' ');
+  std::string report;
+  report.append(gutter).append("--> ").append(line_text).append(":").append(std::to_string(column)).append("\n");
+  report.append(gutter).append(" |\n");
+  report.append(line_text).append(" | ").append(shown).append("\n");
+  report.append(gutter).append(" | ").append(underline).append("\n");
+  report.append(gutter).append(" |\n");
+  report.append(gutter).append(" = ").append(message);
+  return report;
+}
+
+}  // namespace skern::grammar
+
+namespace skern {
+
+namespace {
+
+RuleMatch nest(const std::vector<grammar::FlatMatch>& flat, std::size_t index) {
+  const grammar::FlatMatch& match = flat[index];
+  RuleMatch nested{match.rule, match.start, match.end, {}};
+  for (std::size_t child = index + 1; child < match.subtree_end; child = flat[child].subtree_end) {
+    nested.children.push_back(nest(flat, child));
+  }
+  return nested;
+}
+
+}  // namespace
+
+std::variant<RuleMatch, std::string> match_expression(std::string_view text) {
+  grammar::MatchState state;
+  switch (grammar::run(text, state)) {
+    case grammar::Outcome::Matched:
+      return nest(state.matches, 0);
+    case grammar::Outcome::TooDeep:
+      return msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT);
+    case grammar::Outcome::Failed:
+      break;
+  }
+  return grammar::render_report(text, state.attempt, state.expected);
+}
+
+}  // namespace skern

@@ -1,0 +1,44 @@
+// Private to the parser: the grammar's flat match list, shared by the matcher
+// and the tree builder.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parser/expression.h"
+
+namespace skern::grammar {
+
+// Matches in pre-order: a match's children follow it, and its whole subtree
+// ends just before index `subtree_end`. Failed attempts are cut off the end,
+// so the list never holds anything but the matches of the successful parse.
+struct FlatMatch {
+  GrammarRule rule;
+  std::size_t start;
+  std::size_t end;
+  std::size_t subtree_end;
+};
+
+enum class Outcome { Matched, Failed, TooDeep };
+
+// What one run of the grammar leaves behind; reused across runs.
+struct MatchState {
+  std::vector<FlatMatch> matches;
+  std::vector<GrammarRule> expected;
+  std::size_t attempt = 0;
+};
+
+// Runs the grammar from `expression` over the whole text.
+Outcome run(std::string_view text, MatchState& state);
+
+// The six-line report for a failed run.
+std::string render_report(std::string_view text, std::size_t attempt, std::vector<GrammarRule> expected);
+
+// Length in bytes of the UTF-8 character that starts at `pos` (1 for a byte
+// that does not start a valid sequence), and its code point.
+std::size_t char_length(std::string_view text, std::size_t pos);
+char32_t decode_char(std::string_view text, std::size_t pos, std::size_t length);
+
+}  // namespace skern::grammar

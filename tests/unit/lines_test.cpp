@@ -1,0 +1,121 @@
+// Source lines, comments, indentation, trimming and identifiers.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "parser/parser.h"
+
+namespace skern {
+namespace {
+
+struct Line {
+  std::string text;
+  std::uint64_t number;
+  std::uint64_t indentation;
+  friend bool operator==(const Line&, const Line&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Line& line) {
+    return out << "{\"" << line.text << "\", " << line.number << ", " << line.indentation << "}";
+  }
+};
+
+std::vector<Line> lines_of(std::string_view source) {
+  std::vector<Line> lines;
+  for (const SourceLine& line : split_lines(source)) {
+    lines.push_back(Line{std::string(line.text), line.line_number, line.indentation});
+  }
+  return lines;
+}
+
+TEST(SplitLines, DropsBlankAndCommentLinesButCountsThem) {
+  EXPECT_EQ(lines_of("a\n\n   \n// note\nb\n"), (std::vector<Line>{{"a", 1, 0}, {"b", 5, 0}}));
+  EXPECT_TRUE(lines_of("").empty());
+  EXPECT_TRUE(lines_of("\n\n// only comments\n   // and more").empty());
+}
+
+TEST(SplitLines, CarriageReturnsBeforeLineFeedsGoWithThem) {
+  EXPECT_EQ(lines_of("a\r\n  b\r\n"), lines_of("a\n  b\n"));
+  EXPECT_EQ(lines_of("a\rb\n"), (std::vector<Line>{{"a\rb", 1, 0}}));
+  EXPECT_EQ(lines_of("x\r\r\n"), (std::vector<Line>{{"x", 1, 0}}));
+  EXPECT_EQ(lines_of("a\r"), (std::vector<Line>{{"a", 1, 0}}));
+}
+
+TEST(SplitLines, IndentationCountsSpacesOneAndTabsFour) {
+  EXPECT_EQ(lines_of("\tx\n    y\n\t z\n"),
+            (std::vector<Line>{{"x", 1, 4}, {"y", 2, 4}, {"z", 3, 5}}));
+  // Other whitespace is not indentation and stays in the text.
+  EXPECT_EQ(lines_of("\u00a0x"), (std::vector<Line>{{"\u00a0x", 1, 0}}));
+  EXPECT_TRUE(lines_of("\u00a0\u3000\f\v").empty());
+}
+
+TEST(SplitLines, TrailingBlanksAndCommentsAreRemoved) {
+  EXPECT_EQ(lines_of("on the iron throne:   // start\n"), (std::vector<Line>{{"on the iron throne:", 1, 0}}));
+  EXPECT_EQ(lines_of("x \t\r \n"), (std::vector<Line>{{"x", 1, 0}}));
+}
+
+TEST(CleanLine, CommentsNeverStartInsideLiterals) {
+  EXPECT_EQ(clean_line("speak \"a // b\" // c"), "speak \"a // b\" ");
+  EXPECT_EQ(clean_line("speak '/' // c"), "speak '/' ");
+  EXPECT_EQ(clean_line(R"(speak "a\" // still text")"), R"(speak "a\" // still text")");
+  EXPECT_EQ(clean_line(R"(speak 'a\' // still text)"), R"(speak 'a\' // still text)");
+  // A lone apostrophe opens character mode to the end of the line.
+  EXPECT_EQ(clean_line("speak it's // here"), "speak it's // here");
+  EXPECT_EQ(clean_line("speak \"it's\" // gone"), "speak \"it's\" ");
+  EXPECT_EQ(clean_line("x / y // z"), "x / y ");
+  EXPECT_EQ(clean_line("// all"), "");
+  EXPECT_EQ(clean_line("a \\// b"), "a \\");
+}
+
+TEST(Trim, UsesTheUnicodeWhiteSpaceProperty) {
+  EXPECT_EQ(trim(" \t x \n"), "x");
+  EXPECT_EQ(trim("\u00a0\u2003x\u3000\u2029"), "x");
+  EXPECT_EQ(trim("\u0085\u1680\u202f\u205f\u2028x\u200a\u2000\u000b\u000c\r"), "x");
+  EXPECT_EQ(trim("\u200bx\u200b"), "\u200bx\u200b");  // zero-width space is not White_Space
+  EXPECT_EQ(trim("\u180ex"), "\u180ex");              // nor is the Mongolian vowel separator
+  EXPECT_EQ(trim("\ufeffx"), "\ufeffx");              // nor a byte-order mark
+  EXPECT_EQ(trim_end("  x  "), "  x");
+  EXPECT_EQ(trim("   "), "");
+}
+
+TEST(Identifier, LettersDigitsUnderscoresAndNoReservedWords) {
+  EXPECT_TRUE(is_valid_identifier("x"));
+  EXPECT_TRUE(is_valid_identifier("count_2"));
+  EXPECT_TRUE(is_valid_identifier("Speak"));
+  EXPECT_TRUE(is_valid_identifier("aye_"));
+  EXPECT_TRUE(is_valid_identifier("council"));
+  EXPECT_FALSE(is_valid_identifier(""));
+  EXPECT_FALSE(is_valid_identifier("_x"));
+  EXPECT_FALSE(is_valid_identifier("2x"));
+  EXPECT_FALSE(is_valid_identifier("a-b"));
+  EXPECT_FALSE(is_valid_identifier("na\u00efve"));
+  EXPECT_FALSE(is_valid_identifier("a b"));
+  for (const char* word : {"if", "aye", "nay", "vow", "else", "with", "wine", "void", "while", "speak", "blade",
+                           "sigil", "return", "scroll"}) {
+    EXPECT_FALSE(is_valid_identifier(word)) << word;
+  }
+}
+
+TEST(ParseBlock, SharesTheCursorAndStopsAtTheEnclosingIndentation) {
+  const std::string source = "header:\n    a = 1\n    b = 2\nnext\n";
+  const std::vector<SourceLine> lines = split_lines(source);
+  SymbolTable symbols;
+  std::size_t cursor = 1;
+  Result<Block> block = parse_block(lines, cursor, 0, symbols);
+  ASSERT_TRUE(block.ok());
+  EXPECT_EQ(block->size(), 2U);
+  EXPECT_EQ(cursor, 3U);
+}
+
+TEST(ParseBlock, NestingIsBoundedByAnOrderlyError) {
+  std::string source = "on the iron throne:\n";
+  for (std::size_t depth = 0; depth < BLOCK_NESTING_LIMIT + 5; ++depth) {
+    source += std::string(depth + 1, ' ') + "if aye:\n";
+  }
+  source += std::string(BLOCK_NESTING_LIMIT + 6, ' ') + "speak 1\n";
+  Result<Program> program = parse_program(source);
+  ASSERT_FALSE(program.ok());
+  EXPECT_EQ(program.error().display(), "parse error on line 2002: blocks nest deeper than 2000 levels");
+}
+
+}  // namespace
+}  // namespace skern
