@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
     }
   }
   int count = static_cast<int>(arguments.size());
+  arguments.push_back(nullptr);
   testing::InitGoogleTest(&count, arguments.data());
   if (skern_binary.empty() && !testing::GTEST_FLAG(list_tests)) {
     std::fprintf(stderr, "golden_tests: pass --skern=PATH to the interpreter binary\n");
