@@ -1,0 +1,303 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks on skern and on every reference engine installed.
+
+Each benchmark NAME is bench/NAME.skr with equivalents bench/NAME.py and
+bench/NAME.lua that print the same output. The runs are interleaved: in
+every round each benchmark runs once on each engine, so slow drifts of the
+machine spread over all engines alike. Every run's output must agree with
+every other engine's; a mismatch or a failed run marks the benchmark as
+failed and makes the runner exit with status 1.
+
+The table gives per benchmark and engine the median wall time and the
+largest peak resident set size seen, and the ratios of skern's median to
+python3's and lua5.4's.
+"""
+
+import argparse
+import ctypes
+import os
+import pathlib
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+ROOT = HERE.parent
+sys.path.insert(0, str(HERE))
+sys.dont_write_bytecode = True  # keep bench/ free of __pycache__
+import gen_parse  # noqa: E402  (lives beside this file)
+
+# In the order in which they run within a round.
+BENCHMARKS = ["hello", "fib", "calls", "loop", "nested", "concat", "deep",
+              "while", "parse"]
+GENERATED = {"parse"}
+PR_SET_CHILD_SUBREAPER = 36
+
+
+class Engine:
+    def __init__(self, name, command, ext, version):
+        self.name = name
+        self.command = command
+        self.ext = ext
+        self.version = version
+
+
+class Run:
+    def __init__(self, seconds, maxrss_kib, status, stdout, stderr):
+        self.seconds = seconds
+        self.maxrss_kib = maxrss_kib
+        self.status = status
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+def first_line(command):
+    try:
+        done = subprocess.run(command, capture_output=True, text=True,
+                              timeout=30)
+    except (OSError, subprocess.TimeoutExpired):
+        return "?"
+    text = (done.stdout or done.stderr).strip()
+    if not text:
+        return "?"
+    # Version banners may go on with a copyright notice: keep the version.
+    return text.splitlines()[0].split("Copyright")[0].rstrip(" -")
+
+
+def real_python(python):
+    # A version-manager shim would add its own start-up time and memory
+    # to every run, so run the interpreter that it hands over to.
+    try:
+        done = subprocess.run(
+            [python, "-c", "import sys; print(sys.executable)"],
+            capture_output=True, text=True, timeout=30, check=True)
+        path = done.stdout.strip()
+        if path and os.access(path, os.X_OK):
+            return path
+    except (OSError, subprocess.SubprocessError):
+        pass
+    return python
+
+
+def find_engines(skern):
+    engines = []
+    if not (os.path.isfile(skern) and os.access(skern, os.X_OK)):
+        sys.exit(f"run.py: no skern binary at {skern}; build it with "
+                 "`cmake --workflow --preset release` or pass --skern PATH")
+    engines.append(Engine("skern", [skern], "skr",
+                          first_line([skern, "--version"])))
+    python = shutil.which("python3")
+    if python:
+        python = real_python(python)
+        engines.append(Engine("python3", [python], "py",
+                              first_line([python, "--version"])))
+    for name in ("lua5.4", "luajit"):
+        path = shutil.which(name)
+        if path:
+            engines.append(Engine(name, [path], "lua",
+                                  first_line([path, "-v"])))
+    return engines
+
+
+def source(bench, ext):
+    if bench in GENERATED:
+        return HERE / "generated" / f"{bench}.{ext}"
+    return HERE / f"{bench}.{ext}"
+
+
+def become_subreaper():
+    """Makes orphaned descendants this process's children (Linux only)."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        return libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0
+    except (OSError, AttributeError):
+        return False
+
+
+# A child forked from this runner, and so its ru_maxrss, starts out with the
+# runner's own resident set (over 10 MiB of Python), which would hide the
+# footprint of small programs. So a small shell forks the benchmark process,
+# which waits on a pipe, and exits at once; the waiting process is adopted
+# by this runner (a subreaper), which then starts the clock, lets it exec the
+# engine and reaps it with wait4. Its peak RSS then counts only the shell's
+# small image from before the exec, and its wall time excludes the launch.
+LAUNCH = '(read _ <&{go}; exec "$@" {go}<&-) {pid}>&- & echo $! >&{pid}'
+
+
+def run_once(command, timeout, subreaper):
+    """Runs one process to its end: wall time, peak RSS, status, output."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        if not subreaper:
+            start = time.perf_counter()
+            proc = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, cwd=HERE)
+            pid = proc.pid
+        else:
+            go_r, go_w = os.pipe()
+            pid_r, pid_w = os.pipe()
+            shell = subprocess.Popen(
+                ["/bin/sh", "-c", LAUNCH.format(go=go_r, pid=pid_w), "sh"]
+                + command, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                cwd=HERE, pass_fds=(go_r, pid_w))
+            os.close(go_r)
+            os.close(pid_w)
+            with os.fdopen(pid_r) as reader:
+                text = reader.read().strip()
+            if shell.wait() != 0 or not text.isdigit():
+                os.close(go_w)
+                raise RuntimeError(f"launcher failed for {command}")
+            pid = int(text)
+            start = time.perf_counter()
+            os.write(go_w, b"\n")
+            os.close(go_w)
+        timer = threading.Timer(timeout, os.kill, (pid, signal.SIGKILL))
+        timer.start()
+        try:
+            # wait4 rather than wait: it also gives the child's peak RSS.
+            _, status, usage = os.wait4(pid, 0)
+        finally:
+            timer.cancel()
+        seconds = time.perf_counter() - start
+        if not subreaper:
+            proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        # ru_maxrss is in KiB on Linux.
+        return Run(seconds, usage.ru_maxrss,
+                   os.waitstatus_to_exitcode(status), out.read(), err.read())
+
+
+def fmt_time(seconds):
+    if seconds < 1:
+        return f"{seconds * 1000:.1f} ms"
+    return f"{seconds:.2f} s"
+
+
+def fmt_rss(kib):
+    if kib < 10 * 1024:
+        return f"{kib} KiB"
+    return f"{kib / 1024:.1f} MiB"
+
+
+def excerpt(data, limit=400):
+    text = data.decode("utf-8", "replace")
+    return text if len(text) <= limit else text[:limit] + "..."
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        description="Run the Skerran benchmarks against the installed "
+                    "reference engines and print a Markdown table.")
+    parser.add_argument("--only", metavar="NAMES",
+                        help="comma-separated benchmarks to run (default: all "
+                             "of " + ",".join(BENCHMARKS) + ")")
+    parser.add_argument("--rounds", type=int, default=5,
+                        help="interleaved rounds (default 5)")
+    parser.add_argument("--skern",
+                        default=str(ROOT / "build" / "release" / "skern"),
+                        help="skern binary (default build/release/skern)")
+    parser.add_argument("--timeout", type=float, default=600,
+                        help="seconds before one run is killed (default 600)")
+    args = parser.parse_args()
+
+    if args.rounds < 1:
+        parser.error("--rounds must be at least 1")
+    benches = BENCHMARKS
+    if args.only:
+        benches = [b.strip() for b in args.only.split(",") if b.strip()]
+        unknown = [b for b in benches if b not in BENCHMARKS]
+        if unknown:
+            parser.error("unknown benchmark(s): " + ", ".join(unknown))
+
+    engines = find_engines(os.path.abspath(args.skern))
+    subreaper = become_subreaper()
+    if not subreaper:
+        print("run.py: cannot become a subreaper; peak RSS figures include "
+              "the runner's own footprint", file=sys.stderr)
+    if "parse" in benches:
+        gen_parse.generate()
+    for bench in benches:
+        for engine in engines:
+            if not source(bench, engine.ext).is_file():
+                sys.exit(f"run.py: missing {source(bench, engine.ext)}")
+
+    print("engines: " + "; ".join(
+        f"{e.name} = {' '.join(e.command)} ({e.version})" for e in engines),
+        file=sys.stderr)
+
+    times = {(b, e.name): [] for b in benches for e in engines}
+    rss = {(b, e.name): 0 for b in benches for e in engines}
+    failed = {}
+    for rnd in range(args.rounds):
+        print(f"round {rnd + 1}/{args.rounds}", file=sys.stderr)
+        for bench in benches:
+            if bench in failed:
+                continue
+            outputs = {}
+            for engine in engines:
+                path = source(bench, engine.ext)
+                run = run_once(engine.command + [str(path)], args.timeout,
+                               subreaper)
+                if run.status != 0:
+                    how = (f"was killed after {args.timeout:g} s"
+                           if run.status == -signal.SIGKILL
+                           and run.seconds >= args.timeout
+                           else f"exited with status {run.status}")
+                    failed[bench] = (
+                        f"{engine.name} {how} on {path.name}\n"
+                        f"stderr: {excerpt(run.stderr)}")
+                    break
+                outputs[engine.name] = run.stdout
+                times[(bench, engine.name)].append(run.seconds)
+                rss[(bench, engine.name)] = max(rss[(bench, engine.name)],
+                                                run.maxrss_kib)
+            if bench in failed:
+                continue
+            reference = engines[0].name
+            for name, out in outputs.items():
+                if out != outputs[reference]:
+                    failed[bench] = (
+                        f"outputs differ:\n{reference}: "
+                        f"{excerpt(outputs[reference])!r}\n{name}: "
+                        f"{excerpt(out)!r}")
+                    break
+
+    names = [e.name for e in engines]
+    header = ["benchmark"]
+    for name in names:
+        header += [f"{name} time", f"{name} RSS"]
+    ratio_to = [n for n in ("python3", "lua5.4") if n in names]
+    header += [f"skern/{n}" for n in ratio_to]
+    lines = ["| " + " | ".join(header) + " |",
+             "|" + "|".join(["---"] + ["---:"] * (len(header) - 1)) + "|"]
+    for bench in benches:
+        if bench in failed:
+            lines.append("| " + " | ".join(
+                [bench, "FAILED"] + [""] * (len(header) - 2)) + " |")
+            continue
+        row = [bench]
+        med = {}
+        for name in names:
+            med[name] = statistics.median(times[(bench, name)])
+            row += [fmt_time(med[name]), fmt_rss(rss[(bench, name)])]
+        for name in ratio_to:
+            row.append(f"{med['skern'] / med[name]:.2f}")
+        lines.append("| " + " | ".join(row) + " |")
+    print("Engines: " + "; ".join(f"{e.name} ({e.version})" for e in engines)
+          + f".\nMedian wall time of {args.rounds} interleaved round(s); RSS "
+          "is the largest peak resident set size seen.\n")
+    print("\n".join(lines))
+
+    if failed:
+        for bench, why in failed.items():
+            print(f"\nFAILED {bench}: {why}", file=sys.stderr)
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
