@@ -1,148 +1,261 @@
-// The interpreter: scopes, statements, expressions and calls.
+// The interpreter: scopes, statements, expressions and calls, run over the
+// compiled form of the program tree.
 #include "interpreter/interpreter.h"
 
-#include <cassert>
-#include <cerrno>
-#include <charconv>
-#include <cstdlib>
+#include <algorithm>
+#include <array>
 #include <limits>
 #include <new>
-#include <utility>
+
+#include "interpreter/machine.h"
 
 #if defined(__linux__)
 #include <pthread.h>
 #endif
 
-namespace skern {
-
-// ---------------------------------------------------------------------------
-// Input conversion
-// ---------------------------------------------------------------------------
+namespace skern::code {
 
 namespace {
 
-bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
-  if (text.size() != lower_word.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (c != lower_word[i]) {
-      return false;
-    }
-  }
+// ---------------------------------------------------------------------------
+// Expression nodes
+// ---------------------------------------------------------------------------
+
+bool eval_constant(Machine& /*machine*/, const Node& node, Value& out) {
+  out = node.constant;
   return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Decimal floating-point text: sign, digits with an optional point (digits
-// on at least one side), optional exponent; or inf, infinity and nan in any
-// letter case with an optional sign.
-std::optional<double> parse_wine_text(std::string_view text) {
-  std::string_view body = text;
-  bool negative = false;
-  if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
-    negative = body.front() == '-';
-    body.remove_prefix(1);
+bool eval_variable(Machine& machine, const Node& node, Value& out) {
+  const Value* value = machine.value_of(node.name);
+  if (value == nullptr) [[unlikely]] {
+    return machine.fail_unknown_banner(node.name);
   }
-  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
-    return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
-  }
-  if (equals_ignoring_case(body, "nan")) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    return negative ? -nan : nan;
-  }
-  std::size_t i = 0;
-  std::size_t digits = 0;
-  while (i < body.size() && is_digit(body[i])) {
-    ++i;
-    ++digits;
-  }
-  if (i < body.size() && body[i] == '.') {
-    ++i;
-    while (i < body.size() && is_digit(body[i])) {
-      ++i;
-      ++digits;
-    }
-  }
-  if (digits == 0) {
-    return std::nullopt;
-  }
-  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
-    ++i;
-    if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
-      ++i;
-    }
-    const std::size_t exponent_start = i;
-    while (i < body.size() && is_digit(body[i])) {
-      ++i;
-    }
-    if (i == exponent_start) {
-      return std::nullopt;
-    }
-  }
-  if (i != body.size()) {
-    return std::nullopt;
-  }
-  double value = 0;
-  const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), value);
-  if (error == std::errc::result_out_of_range) {
-    // Too large or too small for a double: strtod rounds it to infinity or
-    // zero (the text is plain ASCII digits, so the locale does not matter).
-    value = std::strtod(std::string(body).c_str(), nullptr);
-  } else if (error != std::errc() || end != body.data() + body.size()) {
-    return std::nullopt;
-  }
-  return negative ? -value : value;
+  out = *value;
+  return true;
 }
 
-}  // namespace
-
-Result<Value> parse_input(std::string_view text, DataType type) {
-  switch (type) {
-    case DataType::Blade:
-      if (const auto value = parse_blade_text(text)) {
-        return Value::blade(*value);
-      }
-      return Error::runtime(msg::input_not_blade(text));
-    case DataType::Wine:
-      if (const auto value = parse_wine_text(text)) {
-        return Value::wine(*value);
-      }
-      return Error::runtime(msg::input_not_wine(text));
-    case DataType::Scroll:
-      return Value::scroll(text);
-    case DataType::Vow:
-      if (text == "aye" || text == "true") {
-        return Value::vow(true);
-      }
-      if (text == "nay" || text == "false") {
-        return Value::vow(false);
-      }
-      return Error::runtime(msg::input_not_vow(text));
-    case DataType::Sigil:
-      if (const auto value = single_scalar_value(text)) {
-        return Value::sigil(*value);
-      }
-      return Error::runtime(msg::input_not_sigil(text));
-    case DataType::Void:
-      break;
+// Every unary operator of a chain ("--x", "-!x") in one node, applied from the
+// one next to the operand outwards.
+bool eval_unary(Machine& machine, const Node& node, Value& out) {
+  Value value;
+  if (!node.left->eval(machine, *node.left, value)) {
+    return false;
   }
-  return Error::runtime(std::string(msg::VOID_INPUT));
+  for (const UnaryOp op : node.unary_ops) {
+    if (!machine.apply_unary(op, value)) {
+      return false;
+    }
+  }
+  out = std::move(value);
+  return true;
+}
+
+bool eval_call(Machine& machine, const Node& node, Value& out) { return machine.call(node, out); }
+
+// Two operands, any shapes: the left is evaluated completely before the right.
+template <BinaryOp Op>
+bool eval_binary(Machine& machine, const Node& node, Value& out) {
+  Value left;
+  Value right;
+  if (!node.left->eval(machine, *node.left, left) || !node.right->eval(machine, *node.right, right)) {
+    return false;
+  }
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
+    return machine.apply_blades(Op, left.as_blade(), right.as_blade(), out);
+  }
+  return machine.apply_slow(Op, std::move(left), right, out);
+}
+
+// A variable and a constant: nothing runs between the two reads, so the
+// variable is read in place.
+template <BinaryOp Op>
+bool eval_variable_constant(Machine& machine, const Node& node, Value& out) {
+  const Value* left = machine.value_of(node.name);
+  if (left == nullptr) [[unlikely]] {
+    return machine.fail_unknown_banner(node.name);
+  }
+  if (left->is(DataType::Blade) && node.constant.is(DataType::Blade)) {
+    return machine.apply_blades(Op, left->as_blade(), node.constant.as_blade(), out);
+  }
+  return machine.apply_slow(Op, Value(*left), node.constant, out);
+}
+
+// Two variables, both read in place.
+template <BinaryOp Op>
+bool eval_variable_variable(Machine& machine, const Node& node, Value& out) {
+  const Value* left = machine.value_of(node.name);
+  if (left == nullptr) [[unlikely]] {
+    return machine.fail_unknown_banner(node.name);
+  }
+  const Value* right = machine.value_of(node.second);
+  if (right == nullptr) [[unlikely]] {
+    return machine.fail_unknown_banner(node.second);
+  }
+  if (left->is(DataType::Blade) && right->is(DataType::Blade)) {
+    return machine.apply_blades(Op, left->as_blade(), right->as_blade(), out);
+  }
+  return machine.apply_slow(Op, Value(*left), *right, out);
+}
+
+// A left-grouped chain "a + b - c ..." in one node, walked in a loop so that
+// no chain length can exhaust the machine stack.
+bool eval_chain(Machine& machine, const Node& node, Value& out) {
+  Value running;
+  if (!node.left->eval(machine, *node.left, running)) {
+    return false;
+  }
+  for (const auto& [op, operand] : node.chain) {
+    Value right;
+    Value result;
+    if (!operand->eval(machine, *operand, right) || !machine.apply(op, std::move(running), right, result)) {
+      return false;
+    }
+    running = std::move(result);
+  }
+  out = std::move(running);
+  return true;
+}
+
+// Comparisons of a variable with a constant or another variable, giving the
+// vow of a condition directly.
+template <BinaryOp Op>
+bool compare_blades(std::int64_t a, std::int64_t b) {
+  if constexpr (Op == BinaryOp::Greater) {
+    return static_cast<double>(a) > static_cast<double>(b);
+  } else if constexpr (Op == BinaryOp::Less) {
+    return static_cast<double>(a) < static_cast<double>(b);
+  } else if constexpr (Op == BinaryOp::Equal) {
+    return a == b;
+  } else {
+    return a != b;
+  }
+}
+
+template <BinaryOp Op>
+bool test_variable_constant(Machine& machine, const Node& node, bool& out) {
+  const Value* left = machine.value_of(node.name);
+  if (left != nullptr && left->is(DataType::Blade) && node.constant.is(DataType::Blade)) {
+    out = compare_blades<Op>(left->as_blade(), node.constant.as_blade());
+    return true;
+  }
+  return machine.condition_value(node, out);
+}
+
+template <BinaryOp Op>
+bool test_variable_variable(Machine& machine, const Node& node, bool& out) {
+  const Value* left = machine.value_of(node.name);
+  const Value* right = machine.value_of(node.second);
+  if (left != nullptr && right != nullptr && left->is(DataType::Blade) && right->is(DataType::Blade)) {
+    out = compare_blades<Op>(left->as_blade(), right->as_blade());
+    return true;
+  }
+  return machine.condition_value(node, out);
+}
+
+template <template <BinaryOp> class Shape>
+constexpr std::array<Eval, 8> table_of() {
+  return {&Shape<BinaryOp::Add>::eval,     &Shape<BinaryOp::Subtract>::eval, &Shape<BinaryOp::Multiply>::eval,
+          &Shape<BinaryOp::Divide>::eval,  &Shape<BinaryOp::Greater>::eval,  &Shape<BinaryOp::Less>::eval,
+          &Shape<BinaryOp::Equal>::eval,   &Shape<BinaryOp::NotEqual>::eval};
+}
+template <BinaryOp Op>
+struct AnyShapes {
+  static bool eval(Machine& m, const Node& n, Value& out) { return eval_binary<Op>(m, n, out); }
+};
+template <BinaryOp Op>
+struct VariableConstant {
+  static bool eval(Machine& m, const Node& n, Value& out) { return eval_variable_constant<Op>(m, n, out); }
+};
+template <BinaryOp Op>
+struct VariableVariable {
+  static bool eval(Machine& m, const Node& n, Value& out) { return eval_variable_variable<Op>(m, n, out); }
+};
+// Indexed by comparison operator (Greater, Less, Equal, NotEqual), in enum order.
+constexpr std::array<Test, 4> TEST_VARIABLE_CONSTANT = {
+    &test_variable_constant<BinaryOp::Greater>, &test_variable_constant<BinaryOp::Less>,
+    &test_variable_constant<BinaryOp::Equal>, &test_variable_constant<BinaryOp::NotEqual>};
+constexpr std::array<Test, 4> TEST_VARIABLE_VARIABLE = {
+    &test_variable_variable<BinaryOp::Greater>, &test_variable_variable<BinaryOp::Less>,
+    &test_variable_variable<BinaryOp::Equal>, &test_variable_variable<BinaryOp::NotEqual>};
+constexpr std::size_t FIRST_COMPARISON = static_cast<std::size_t>(BinaryOp::Greater);
+static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) == FIRST_COMPARISON + 3);
+
+constexpr std::array<Eval, 8> ANY_SHAPES = table_of<AnyShapes>();
+constexpr std::array<Eval, 8> VARIABLE_CONSTANT = table_of<VariableConstant>();
+constexpr std::array<Eval, 8> VARIABLE_VARIABLE = table_of<VariableVariable>();
+
+// ---------------------------------------------------------------------------
+// Statement steps
+// ---------------------------------------------------------------------------
+
+Outcome exec_declare(Machine& machine, const Step& step) {
+  Value value;
+  if (!step.expr->eval(machine, *step.expr, value)) {
+    return Outcome::Failed;
+  }
+  if (value.type() != step.type) {
+    Result<Value> stored = coerce_for_store(std::move(value), step.type);
+    if (!stored.ok()) {
+      return machine.failed(std::move(stored).error());
+    }
+    value = std::move(*stored);
+  }
+  return machine.declare(step.name, step.type, std::move(value)) ? Outcome::Normal : Outcome::Failed;
+}
+
+Outcome exec_assign(Machine& machine, const Step& step) {
+  Value value;
+  if (!step.expr->eval(machine, *step.expr, value)) {
+    return Outcome::Failed;
+  }
+  return machine.store(step.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
+}
+
+Outcome exec_append(Machine& machine, const Step& step) { return machine.append(step); }
+
+Outcome exec_input(Machine& machine, const Step& step) { return machine.input(step.name); }
+
+Outcome exec_speak(Machine& machine, const Step& step) {
+  Value value;
+  if (!step.expr->eval(machine, *step.expr, value)) {
+    return Outcome::Failed;
+  }
+  return machine.speak(value);
+}
+
+Outcome exec_return(Machine& machine, const Step& step) {
+  Value value;
+  if (!step.expr->eval(machine, *step.expr, value)) {
+    return Outcome::Failed;
+  }
+  machine.returned = std::move(value);
+  return Outcome::Returned;
+}
+
+Outcome exec_if(Machine& machine, const Step& step) {
+  bool condition = false;
+  if (!machine.condition(*step.expr, condition)) {
+    return Outcome::Failed;
+  }
+  return machine.run_scoped(condition ? *step.body : *step.other);
+}
+
+Outcome exec_marches(Machine& machine, const Step& step) { return machine.marches(step); }
+
+Outcome exec_while(Machine& machine, const Step& step) { return machine.repeat_while(step); }
+
+Outcome exec_expression(Machine& machine, const Step& step) {
+  Value ignored;
+  return step.expr->eval(machine, *step.expr, ignored) ? Outcome::Normal : Outcome::Failed;
 }
 
 // ---------------------------------------------------------------------------
-// Construction and scopes
+// The machine stack
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// How much stack a call may still find below the last check: enough for the
-// deepest blocks and expressions that the parser admits between two calls.
+// How much stack a call must still find: enough for the deepest blocks and
+// expressions that the parser admits between two calls.
 constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{1} << 20;
 
 std::uintptr_t current_stack_floor() {
@@ -170,94 +283,255 @@ std::uintptr_t stack_position() {
 
 }  // namespace
 
-Interpreter::Interpreter(const Program& program, LineInput& input, TextOutput& output, Limits limits)
+// ---------------------------------------------------------------------------
+// Compiling
+// ---------------------------------------------------------------------------
+
+Machine::Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits)
     : program_(program),
       input_(input),
       output_(output),
       limits_(limits),
       heads_(program.symbols.size(), 0),
+      functions_(program.symbols.size()),
       steps_left_(limits.step_budget),
       stack_floor_(current_stack_floor()) {
-  bindings_.reserve(64);
-  bindings_.push_back(Binding{{}, 0, Symbol{}});  // index 0 means "no binding"
+  bindings_.push({}, std::nullopt, Symbol{}, 0);  // index 0 means "no binding"
   scope_starts_.push_back(1);
 }
 
-Interpreter::~Interpreter() = default;
-
-void Interpreter::ensure_symbol(Symbol symbol) {
-  if (symbol.id >= heads_.size()) {
-    heads_.resize(symbol.id + 1, 0);
+const Node* Machine::compile(const Expr& expr) {
+  switch (expr.kind()) {
+    case ExprKind::IntegerLiteral:
+      return &(new_node(eval_constant).constant = Value::blade(expr.as<IntegerLiteral>().value), nodes_.back());
+    case ExprKind::FloatLiteral:
+      return &(new_node(eval_constant).constant = Value::wine(expr.as<FloatLiteral>().value), nodes_.back());
+    case ExprKind::StringLiteral:
+      return &(new_node(eval_constant).constant = Value::scroll(expr.as<StringLiteral>().value), nodes_.back());
+    case ExprKind::BoolLiteral:
+      return &(new_node(eval_constant).constant = Value::vow(expr.as<BoolLiteral>().value), nodes_.back());
+    case ExprKind::CharLiteral:
+      return &(new_node(eval_constant).constant = Value::sigil(expr.as<CharLiteral>().value), nodes_.back());
+    case ExprKind::Identifier: {
+      Node& node = new_node(eval_variable);
+      node.name = expr.as<Identifier>().name;
+      return &node;
+    }
+    case ExprKind::Unary: {
+      // Gather the whole chain in a loop; the innermost operator applies first.
+      std::vector<UnaryOp> ops;
+      const Expr* operand = &expr;
+      while (const auto* unary = operand->get_if<Unary>()) {
+        ops.push_back(unary->op);
+        operand = unary->operand.get();
+      }
+      std::reverse(ops.begin(), ops.end());
+      const Node* compiled = compile(*operand);
+      Node& node = new_node(eval_unary);
+      node.left = compiled;
+      node.unary_ops = std::move(ops);
+      return &node;
+    }
+    case ExprKind::Binary:
+      return compile_binary(expr.as<Binary>());
+    case ExprKind::Call: {
+      const Call& call = expr.as<Call>();
+      std::vector<const Node*> arguments;
+      arguments.reserve(call.arguments.size());
+      for (const Expr& argument : call.arguments) {
+        arguments.push_back(compile(argument));
+      }
+      Node& node = new_node(eval_call);
+      node.name = call.name;
+      node.arguments = std::move(arguments);
+      return &node;
+    }
   }
+  return nullptr;
 }
 
-void Interpreter::push_scope() { scope_starts_.push_back(static_cast<std::uint32_t>(bindings_.size())); }
-
-void Interpreter::pop_scope() {
-  assert(scope_starts_.size() > 1 && "interpreter always has at least one scope");
-  const std::uint32_t start = scope_starts_.back();
-  scope_starts_.pop_back();
-  for (std::size_t i = bindings_.size(); i > start; --i) {
-    const Binding& binding = bindings_[i - 1];
-    heads_[binding.name.id] = binding.previous;
+const Node* Machine::compile_binary(const Binary& binary) {
+  const Expr& left = *binary.left;
+  const Expr& right = *binary.right;
+  if (left.kind() != ExprKind::Binary) {
+    const auto op = static_cast<std::size_t>(binary.op);
+    if (const auto* variable = left.get_if<Identifier>()) {
+      if (const auto* other = right.get_if<Identifier>()) {
+        Node& node = new_node(VARIABLE_VARIABLE[op]);
+        node.name = variable->name;
+        node.second = other->name;
+        if (op >= FIRST_COMPARISON) {
+          node.test = TEST_VARIABLE_VARIABLE[op - FIRST_COMPARISON];
+        }
+        return &node;
+      }
+      if (right.kind() == ExprKind::IntegerLiteral || right.kind() == ExprKind::FloatLiteral) {
+        const Node* constant = compile(right);
+        Node& node = new_node(VARIABLE_CONSTANT[op]);
+        node.name = variable->name;
+        node.constant = constant->constant;
+        if (op >= FIRST_COMPARISON) {
+          node.test = TEST_VARIABLE_CONSTANT[op - FIRST_COMPARISON];
+        }
+        return &node;
+      }
+    }
+    const Node* compiled_left = compile(left);
+    const Node* compiled_right = compile(right);
+    Node& node = new_node(ANY_SHAPES[op]);
+    node.left = compiled_left;
+    node.right = compiled_right;
+    return &node;
   }
-  bindings_.resize(start);
+  // A left spine of two or more operators becomes one chain, gathered in a loop.
+  std::vector<const Binary*> spine;
+  for (const Binary* step = &binary; step != nullptr; step = step->left->get_if<Binary>()) {
+    spine.push_back(step);
+  }
+  const Node* first = compile(*spine.back()->left);
+  std::vector<std::pair<BinaryOp, const Node*>> chain;
+  chain.reserve(spine.size());
+  for (auto step = spine.rbegin(); step != spine.rend(); ++step) {
+    chain.emplace_back((*step)->op, compile(*(*step)->right));
+  }
+  Node& node = new_node(eval_chain);
+  node.left = first;
+  node.chain = std::move(chain);
+  return &node;
 }
 
-bool Interpreter::declare_in_scope(Symbol name, std::optional<DataType> declared_type, Value&& value) {
+Step Machine::compile_step(const Statement& statement) {
+  Step step;
+  switch (statement.kind()) {
+    case StatementKind::Declare: {
+      const Declare& declare = statement.as<Declare>();
+      step.exec = exec_declare;
+      step.expr = compile(declare.value);
+      step.name = declare.name;
+      step.type = declare.type;
+      break;
+    }
+    case StatementKind::Assign: {
+      const Assign& assign = statement.as<Assign>();
+      step.name = assign.name;
+      const auto* binary = assign.value.get_if<Binary>();
+      const auto* left = binary == nullptr ? nullptr : binary->left->get_if<Identifier>();
+      if (binary != nullptr && binary->op == BinaryOp::Add && left != nullptr && left->name == assign.name) {
+        // `s = s + t`: appended in place when `s` holds a scroll.
+        step.exec = exec_append;
+        step.expr = compile(*binary->right);
+      } else {
+        step.exec = exec_assign;
+        step.expr = compile(assign.value);
+      }
+      break;
+    }
+    case StatementKind::Input:
+      step.exec = exec_input;
+      step.name = statement.as<Input>().name;
+      break;
+    case StatementKind::Speak:
+      step.exec = exec_speak;
+      step.expr = compile(statement.as<Speak>().value);
+      break;
+    case StatementKind::Return:
+      step.exec = exec_return;
+      step.expr = compile(statement.as<Return>().value);
+      break;
+    case StatementKind::If: {
+      const If& branch = statement.as<If>();
+      step.exec = exec_if;
+      step.body = compile(branch.then_block);
+      step.other = compile(branch.else_block);
+      step.expr = compile(branch.condition);
+      break;
+    }
+    case StatementKind::RealmMarches: {
+      const RealmMarches& loop = statement.as<RealmMarches>();
+      step.exec = exec_marches;
+      step.body = compile(loop.body);
+      step.expr = compile(loop.count);
+      break;
+    }
+    case StatementKind::While: {
+      const While& loop = statement.as<While>();
+      step.exec = exec_while;
+      step.body = compile(loop.body);
+      step.expr = compile(loop.condition);
+      break;
+    }
+    case StatementKind::ExprStatement:
+      step.exec = exec_expression;
+      step.expr = compile(statement.as<ExprStatement>().expression);
+      break;
+  }
+  return step;
+}
+
+const Steps* Machine::compile(const Block& block) {
+  Steps compiled;
+  compiled.declares = block.declares();
+  compiled.steps.reserve(block.size());
+  for (const Statement& statement : block) {
+    compiled.steps.push_back(compile_step(statement));
+  }
+  return &blocks_.emplace_back(std::move(compiled));
+}
+
+const Function* Machine::function(Symbol name) {
+  if (name.id < functions_.size() && functions_[name.id]) {
+    return &*functions_[name.id];
+  }
+  const FunctionDecl* decl = program_.functions.find(name);
+  if (decl == nullptr) {
+    return nullptr;
+  }
+  if (name.id >= functions_.size()) {
+    functions_.resize(name.id + 1);
+  }
+  const Steps* body = compile(decl->body);
+  functions_[name.id] = Function{decl, body};
+  return &*functions_[name.id];
+}
+
+// ---------------------------------------------------------------------------
+// Scopes
+// ---------------------------------------------------------------------------
+
+void Machine::BindingLog::grow() {
+  if (slots_.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
+    throw std::bad_alloc();
+  }
+  slots_.resize(slots_.size() * 2);
+}
+
+bool Machine::declare(Symbol name, std::optional<DataType> declared_type, Value&& value) {
   const std::uint32_t nearest = heads_[name.id];
   if (nearest >= scope_starts_.back()) {
     return fail(Error::runtime(msg::already_declared(name_of(name))));
   }
-  if (bindings_.size() >= std::numeric_limits<std::uint32_t>::max()) {
-    throw std::bad_alloc();
-  }
-  bindings_.push_back(Binding{Variable{std::move(value), declared_type}, nearest, name});
-  heads_[name.id] = static_cast<std::uint32_t>(bindings_.size() - 1);
+  heads_[name.id] = bindings_.push(std::move(value), declared_type, name, nearest);
   return true;
 }
 
-bool Interpreter::store(Symbol name, Value&& value) {
-  const std::uint32_t nearest = heads_[name.id];
-  if (nearest == 0) {
-    return fail(Error::runtime(msg::unknown_banner(name_of(name))));
+bool Machine::store(Symbol name, Value&& value) {
+  Variable* variable = this->variable(name);
+  if (variable == nullptr) [[unlikely]] {
+    return fail_unknown_banner(name);
   }
-  Variable& variable = bindings_[nearest].variable;
-  if (variable.declared_type && value.type() != *variable.declared_type) {
-    Result<Value> stored = coerce_for_store(std::move(value), *variable.declared_type);
+  if (variable->declared_type && value.type() != *variable->declared_type) {
+    Result<Value> stored = coerce_for_store(std::move(value), *variable->declared_type);
     if (!stored.ok()) {
       return fail(std::move(stored).error());
     }
-    variable.value = std::move(*stored);
+    variable->value = std::move(*stored);
     return true;
   }
-  variable.value = std::move(value);
+  variable->value = std::move(value);
   return true;
 }
 
-const Variable* Interpreter::lookup(Symbol name) const {
-  if (name.id >= heads_.size() || heads_[name.id] == 0) {
-    return nullptr;
-  }
-  return &bindings_[heads_[name.id]].variable;
-}
-
-bool Interpreter::fail(Error error) {
-  error_ = std::move(error);
-  return false;
-}
-
-Error Interpreter::take_error() {
-  assert(error_.has_value());
-  Error error = std::move(*error_);
-  error_.reset();
-  return error;
-}
-
-bool Interpreter::take_step() {
-  if (limits_.step_budget == 0) {
-    return true;
-  }
+bool Machine::spend_step() {
   if (steps_left_ == 0) {
     return fail(Error::runtime(msg::step_budget_exhausted(limits_.step_budget)));
   }
@@ -265,455 +539,55 @@ bool Interpreter::take_step() {
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Public entry points: failures and allocation failures become Error values
-// ---------------------------------------------------------------------------
-
-namespace {
-Error out_of_memory() { return Error::runtime(std::string(msg::OUT_OF_MEMORY)); }
-}  // namespace
-
-Status Interpreter::declare(Symbol name, std::optional<DataType> declared_type, Value value) {
-  try {
-    ensure_symbol(name);
-    if (!declare_in_scope(name, declared_type, std::move(value))) {
-      return take_error();
-    }
-    return {};
-  } catch (const std::bad_alloc&) {
-    return out_of_memory();
-  }
-}
-
-Status Interpreter::assign(Symbol name, Value value) {
-  ensure_symbol(name);
-  if (!store(name, std::move(value))) {
-    return take_error();
-  }
-  return {};
-}
-
-Result<Flow> Interpreter::execute_block(const Block& block) {
-  try {
-    switch (exec_block(block)) {
-      case Outcome::Normal:
-        return Flow{};
-      case Outcome::Returned:
-        return Flow{Flow::Kind::Returned, std::exchange(returned_, Value())};
-      case Outcome::Failed:
-        break;
-    }
-    return take_error();
-  } catch (const std::bad_alloc&) {
-    return out_of_memory();
-  }
-}
-
-Result<Value> Interpreter::evaluate(const Expr& expr) {
-  try {
-    Value value;
-    if (!eval(expr, value)) {
-      return take_error();
-    }
-    return value;
-  } catch (const std::bad_alloc&) {
-    return out_of_memory();
-  }
-}
-
-Result<bool> Interpreter::evaluate_condition(const Expr& condition) {
-  try {
-    bool value = false;
-    if (!eval_condition(condition, value)) {
-      return take_error();
-    }
-    return value;
-  } catch (const std::bad_alloc&) {
-    return out_of_memory();
-  }
-}
-
-Result<Value> Interpreter::call_function(Symbol name, const std::vector<Expr>& arguments) {
-  try {
-    Value value;
-    if (!call(name, arguments, value)) {
-      return take_error();
-    }
-    return value;
-  } catch (const std::bad_alloc&) {
-    return out_of_memory();
-  }
-}
-
-Status run_program(const Program& program, LineInput& input, TextOutput& output, Limits limits) {
-  Interpreter interpreter(program, input, output, limits);
-  Result<Flow> flow = interpreter.execute_block(program.main);
-  if (!flow.ok()) {
-    return std::move(flow).error();
-  }
-  return {};
-}
+// Failures on the hot paths build their messages out of line.
+bool Machine::fail_unknown_banner(Symbol name) { return fail(Error::runtime(msg::unknown_banner(name_of(name)))); }
+bool Machine::fail_divide_by_zero() { return fail(Error::runtime(std::string(msg::DIVIDE_BY_ZERO))); }
 
 // ---------------------------------------------------------------------------
-// Statements
+// Operators
 // ---------------------------------------------------------------------------
 
-Interpreter::Outcome Interpreter::exec_block(const Block& block) {
-  for (const Statement& statement : block) {
-    const Outcome outcome = exec(statement);
-    if (outcome != Outcome::Normal) {
-      return outcome;
-    }
-  }
-  return Outcome::Normal;
-}
-
-// A block in a scope of its own, popped whatever the block gave.
-Interpreter::Outcome Interpreter::exec_scoped(const Block& block) {
-  push_scope();
-  const Outcome outcome = exec_block(block);
-  pop_scope();
-  return outcome;
-}
-
-Interpreter::Outcome Interpreter::exec(const Statement& statement) {
-  if (!take_step()) {
-    return Outcome::Failed;
-  }
-  switch (statement.kind()) {
-    case StatementKind::Declare: {
-      const Declare& declare = statement.as<Declare>();
-      Value value;
-      if (!eval(declare.value, value)) {
-        return Outcome::Failed;
-      }
-      if (value.type() != declare.type) {
-        Result<Value> stored = coerce_for_store(std::move(value), declare.type);
-        if (!stored.ok()) {
-          fail(std::move(stored).error());
-          return Outcome::Failed;
-        }
-        value = std::move(*stored);
-      }
-      return declare_in_scope(declare.name, declare.type, std::move(value)) ? Outcome::Normal : Outcome::Failed;
-    }
-    case StatementKind::Assign:
-      return exec_assign(statement.as<Assign>());
-    case StatementKind::Input:
-      return exec_input(statement.as<Input>());
-    case StatementKind::Speak:
-      return exec_speak(statement.as<Speak>());
-    case StatementKind::Return: {
-      Value value;
-      if (!eval(statement.as<Return>().value, value)) {
-        return Outcome::Failed;
-      }
-      returned_ = std::move(value);
-      return Outcome::Returned;
-    }
-    case StatementKind::If: {
-      const If& branch = statement.as<If>();
-      bool condition = false;
-      if (!eval_condition(branch.condition, condition)) {
-        return Outcome::Failed;
-      }
-      return exec_scoped(condition ? branch.then_block : branch.else_block);
-    }
-    case StatementKind::RealmMarches:
-      return exec_marches(statement.as<RealmMarches>());
-    case StatementKind::While:
-      return exec_while(statement.as<While>());
-    case StatementKind::ExprStatement: {
-      Value ignored;
-      return eval(statement.as<ExprStatement>().expression, ignored) ? Outcome::Normal : Outcome::Failed;
-    }
-  }
-  return Outcome::Normal;
-}
-
-Interpreter::Outcome Interpreter::exec_assign(const Assign& assign) {
-  const Expr& expr = assign.value;
-  // `s = s + t` on a scroll: once both operands are known, and when nothing
-  // but the variable and the left operand share the text, the variable lets
-  // go of it so that `t` is appended in place instead of copying `s`.
-  if (const auto* binary = expr.get_if<Binary>();
-      binary != nullptr && binary->op == BinaryOp::Add && binary->left->kind() == ExprKind::Identifier &&
-      binary->left->as<Identifier>().name == assign.name) {
-    Value left;
-    Value right;
-    if (!eval(*binary->left, left) || !eval(*binary->right, right)) {
-      return Outcome::Failed;
-    }
-    if (left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
-      const std::uint32_t nearest = heads_[assign.name.id];
-      if (nearest != 0 && bindings_[nearest].variable.value.shares_text_with(left)) {
-        bindings_[nearest].variable.value = Value();
-      }
-    }
-    Value result;
-    if (!apply_binary(BinaryOp::Add, left, right, result)) {
-      return Outcome::Failed;
-    }
-    return store(assign.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
-  }
-  Value value;
-  if (!eval(expr, value)) {
-    return Outcome::Failed;
-  }
-  return store(assign.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
-}
-
-Interpreter::Outcome Interpreter::exec_speak(const Speak& speak) {
-  Value value;
-  if (!eval(speak.value, value)) {
-    return Outcome::Failed;
-  }
-  line_.clear();
-  append_display(line_, value);
-  line_.push_back('\n');
-  Status written = output_.write(line_);
-  if (!written.ok()) {
-    fail(std::move(written).error());
-    return Outcome::Failed;
-  }
-  return Outcome::Normal;
-}
-
-Interpreter::Outcome Interpreter::exec_input(const Input& input) {
-  const std::uint32_t nearest = heads_[input.name.id];
-  if (nearest == 0 || !bindings_[nearest].variable.declared_type) {
-    fail(Error::runtime(msg::input_needs_concrete_type(name_of(input.name))));
-    return Outcome::Failed;
-  }
-  const DataType type = *bindings_[nearest].variable.declared_type;
-  Status read = input_.read_line(line_);
-  if (!read.ok()) {
-    fail(std::move(read).error());
-    return Outcome::Failed;
-  }
-  if (!is_valid_utf8(line_)) {
-    fail(Error::io_text(std::string(msg::INVALID_UTF8)));
-    return Outcome::Failed;
-  }
-  std::string_view text = line_;
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
-    text.remove_suffix(1);
-  }
-  Result<Value> value = parse_input(text, type);
-  if (!value.ok()) {
-    fail(std::move(value).error());
-    return Outcome::Failed;
-  }
-  return store(input.name, std::move(*value)) ? Outcome::Normal : Outcome::Failed;
-}
-
-Interpreter::Outcome Interpreter::exec_marches(const RealmMarches& loop) {
-  Value count;
-  if (!eval(loop.count, count)) {
-    return Outcome::Failed;
-  }
-  if (!count.is(DataType::Blade)) {
-    fail(Error::runtime(msg::marches_needs_blade(type_name(count))));
-    return Outcome::Failed;
-  }
-  if (count.as_blade() < 0) {
-    fail(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
-    return Outcome::Failed;
-  }
-  for (std::int64_t i = count.as_blade(); i > 0; --i) {
-    const Outcome outcome = exec_scoped(loop.body);
-    if (outcome != Outcome::Normal) {
-      return outcome;
-    }
-  }
-  return Outcome::Normal;
-}
-
-Interpreter::Outcome Interpreter::exec_while(const While& loop) {
-  std::uint64_t allowance = WHILE_ITERATION_LIMIT;
-  while (true) {
-    bool condition = false;
-    if (!eval_condition(loop.condition, condition)) {
-      return Outcome::Failed;
-    }
-    if (!condition) {
-      return Outcome::Normal;
-    }
-    if (allowance == 0) {
-      fail(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
-      return Outcome::Failed;
-    }
-    const Outcome outcome = exec_scoped(loop.body);
-    if (outcome != Outcome::Normal) {
-      return outcome;
-    }
-    --allowance;
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Expressions
-// ---------------------------------------------------------------------------
-
-bool Interpreter::eval_condition(const Expr& condition, bool& out) {
-  Value value;
-  if (!eval(condition, value)) {
-    return false;
-  }
-  if (!value.is(DataType::Vow)) {
-    return fail(Error::runtime(msg::condition_not_vow(type_name(value))));
-  }
-  out = value.as_vow();
-  return true;
-}
-
-bool Interpreter::eval(const Expr& expr, Value& out) {
-  switch (expr.kind()) {
-    case ExprKind::IntegerLiteral:
-      out = Value::blade(expr.as<IntegerLiteral>().value);
+bool Machine::apply_blades(BinaryOp op, std::int64_t a, std::int64_t b, Value& out) {
+  switch (op) {
+    case BinaryOp::Add:
+      out = Value::blade(wrapping_add(a, b));
       return true;
-    case ExprKind::FloatLiteral:
-      out = Value::wine(expr.as<FloatLiteral>().value);
+    case BinaryOp::Subtract:
+      out = Value::blade(wrapping_sub(a, b));
       return true;
-    case ExprKind::StringLiteral:
-      out = Value::scroll(expr.as<StringLiteral>().value);
+    case BinaryOp::Multiply:
+      out = Value::blade(wrapping_mul(a, b));
       return true;
-    case ExprKind::BoolLiteral:
-      out = Value::vow(expr.as<BoolLiteral>().value);
-      return true;
-    case ExprKind::CharLiteral:
-      out = Value::sigil(expr.as<CharLiteral>().value);
-      return true;
-    case ExprKind::Identifier: {
-      const Symbol name = expr.as<Identifier>().name;
-      const std::uint32_t nearest = heads_[name.id];
-      if (nearest == 0) {
-        return fail(Error::runtime(msg::unknown_banner(name_of(name))));
+    case BinaryOp::Divide:
+      if (b == 0) [[unlikely]] {
+        return fail_divide_by_zero();
       }
-      out = bindings_[nearest].variable.value;
+      out = Value::wine(static_cast<double>(a) / static_cast<double>(b));
       return true;
-    }
-    case ExprKind::Unary:
-      return eval_unary(expr, out);
-    case ExprKind::Binary:
-      return eval_binary(expr.as<Binary>(), out);
-    case ExprKind::Call: {
-      const Call& call_expr = expr.as<Call>();
-      return call(call_expr.name, call_expr.arguments, out);
-    }
+    case BinaryOp::Greater:  // blades compare as floats, like every numeric pair
+      out = Value::vow(static_cast<double>(a) > static_cast<double>(b));
+      return true;
+    case BinaryOp::Less:
+      out = Value::vow(static_cast<double>(a) < static_cast<double>(b));
+      return true;
+    case BinaryOp::Equal:
+      out = Value::vow(a == b);
+      return true;
+    case BinaryOp::NotEqual:
+      out = Value::vow(a != b);
+      return true;
   }
   return true;
 }
 
-bool Interpreter::eval_unary(const Expr& expr, Value& out) {
-  // Chains of unary operators ("--x", or thousands of them) are gathered and
-  // applied innermost first without recursing once per operator.
-  const std::size_t base = unary_chain_.size();
-  const Expr* operand = &expr;
-  while (const auto* unary = operand->get_if<Unary>()) {
-    unary_chain_.push_back(unary->op);
-    operand = unary->operand.get();
-  }
-  Value value;
-  bool ok = eval(*operand, value);
-  for (std::size_t i = unary_chain_.size(); ok && i > base; --i) {
-    if (unary_chain_[i - 1] == UnaryOp::Negate) {
-      if (value.is(DataType::Blade)) {
-        value = Value::blade(wrapping_neg(value.as_blade()));
-      } else if (value.is(DataType::Wine)) {
-        value = Value::wine(-value.as_wine());
-      } else {
-        ok = fail(Error::runtime(msg::cannot_apply_unary("-", type_name(value))));
-      }
-    } else if (value.is(DataType::Vow)) {
-      value = Value::vow(!value.as_vow());
-    } else {
-      ok = fail(Error::runtime(msg::cannot_apply_unary("!", type_name(value))));
-    }
-  }
-  unary_chain_.resize(base);
-  if (ok) {
-    out = std::move(value);
-  }
-  return ok;
-}
-
-bool Interpreter::eval_binary(const Binary& binary, Value& out) {
-  if (binary.left->kind() != ExprKind::Binary) {
-    Value left;
-    Value right;
-    return eval(*binary.left, left) && eval(*binary.right, right) && apply_binary(binary.op, left, right, out);
-  }
-  // A chain "a + b + c + ..." is a left spine of binary nodes; it is walked
-  // with a stack of its own so that no chain length can exhaust the machine's.
-  const std::size_t base = spine_.size();
-  const Binary* node = &binary;
-  while (true) {
-    spine_.push_back(node);
-    const auto* deeper = node->left->get_if<Binary>();
-    if (deeper == nullptr) {
-      break;
-    }
-    node = deeper;
-  }
-  Value running;
-  bool ok = eval(*spine_.back()->left, running);
-  for (std::size_t i = spine_.size(); ok && i > base; --i) {
-    const Binary* step = spine_[i - 1];
-    Value right;
-    Value result;
-    ok = eval(*step->right, right) && apply_binary(step->op, running, right, result);
-    if (ok) {
-      running = std::move(result);
-    }
-  }
-  spine_.resize(base);
-  if (ok) {
-    out = std::move(running);
-  }
-  return ok;
-}
-
-bool Interpreter::apply_binary(BinaryOp op, Value& left, const Value& right, Value& out) {
-  if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
-    const std::int64_t a = left.as_blade();
-    const std::int64_t b = right.as_blade();
-    switch (op) {
-      case BinaryOp::Add:
-        out = Value::blade(wrapping_add(a, b));
-        return true;
-      case BinaryOp::Subtract:
-        out = Value::blade(wrapping_sub(a, b));
-        return true;
-      case BinaryOp::Multiply:
-        out = Value::blade(wrapping_mul(a, b));
-        return true;
-      case BinaryOp::Divide:
-        if (b == 0) {
-          return fail(Error::runtime(std::string(msg::DIVIDE_BY_ZERO)));
-        }
-        out = Value::wine(static_cast<double>(a) / static_cast<double>(b));
-        return true;
-      case BinaryOp::Greater:
-        out = Value::vow(static_cast<double>(a) > static_cast<double>(b));
-        return true;
-      case BinaryOp::Less:
-        out = Value::vow(static_cast<double>(a) < static_cast<double>(b));
-        return true;
-      case BinaryOp::Equal:
-        out = Value::vow(a == b);
-        return true;
-      case BinaryOp::NotEqual:
-        out = Value::vow(a != b);
-        return true;
-    }
-  }
+// Every kind pair other than two blades.
+bool Machine::apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out) {
   Result<Value> result = Value();
   switch (op) {
     case BinaryOp::Add:
       if (left.is(DataType::Scroll) && right.is(DataType::Scroll) &&
           right.as_text().size() > limits_.scroll_bytes - std::min(limits_.scroll_bytes, left.as_text().size())) {
-        return fail(out_of_memory());
+        return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
       }
       result = add_values(std::move(left), right);
       break;
@@ -746,57 +620,321 @@ bool Interpreter::apply_binary(BinaryOp op, Value& left, const Value& right, Val
   return true;
 }
 
+bool Machine::apply_unary(UnaryOp op, Value& value) {
+  Result<Value> result = op == UnaryOp::Negate ? negate_value(value) : not_value(value);
+  if (!result.ok()) {
+    return fail(std::move(result).error());
+  }
+  value = std::move(*result);
+  return true;
+}
+
+bool Machine::condition_value(const Node& node, bool& out) {
+  Value value;
+  if (!node.eval(*this, node, value)) {
+    return false;
+  }
+  if (!value.is(DataType::Vow)) [[unlikely]] {
+    return fail(Error::runtime(msg::condition_not_vow(type_name(value))));
+  }
+  out = value.as_vow();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Statements
+// ---------------------------------------------------------------------------
+
+Outcome Machine::speak(const Value& value) {
+  line_.clear();
+  append_display(line_, value);
+  line_.push_back('\n');
+  Status written = output_.write(line_);
+  if (!written.ok()) {
+    return failed(std::move(written).error());
+  }
+  return Outcome::Normal;
+}
+
+Outcome Machine::input(Symbol name) {
+  const Variable* target = variable(name);
+  if (target == nullptr || !target->declared_type) {
+    return failed(Error::runtime(msg::input_needs_concrete_type(name_of(name))));
+  }
+  const DataType type = *target->declared_type;
+  Status read = input_.read_line(line_);
+  if (!read.ok()) {
+    return failed(std::move(read).error());
+  }
+  if (!is_valid_utf8(line_)) {
+    return failed(Error::io_text(std::string(msg::INVALID_UTF8)));
+  }
+  std::string_view text = line_;
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
+    text.remove_suffix(1);
+  }
+  Result<Value> value = parse_input(text, type);
+  if (!value.ok()) {
+    return failed(std::move(value).error());
+  }
+  return store(name, std::move(*value)) ? Outcome::Normal : Outcome::Failed;
+}
+
+Outcome Machine::marches(const Step& step) {
+  Value count;
+  if (!step.expr->eval(*this, *step.expr, count)) {
+    return Outcome::Failed;
+  }
+  if (!count.is(DataType::Blade)) {
+    return failed(Error::runtime(msg::marches_needs_blade(type_name(count))));
+  }
+  if (count.as_blade() < 0) {
+    return failed(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
+  }
+  for (std::int64_t remaining = count.as_blade(); remaining > 0; --remaining) {
+    const Outcome outcome = run_scoped(*step.body);
+    if (outcome != Outcome::Normal) {
+      return outcome;
+    }
+  }
+  return Outcome::Normal;
+}
+
+Outcome Machine::repeat_while(const Step& step) {
+  std::uint64_t allowance = WHILE_ITERATION_LIMIT;
+  while (true) {
+    bool holds = false;
+    if (!condition(*step.expr, holds)) {
+      return Outcome::Failed;
+    }
+    if (!holds) {
+      return Outcome::Normal;
+    }
+    if (allowance == 0) {
+      return failed(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
+    }
+    const Outcome outcome = run_scoped(*step.body);
+    if (outcome != Outcome::Normal) {
+      return outcome;
+    }
+    --allowance;
+  }
+}
+
+// `s = s + t`. Both operands are evaluated as usual, left first; then, when
+// the variable and the left operand are the only holders of the text, the
+// variable lets go of it so that `t` is appended in place rather than the
+// whole of `s` copied.
+Outcome Machine::append(const Step& step) {
+  const Value* current = value_of(step.name);
+  if (current == nullptr) [[unlikely]] {
+    fail_unknown_banner(step.name);
+    return Outcome::Failed;
+  }
+  Value left = *current;
+  Value right;
+  if (!step.expr->eval(*this, *step.expr, right)) {
+    return Outcome::Failed;
+  }
+  if (left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
+    if (Variable* target = variable(step.name); target != nullptr && target->value.shares_text_with(left)) {
+      target->value = Value();
+    }
+  }
+  Value result;
+  if (!apply(BinaryOp::Add, std::move(left), right, result)) {
+    return Outcome::Failed;
+  }
+  return store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
+}
+
 // ---------------------------------------------------------------------------
 // Calls
 // ---------------------------------------------------------------------------
 
-bool Interpreter::call(Symbol name, const std::vector<Expr>& arguments, Value& out) {
-  // Arguments first, left to right, before the function is even looked up.
-  const std::size_t base = arguments_.size();
-  for (const Expr& argument : arguments) {
+bool Machine::call(const Node& call, Value& out) {
+  // The arguments are evaluated first, left to right, before the function is
+  // even looked up. Their values go straight into the binding log, where they
+  // become the parameters; until then they are linked to no name.
+  const std::uint32_t mark = bindings_.size();
+  for (const Node* argument : call.arguments) {
     Value value;
-    if (!eval(argument, value)) {
-      arguments_.resize(base);
+    if (!argument->eval(*this, *argument, value)) {
+      bindings_.truncate(mark);
       return false;
     }
-    arguments_.push_back(std::move(value));
+    bindings_.push(std::move(value), std::nullopt, Symbol{}, 0);
   }
-  const FunctionDecl* function = program_.functions.find(name);
+  const Function* function = call.target;
   if (function == nullptr) {
-    arguments_.resize(base);
-    return fail(Error::runtime(msg::unknown_council(name_of(name))));
+    function = call.target = this->function(call.name);
   }
-  if (function->params.size() != arguments.size()) {
-    arguments_.resize(base);
-    return fail(Error::runtime(msg::wrong_argument_count(name_of(name), function->params.size(), arguments.size())));
-  }
-  if (call_depth_ >= limits_.call_depth) {
-    arguments_.resize(base);
-    return fail(Error::runtime(msg::call_depth_exceeded(limits_.call_depth)));
-  }
-  if (stack_position() < stack_floor_) {
-    arguments_.resize(base);
-    return fail(Error::runtime(std::string(msg::CALL_STACK_EXHAUSTED)));
+  if (function == nullptr || function->decl->params.size() != call.arguments.size() ||
+      call_depth_ >= limits_.call_depth || stack_position() < stack_floor_) [[unlikely]] {
+    bindings_.truncate(mark);
+    return call_failure(call.name, function, call.arguments.size());
   }
 
-  push_scope();
-  for (std::size_t i = 0; i < function->params.size(); ++i) {
-    if (!declare_in_scope(function->params[i], std::nullopt, std::move(arguments_[base + i]))) {
-      arguments_.resize(base);
+  scope_starts_.push_back(mark);
+  const std::vector<Symbol>& params = function->decl->params;
+  for (std::uint32_t i = 0; i < params.size(); ++i) {
+    const Symbol param = params[i];
+    const std::uint32_t nearest = heads_[param.id];
+    if (nearest >= mark) [[unlikely]] {
+      bindings_.truncate(mark + i);  // the rest were never linked
       pop_scope();
-      return false;
+      return fail(Error::runtime(msg::already_declared(name_of(param))));
     }
+    Binding& binding = bindings_[mark + i];
+    binding.previous = nearest;
+    binding.name = param;
+    heads_[param.id] = mark + i;
   }
-  arguments_.resize(base);
   ++call_depth_;
-  const Outcome outcome = exec_block(function->body);
+  const Outcome outcome = run(*function->body);
   --call_depth_;
   pop_scope();
   if (outcome == Outcome::Failed) {
     return false;
   }
-  out = outcome == Outcome::Returned ? std::exchange(returned_, Value()) : Value();
+  if (outcome == Outcome::Returned) {
+    out = std::move(returned);
+  } else {
+    out = Value();
+  }
   return true;
+}
+
+bool Machine::call_failure(Symbol name, const Function* function, std::size_t argument_count) {
+  if (function == nullptr) {
+    return fail(Error::runtime(msg::unknown_council(name_of(name))));
+  }
+  const std::size_t expected = function->decl->params.size();
+  if (expected != argument_count) {
+    return fail(Error::runtime(msg::wrong_argument_count(name_of(name), expected, argument_count)));
+  }
+  if (call_depth_ >= limits_.call_depth) {
+    return fail(Error::runtime(msg::call_depth_exceeded(limits_.call_depth)));
+  }
+  return fail(Error::runtime(std::string(msg::CALL_STACK_EXHAUSTED)));
+}
+
+}  // namespace skern::code
+
+// ---------------------------------------------------------------------------
+// The public interface: failures, allocation failures included, become values
+// ---------------------------------------------------------------------------
+
+namespace skern {
+
+namespace {
+Error out_of_memory() { return Error::runtime(std::string(msg::OUT_OF_MEMORY)); }
+}  // namespace
+
+Interpreter::Interpreter(const Program& program, LineInput& input, TextOutput& output, Limits limits)
+    : machine_(std::make_unique<code::Machine>(program, input, output, limits)) {}
+
+Interpreter::~Interpreter() = default;
+
+void Interpreter::push_scope() { machine_->push_scope(); }
+void Interpreter::pop_scope() { machine_->pop_scope(); }
+std::size_t Interpreter::scope_count() const { return machine_->scope_count(); }
+
+Status Interpreter::declare(Symbol name, std::optional<DataType> declared_type, Value value) {
+  try {
+    machine_->ensure_symbol(name);
+    if (!machine_->declare(name, declared_type, std::move(value))) {
+      return machine_->take_error();
+    }
+    return {};
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
+}
+
+Status Interpreter::assign(Symbol name, Value value) {
+  machine_->ensure_symbol(name);
+  if (!machine_->store(name, std::move(value))) {
+    return machine_->take_error();
+  }
+  return {};
+}
+
+const Variable* Interpreter::lookup(Symbol name) const {
+  machine_->ensure_symbol(name);
+  return machine_->variable(name);
+}
+
+const FunctionDecl* Interpreter::find_function(Symbol name) const {
+  return machine_->program().functions.find(name);
+}
+
+Result<Flow> Interpreter::execute_block(const Block& block) {
+  try {
+    switch (machine_->run(*machine_->compile(block))) {
+      case code::Outcome::Normal:
+        return Flow{};
+      case code::Outcome::Returned:
+        return Flow{Flow::Kind::Returned, std::exchange(machine_->returned, Value())};
+      case code::Outcome::Failed:
+        break;
+    }
+    return machine_->take_error();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
+}
+
+Result<Value> Interpreter::evaluate(const Expr& expr) {
+  try {
+    const code::Node* node = machine_->compile(expr);
+    Value value;
+    if (!node->eval(*machine_, *node, value)) {
+      return machine_->take_error();
+    }
+    return value;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
+}
+
+Result<bool> Interpreter::evaluate_condition(const Expr& condition) {
+  try {
+    bool value = false;
+    if (!machine_->condition(*machine_->compile(condition), value)) {
+      return machine_->take_error();
+    }
+    return value;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
+}
+
+Result<Value> Interpreter::call_function(Symbol name, const std::vector<Expr>& arguments) {
+  try {
+    code::Node call;
+    call.name = name;
+    for (const Expr& argument : arguments) {
+      call.arguments.push_back(machine_->compile(argument));
+    }
+    machine_->ensure_symbol(name);
+    Value value;
+    if (!machine_->call(call, value)) {
+      return machine_->take_error();
+    }
+    return value;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
+}
+
+Status run_program(const Program& program, LineInput& input, TextOutput& output, Limits limits) {
+  Interpreter interpreter(program, input, output, limits);
+  Result<Flow> flow = interpreter.execute_block(program.main);
+  if (!flow.ok()) {
+    return std::move(flow).error();
+  }
+  return {};
 }
 
 }  // namespace skern

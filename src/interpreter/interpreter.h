@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,8 +25,8 @@ inline constexpr std::uint64_t CALL_DEPTH_LIMIT = 200000;
 
 struct Limits {
   std::uint64_t call_depth = CALL_DEPTH_LIMIT;
-  // Statements and loop rounds a run may take; 0 for no bound. Only the
-  // fuzzing harness sets one, so that any program ends.
+  // Statements a run may execute; 0 for no bound. Only the fuzzing harness
+  // sets one, so that any program ends.
   std::uint64_t step_budget = 0;
   // Longest scroll a run may build; longer ones fail as out of memory.
   std::size_t scroll_bytes = static_cast<std::size_t>(-1);
@@ -47,6 +47,12 @@ struct Flow {
 // The value of one input line (without its line ending) for a declared type.
 Result<Value> parse_input(std::string_view text, DataType type);
 
+namespace code {
+class Machine;
+}
+
+// One run of a program: the scope stack over the program's function table,
+// and the console it reads from and writes to.
 class Interpreter {
  public:
   // Starts with one empty scope, the global scope.
@@ -58,14 +64,14 @@ class Interpreter {
   // --- Scopes ---------------------------------------------------------------
   void push_scope();
   void pop_scope();
-  [[nodiscard]] std::size_t scope_count() const { return scope_starts_.size(); }
+  [[nodiscard]] std::size_t scope_count() const;
   // Adds a variable to the innermost scope; fails if that scope holds the name.
   Status declare(Symbol name, std::optional<DataType> declared_type, Value value);
   // Stores into the nearest variable of the name, through the store rule.
   Status assign(Symbol name, Value value);
   // The nearest variable of the name, innermost scope first.
   [[nodiscard]] const Variable* lookup(Symbol name) const;
-  [[nodiscard]] const FunctionDecl* find_function(Symbol name) const { return program_.functions.find(name); }
+  [[nodiscard]] const FunctionDecl* find_function(Symbol name) const;
 
   // --- Running --------------------------------------------------------------
   Result<Flow> execute_block(const Block& block);
@@ -74,61 +80,7 @@ class Interpreter {
   Result<Value> call_function(Symbol name, const std::vector<Expr>& arguments);
 
  private:
-  // Inside the walk a failure is a `Failed` outcome or a `false` return, with
-  // the Error parked in `error_`; the public entry points hand it back as a
-  // value. This keeps the hot path to one branch per step.
-  enum class Outcome : std::uint8_t { Normal, Returned, Failed };
-
-  struct Binding {
-    Variable variable;
-    std::uint32_t previous;  // the binding of the same name that this one shadows; 0 for none
-    Symbol name;
-  };
-
-  Outcome exec_block(const Block& block);
-  Outcome exec(const Statement& statement);
-  Outcome exec_scoped(const Block& block);
-  Outcome exec_while(const While& loop);
-  Outcome exec_marches(const RealmMarches& loop);
-  Outcome exec_input(const Input& input);
-  Outcome exec_speak(const Speak& speak);
-  Outcome exec_assign(const Assign& assign);
-  bool eval(const Expr& expr, Value& out);
-  bool eval_unary(const Expr& expr, Value& out);
-  bool eval_binary(const Binary& binary, Value& out);
-  bool apply_binary(BinaryOp op, Value& left, const Value& right, Value& out);
-  bool eval_condition(const Expr& condition, bool& out);
-  bool call(Symbol name, const std::vector<Expr>& arguments, Value& out);
-  bool declare_in_scope(Symbol name, std::optional<DataType> declared_type, Value&& value);
-  bool store(Symbol name, Value&& value);
-  bool take_step();
-  bool fail(Error error);
-  [[nodiscard]] const std::string& name_of(Symbol symbol) const { return program_.symbols.name(symbol); }
-  void ensure_symbol(Symbol symbol);
-  Error take_error();
-
-  const Program& program_;
-  LineInput& input_;
-  TextOutput& output_;
-  Limits limits_;
-
-  // Dynamic scoping as a binding log: every variable is one entry, chained to
-  // the entry of the same name that it shadows, and `heads_` holds the nearest
-  // entry of each name. A scope is the run of entries from its start mark, so
-  // pushing a scope records a mark and popping it unlinks the entries above.
-  std::vector<Binding> bindings_;
-  std::vector<std::uint32_t> heads_;
-  std::vector<std::uint32_t> scope_starts_;
-
-  std::vector<Value> arguments_;          // argument values waiting for their call
-  std::vector<const Binary*> spine_;      // left spines of long operator chains
-  std::vector<UnaryOp> unary_chain_;      // operators of long unary chains
-  std::string line_;                      // the output or input line being handled
-  Value returned_;                        // the value of the latest `return`
-  std::optional<Error> error_;
-  std::uint64_t call_depth_ = 0;
-  std::uint64_t steps_left_ = 0;
-  std::uintptr_t stack_floor_ = 0;        // calls fail before the stack pointer passes this
+  std::unique_ptr<code::Machine> machine_;
 };
 
 // Executes the program's main block in a new interpreter. A `return` in the

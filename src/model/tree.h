@@ -151,7 +151,26 @@ struct Expr {
 // ---------------------------------------------------------------------------
 
 struct Statement;
-using Block = std::vector<Statement>;
+
+// An ordered run of statements, never empty when the parser built it (but
+// for the missing else branch of an `if`).
+class Block {
+ public:
+  Block() = default;
+  void push_back(Statement statement);
+  [[nodiscard]] auto begin() const { return statements_.begin(); }
+  [[nodiscard]] auto end() const { return statements_.end(); }
+  [[nodiscard]] std::size_t size() const { return statements_.size(); }
+  [[nodiscard]] bool empty() const { return statements_.empty(); }
+  [[nodiscard]] const Statement& operator[](std::size_t index) const { return statements_[index]; }
+  // Whether a statement directly in this block declares a variable. Only such
+  // a block needs a scope of its own when it runs: nothing else adds to one.
+  [[nodiscard]] bool declares() const { return declares_; }
+
+ private:
+  std::vector<Statement> statements_;
+  bool declares_ = false;
+};
 
 struct Declare {
   Symbol name;
@@ -220,6 +239,11 @@ struct Statement {
     return std::get_if<Node>(&node);
   }
 };
+
+inline void Block::push_back(Statement statement) {
+  declares_ = declares_ || statement.kind() == StatementKind::Declare;
+  statements_.push_back(std::move(statement));
+}
 
 struct FunctionDecl {
   Symbol name;

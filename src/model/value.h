@@ -115,20 +115,23 @@ class Value {
   }
   Value(Value&& other) noexcept : payload_(other.payload_), type_(std::exchange(other.type_, DataType::Void)) {}
   Value& operator=(const Value& other) noexcept {
-    Value copy(other);
-    swap(copy);
+    if (other.type_ == DataType::Scroll) {
+      detail::retain(other.payload_.scroll);
+    }
+    release();
+    payload_ = other.payload_;
+    type_ = other.type_;
     return *this;
   }
   Value& operator=(Value&& other) noexcept {
-    Value taken(std::move(other));
-    swap(taken);
+    if (this != &other) {
+      release();
+      payload_ = other.payload_;
+      type_ = std::exchange(other.type_, DataType::Void);
+    }
     return *this;
   }
-  ~Value() {
-    if (type_ == DataType::Scroll) {
-      detail::release(payload_.scroll);
-    }
-  }
+  ~Value() { release(); }
   void swap(Value& other) noexcept {
     std::swap(payload_, other.payload_);
     std::swap(type_, other.type_);
@@ -153,6 +156,11 @@ class Value {
 
  private:
   explicit Value(DataType type) noexcept : type_(type) {}
+  void release() noexcept {
+    if (type_ == DataType::Scroll) {
+      detail::release(payload_.scroll);
+    }
+  }
 
   union Payload {
     std::int64_t blade;

@@ -38,6 +38,9 @@ struct Case {
   fs::path expectations;  // path without extension, absolute
 };
 
+// Keeps test listings to the program's path instead of a byte dump.
+void PrintTo(const Case& test, std::ostream* out) { *out << test.program.string(); }
+
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -1,0 +1,127 @@
+// Converting an input line to a value of the variable's declared type.
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "interpreter/interpreter.h"
+
+namespace skern {
+
+namespace {
+
+bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
+  if (text.size() != lower_word.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (c != lower_word[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal floating-point text: sign, digits with an optional point (digits
+// on at least one side), optional exponent; or inf, infinity and nan in any
+// letter case with an optional sign.
+std::optional<double> parse_wine_text(std::string_view text) {
+  std::string_view body = text;
+  bool negative = false;
+  if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
+    negative = body.front() == '-';
+    body.remove_prefix(1);
+  }
+  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
+    return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+  }
+  if (equals_ignoring_case(body, "nan")) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    return negative ? -nan : nan;
+  }
+  std::size_t i = 0;
+  std::size_t digits = 0;
+  while (i < body.size() && is_digit(body[i])) {
+    ++i;
+    ++digits;
+  }
+  if (i < body.size() && body[i] == '.') {
+    ++i;
+    while (i < body.size() && is_digit(body[i])) {
+      ++i;
+      ++digits;
+    }
+  }
+  if (digits == 0) {
+    return std::nullopt;
+  }
+  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
+    ++i;
+    if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
+      ++i;
+    }
+    const std::size_t exponent_start = i;
+    while (i < body.size() && is_digit(body[i])) {
+      ++i;
+    }
+    if (i == exponent_start) {
+      return std::nullopt;
+    }
+  }
+  if (i != body.size()) {
+    return std::nullopt;
+  }
+  double value = 0;
+  const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    // Too large or too small for a double: strtod rounds it to infinity or
+    // zero (the text is plain ASCII digits, so the locale does not matter).
+    value = std::strtod(std::string(body).c_str(), nullptr);
+  } else if (error != std::errc() || end != body.data() + body.size()) {
+    return std::nullopt;
+  }
+  return negative ? -value : value;
+}
+
+}  // namespace
+
+Result<Value> parse_input(std::string_view text, DataType type) {
+  switch (type) {
+    case DataType::Blade:
+      if (const auto value = parse_blade_text(text)) {
+        return Value::blade(*value);
+      }
+      return Error::runtime(msg::input_not_blade(text));
+    case DataType::Wine:
+      if (const auto value = parse_wine_text(text)) {
+        return Value::wine(*value);
+      }
+      return Error::runtime(msg::input_not_wine(text));
+    case DataType::Scroll:
+      return Value::scroll(text);
+    case DataType::Vow:
+      if (text == "aye" || text == "true") {
+        return Value::vow(true);
+      }
+      if (text == "nay" || text == "false") {
+        return Value::vow(false);
+      }
+      return Error::runtime(msg::input_not_vow(text));
+    case DataType::Sigil:
+      if (const auto value = single_scalar_value(text)) {
+        return Value::sigil(*value);
+      }
+      return Error::runtime(msg::input_not_sigil(text));
+    case DataType::Void:
+      break;
+  }
+  return Error::runtime(std::string(msg::VOID_INPUT));
+}
+
+}  // namespace skern

@@ -1,0 +1,266 @@
+// Private to the interpreter: the compiled form of the program tree and the
+// machine that runs it.
+//
+// Before a block or a function body first runs, its tree is compiled into
+// nodes that carry their own evaluation function, chosen once for the node's
+// shape: a variable minus a constant, two variables compared, a chain of
+// operators, a call. Running is then one indirect call per node with no
+// dispatch on kinds and no re-examination of operand shapes. The compiled
+// nodes mirror the tree one to one in what they compute and in what order.
+#pragma once
+
+#include <cassert>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "interpreter/interpreter.h"
+
+namespace skern::code {
+
+class Machine;
+struct Node;
+struct Step;
+struct Steps;
+
+enum class Outcome : std::uint8_t { Normal, Returned, Failed };
+
+// An evaluation function writes the node's value to `out` (a fresh value) and
+// gives true, or parks an Error in the machine and gives false.
+using Eval = bool (*)(Machine&, const Node&, Value& out);
+// A condition's shortcut: the vow a comparison gives, without making a Value.
+using Test = bool (*)(Machine&, const Node&, bool& out);
+using Exec = Outcome (*)(Machine&, const Step&);
+
+struct Function;
+
+struct Node {
+  Eval eval = nullptr;
+  Test test = nullptr;          // set for comparisons that can give their vow directly
+  const Node* left = nullptr;   // operand, or first operand
+  const Node* right = nullptr;  // second operand
+  Value constant;               // a literal, or the constant operand of a specialised binary
+  Symbol name{};                // the variable read, the called function, or the variable operand
+  Symbol second{};              // the second variable operand
+  BinaryOp op = BinaryOp::Add;
+  std::vector<UnaryOp> unary_ops;                           // applied first to last
+  std::vector<std::pair<BinaryOp, const Node*>> chain;      // applied first to last
+  std::vector<const Node*> arguments;
+  mutable const Function* target = nullptr;  // a call's function, found on its first run
+};
+
+struct Steps {
+  std::vector<Step> steps;
+  bool declares = false;  // a statement directly in it declares, so it needs a scope
+};
+
+struct Step {
+  Exec exec = nullptr;
+  const Node* expr = nullptr;  // the value, condition or count
+  Symbol name{};
+  DataType type = DataType::Void;
+  const Steps* body = nullptr;   // then-block or loop body
+  const Steps* other = nullptr;  // else-block
+};
+
+struct Function {
+  const FunctionDecl* decl;
+  const Steps* body;
+};
+
+class Machine {
+ public:
+  Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits);
+
+  // --- Compiling -------------------------------------------------------------
+  const Node* compile(const Expr& expr);
+  const Steps* compile(const Block& block);
+  // The compiled function of that name, compiled on its first call; null when
+  // the program declares none.
+  const Function* function(Symbol name);
+
+  // --- Running ---------------------------------------------------------------
+  Outcome run(const Steps& steps) {
+    for (const Step& step : steps.steps) {
+      if (limits_.step_budget != 0 && !spend_step()) [[unlikely]] {
+        return Outcome::Failed;
+      }
+      const Outcome outcome = step.exec(*this, step);
+      if (outcome != Outcome::Normal) {
+        return outcome;
+      }
+    }
+    return Outcome::Normal;
+  }
+  // A block in a scope of its own, popped whatever the block gave. A block
+  // that declares nothing directly cannot tell its scope from its parent's,
+  // so it runs without one.
+  Outcome run_scoped(const Steps& steps) {
+    if (!steps.declares) {
+      return run(steps);
+    }
+    push_scope();
+    const Outcome outcome = run(steps);
+    pop_scope();
+    return outcome;
+  }
+  bool condition(const Node& node, bool& out) {
+    if (node.test != nullptr) {
+      return node.test(*this, node, out);
+    }
+    return condition_value(node, out);
+  }
+  bool condition_value(const Node& node, bool& out);
+  bool call(const Node& call, Value& out);
+
+  // --- Scopes ----------------------------------------------------------------
+  void push_scope() { scope_starts_.push_back(bindings_.size()); }
+  void pop_scope() {
+    assert(scope_starts_.size() > 1 && "interpreter always has at least one scope");
+    const std::uint32_t start = scope_starts_.back();
+    scope_starts_.pop_back();
+    for (std::uint32_t i = bindings_.size(); i > start; --i) {
+      const Binding& binding = bindings_[i - 1];
+      heads_[binding.name.id] = binding.previous;
+    }
+    bindings_.truncate(start);
+  }
+  [[nodiscard]] std::size_t scope_count() const { return scope_starts_.size(); }
+  // The nearest variable of the name, or null.
+  [[nodiscard]] Variable* variable(Symbol name) {
+    const std::uint32_t nearest = heads_[name.id];
+    return nearest == 0 ? nullptr : &bindings_[nearest].variable;
+  }
+  [[nodiscard]] const Value* value_of(Symbol name) {
+    const std::uint32_t nearest = heads_[name.id];
+    return nearest == 0 ? nullptr : &bindings_[nearest].variable.value;
+  }
+  bool declare(Symbol name, std::optional<DataType> declared_type, Value&& value);
+  bool store(Symbol name, Value&& value);
+  // Makes room for names made after the machine started (by callers of the
+  // public interface; the program's own names are all known at the start).
+  void ensure_symbol(Symbol name) {
+    if (name.id >= heads_.size()) {
+      heads_.resize(name.id + 1, 0);
+    }
+  }
+
+  // --- Operators ---------------------------------------------------------------
+  bool apply_blades(BinaryOp op, std::int64_t a, std::int64_t b, Value& out);
+  bool apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out);
+  bool apply(BinaryOp op, Value&& left, const Value& right, Value& out) {
+    if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
+      return apply_blades(op, left.as_blade(), right.as_blade(), out);
+    }
+    return apply_slow(op, std::move(left), right, out);
+  }
+  bool apply_unary(UnaryOp op, Value& value);
+
+  // --- Statements with more to them -------------------------------------------
+  Outcome speak(const Value& value);
+  Outcome input(Symbol name);
+  Outcome marches(const Step& step);
+  Outcome repeat_while(const Step& step);
+  Outcome append(const Step& step);
+
+  // --- Failures ----------------------------------------------------------------
+  bool fail(Error error) {
+    error_ = std::move(error);
+    return false;
+  }
+  Outcome failed(Error error) {
+    fail(std::move(error));
+    return Outcome::Failed;
+  }
+  bool fail_unknown_banner(Symbol name);
+  bool fail_divide_by_zero();
+  Error take_error() {
+    assert(error_.has_value());
+    Error error = std::move(*error_);
+    error_.reset();
+    return error;
+  }
+  [[nodiscard]] const std::string& name_of(Symbol symbol) const { return program_.symbols.name(symbol); }
+
+  Value returned;  // the value of the latest `return`
+
+  const Program& program() const { return program_; }
+
+ private:
+  struct Binding {
+    Variable variable;
+    std::uint32_t previous;  // the binding of the same name that this one shadows; 0 for none
+    Symbol name;
+  };
+
+  // Dynamic scoping as a binding log: every variable is one entry, chained to
+  // the entry of the same name that it shadows, and `heads_` holds the
+  // nearest entry of each name, so a lookup is two loads. A scope is the run
+  // of entries from its start mark: pushing one records a mark, popping it
+  // unlinks the entries above. Slots past the top are kept (holding void), so
+  // pushing and popping never construct or destroy a slot.
+  class BindingLog {
+   public:
+    BindingLog() : slots_(64) {}
+    [[nodiscard]] std::uint32_t size() const { return top_; }
+    Binding& operator[](std::uint32_t index) { return slots_[index]; }
+    const Binding& operator[](std::uint32_t index) const { return slots_[index]; }
+    std::uint32_t push(Value&& value, std::optional<DataType> declared_type, Symbol name, std::uint32_t previous) {
+      if (top_ == slots_.size()) [[unlikely]] {
+        grow();
+      }
+      Binding& slot = slots_[top_];
+      slot.variable.value = std::move(value);
+      slot.variable.declared_type = declared_type;
+      slot.previous = previous;
+      slot.name = name;
+      return top_++;
+    }
+    // Drops the entries from `start` up, which must be linked to no name.
+    void truncate(std::uint32_t start) {
+      for (std::uint32_t i = start; i < top_; ++i) {
+        slots_[i].variable.value = Value();
+      }
+      top_ = start;
+    }
+
+   private:
+    void grow();
+    std::vector<Binding> slots_;
+    std::uint32_t top_ = 0;
+  };
+
+  bool spend_step();
+  bool call_failure(Symbol name, const Function* function, std::size_t argument_count);
+  Node& new_node(Eval eval) {
+    Node& node = nodes_.emplace_back();
+    node.eval = eval;
+    return node;
+  }
+  const Node* compile_binary(const Binary& binary);
+  Step compile_step(const Statement& statement);
+
+  const Program& program_;
+  LineInput& input_;
+  TextOutput& output_;
+  Limits limits_;
+
+  BindingLog bindings_;
+  std::vector<std::uint32_t> heads_;
+  std::vector<std::uint32_t> scope_starts_;
+
+  std::deque<Node> nodes_;    // stable addresses
+  std::deque<Steps> blocks_;
+  std::vector<std::optional<Function>> functions_;  // by symbol, once compiled
+
+  std::string line_;  // the output or input line being handled
+  std::optional<Error> error_;
+  std::uint64_t call_depth_ = 0;
+  std::uint64_t steps_left_ = 0;
+  std::uintptr_t stack_floor_ = 0;  // calls fail before the stack pointer passes this
+};
+
+}  // namespace skern::code
