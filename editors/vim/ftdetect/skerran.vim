@@ -1,0 +1,2 @@
+" Skerran programs
+autocmd BufRead,BufNewFile *.skr setfiletype skerran
