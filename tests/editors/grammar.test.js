@@ -210,17 +210,28 @@ describe('extension manifest and language configuration', () => {
 });
 
 describe('examples/hello.skr', () => {
-  it('scopes its comment, main block header, speak and string', () => {
+  it('scopes its comments, main block header, speak and string', () => {
     const lines = tokenize(fs.readFileSync(path.join(sourceDir, 'examples', 'hello.skr'), 'utf8'));
-    const [first, second, header, speak] = lines;
-    expectScope(first, first.text, 'comment.line.double-slash.skerran');
-    expectScope(first, '//', 'punctuation.definition.comment.skerran');
-    expectScope(second, second.text, 'comment.line.double-slash.skerran');
-    assert.equal(header.text, 'on the iron throne:');
+    const lineWhere = (pred, what) => {
+      const line = lines.find(pred);
+      assert.ok(line, `hello.skr has no ${what}`);
+      return line;
+    };
+    const comments = lines.filter((l) => l.text.startsWith('//'));
+    assert.ok(comments.length > 0, 'hello.skr has no comment line');
+    for (const c of comments) {
+      expectScope(c, c.text, 'comment.line.double-slash.skerran');
+      expectScope(c, '//', 'punctuation.definition.comment.skerran');
+      expectNoScope(c, c.text, 'keyword');
+      expectNoScope(c, c.text, 'string');
+    }
+    const header = lineWhere((l) => l.text === 'on the iron throne:', 'main block header');
     expectScope(header, 'on the iron throne:', 'keyword.other.main.skerran');
+    const speak = lineWhere((l) => l.text.trim() === 'speak "Hello, realm!"', 'speak line');
     expectScope(speak, 'speak', 'keyword.other.speak.skerran');
     expectScope(speak, '"Hello, realm!"', 'string.quoted.double.skerran');
     expectScope(speak, '"', 'punctuation.definition.string.begin.skerran');
+    expectScope(speak, '"', 'punctuation.definition.string.end.skerran', 1);
   });
 });
 

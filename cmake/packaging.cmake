@@ -1,0 +1,90 @@
+# Everything `cmake --install` puts beside the binary (whose rule stands
+# with its target), and the Debian package built by `cpack -G DEB`.
+include(GNUInstallDirs)
+
+set(SKERN_PACKAGE_MAINTAINER "skern maintainers <skern-maintainers@example.org>"
+  CACHE STRING "Maintainer field of the Debian package")
+
+# The man page, gzip-compressed as Debian's man pages are. It is looked for
+# when installing rather than when configuring, so a page written after the
+# build tree was configured still goes in.
+install(CODE "set(skern_man_page \"${PROJECT_SOURCE_DIR}/skern.1\")
+set(skern_man_dir \"${CMAKE_INSTALL_MANDIR}/man1\")")
+install(CODE [[
+  if(EXISTS "${skern_man_page}")
+    # The prefix is the one of this install (--prefix, or CPack's), not
+    # the one configured.
+    if(NOT IS_ABSOLUTE "${skern_man_dir}")
+      set(skern_man_dir "${CMAKE_INSTALL_PREFIX}/${skern_man_dir}")
+    endif()
+    set(skern_man_target "$ENV{DESTDIR}${skern_man_dir}/skern.1.gz")
+    message(STATUS "Installing: ${skern_man_target}")
+    file(MAKE_DIRECTORY "$ENV{DESTDIR}${skern_man_dir}")
+    file(ARCHIVE_CREATE OUTPUT "${skern_man_target}" PATHS "${skern_man_page}"
+      FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${skern_man_target}")
+  endif()
+]])
+
+# Vim: Debian's Vim reads vimfiles under the data directory on its own.
+set(skern_vim_dir ${CMAKE_INSTALL_DATADIR}/vim/vimfiles)
+foreach(kind syntax ftdetect ftplugin)
+  install(FILES ${PROJECT_SOURCE_DIR}/editors/vim/${kind}/skerran.vim
+    DESTINATION ${skern_vim_dir}/${kind})
+endforeach()
+
+# VS Code: the extension folder, ready to be copied or linked into the
+# user's extensions folder.
+set(skern_vscode_dir ${CMAKE_INSTALL_DATADIR}/skern/vscode)
+install(FILES
+    ${PROJECT_SOURCE_DIR}/editors/vscode/package.json
+    ${PROJECT_SOURCE_DIR}/editors/vscode/language-configuration.json
+  DESTINATION ${skern_vscode_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/editors/vscode/syntaxes/skerran.tmLanguage.json
+  DESTINATION ${skern_vscode_dir}/syntaxes)
+
+# Documentation, the editor notes and the example programs.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
+install(FILES ${PROJECT_SOURCE_DIR}/editors/README.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME editors.md OPTIONAL)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL
+  FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples OPTIONAL
+  FILES_MATCHING PATTERN "*.skr")
+
+# The Debian package.
+set(CPACK_PACKAGE_NAME skern)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The skern developers")
+set(CPACK_PACKAGE_CONTACT "${SKERN_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interpreter for the Skerran scripting language")
+# One line per control-file line: dpkg shows them as they are.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "skern runs programs written in Skerran, a small scripting language of"
+  "indented, English-like lines (.skr files). It parses a whole program"
+  "before running any of it, reads typed values from standard input and"
+  "writes one line per output statement."
+  "The package also holds the manual page, the example programs and syntax"
+  "highlighting for Vim and VS Code.")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SKERN_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+find_program(SKERN_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(SKERN_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  # Without dpkg-dev the versions cannot be worked out; name the libraries.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
+if(NOT CMAKE_BUILD_TYPE MATCHES "^(Debug|RelWithDebInfo)$")
+  set(CPACK_STRIP_FILES ON)
+endif()
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/node_modules/")
+include(CPack)

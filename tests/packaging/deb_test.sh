@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree, unpacks it into a private
+# temporary root and checks what a user of the package gets: control fields,
+# a working binary, the man page, the editor files and the documentation.
+# Usage: deb_test.sh <cpack> <build-dir> <source-dir>
+# Exit status 77 (skipped) without dpkg.
+set -euo pipefail
+cpack=$1 build_dir=$2 source_dir=$3
+
+for tool in dpkg dpkg-deb; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIPPED: $tool is not installed, so no Debian package can be built or unpacked"
+    exit 77
+  fi
+done
+if [[ ! -f $build_dir/CPackConfig.cmake ]]; then
+  echo "FAIL: $build_dir/CPackConfig.cmake is missing: the packaging rules were not configured"
+  exit 1
+fi
+
+# Everything goes into a directory of this run's own, so parallel tests and
+# other build trees never see it.
+work=$(mktemp -d "${TMPDIR:-/tmp}/skern-deb.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+checks=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { checks=$((checks + 1)); }
+
+if ! (cd "$work" && "$cpack" --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/out") \
+    >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log"
+  echo "FAIL: cpack -G DEB failed"
+  exit 1
+fi
+shopt -s nullglob
+debs=("$work"/out/*.deb)
+shopt -u nullglob
+if [[ ${#debs[@]} -ne 1 ]]; then
+  echo "FAIL: expected one .deb from cpack, found ${#debs[@]}:"
+  ls -l "$work/out"
+  exit 1
+fi
+deb=${debs[0]}
+arch=$(dpkg --print-architecture)
+check; [[ $(basename "$deb") == "skern_0.1.0_${arch}.deb" ]] || fail "package file is named $(basename "$deb")"
+
+# Control fields.
+expect_field() {
+  local got
+  check
+  got=$(dpkg-deb -f "$deb" "$1")
+  [[ $got == "$2" ]] || fail "control field $1 is '$got', expected '$2'"
+}
+expect_field Package skern
+expect_field Version 0.1.0
+expect_field Section interpreters
+expect_field Architecture "$arch"
+maintainer=$(dpkg-deb -f "$deb" Maintainer)
+check; [[ $maintainer =~ ^[^\<]*[^\<\ ]\ \<[^@\>\ ]+@[^\>\ ]+\>$ ]] || fail "Maintainer '$maintainer' is not 'Name <address>'"
+summary=$(dpkg-deb -f "$deb" Description | head -n 1)
+check; [[ -n $summary && ${#summary} -le 80 ]] || fail "Description summary '$summary' is empty or too long"
+check; [[ $(dpkg-deb -f "$deb" Depends) == *libc6* ]] || fail "Depends does not name libc6: $(dpkg-deb -f "$deb" Depends)"
+
+dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/contents"
+check; outside=$(grep -v -e '^\./$' -e '^\./usr/' "$work/contents" || true)
+[[ -z $outside ]] || fail "files outside /usr: $outside"
+
+root=$work/root
+dpkg -x "$deb" "$root"
+
+# The binary.
+skern=$root/usr/bin/skern
+check; [[ -x $skern ]] || fail "usr/bin/skern is missing or not executable"
+status=0
+"$skern" --version >"$work/version.out" 2>"$work/version.err" || status=$?
+check; [[ $status -eq 0 ]] || fail "skern --version exited with status $status"
+check; printf 'skern 0.1.0\n' | cmp -s - "$work/version.out" ||
+  fail "skern --version printed '$(cat "$work/version.out")', expected exactly 'skern 0.1.0' and a line feed"
+check; [[ ! -s $work/version.err ]] || fail "skern --version wrote to standard error: $(cat "$work/version.err")"
+
+# An installed example runs and prints what the golden test expects.
+status=0
+"$skern" "$root/usr/share/doc/skern/examples/hello.skr" >"$work/hello.out" 2>&1 </dev/null || status=$?
+check; [[ $status -eq 0 ]] && cmp -s "$source_dir/tests/examples/hello.stdout" "$work/hello.out" ||
+  fail "installed examples/hello.skr gave status $status and output '$(cat "$work/hello.out")'"
+
+# Installed files are the project's own.
+expect_same() {
+  local source=$1 installed=$2
+  check
+  if [[ ! -f $source ]]; then
+    fail "$source is missing from the source tree"
+  elif [[ ! -f $root/$installed ]]; then
+    fail "/$installed is not in the package"
+  elif ! cmp -s "$source" "$root/$installed"; then
+    fail "/$installed differs from $source"
+  fi
+}
+for kind in syntax ftdetect ftplugin; do
+  expect_same "$source_dir/editors/vim/$kind/skerran.vim" "usr/share/vim/vimfiles/$kind/skerran.vim"
+done
+for file in package.json language-configuration.json syntaxes/skerran.tmLanguage.json; do
+  expect_same "$source_dir/editors/vscode/$file" "usr/share/skern/vscode/$file"
+done
+expect_same "$source_dir/README.md" usr/share/doc/skern/README.md
+expect_same "$source_dir/editors/README.md" usr/share/doc/skern/editors.md
+for doc in "$source_dir"/docs/*.md; do
+  [[ -e $doc ]] && expect_same "$doc" "usr/share/doc/skern/$(basename "$doc")"
+done
+for example in "$source_dir"/examples/*.skr; do
+  expect_same "$example" "usr/share/doc/skern/examples/$(basename "$example")"
+done
+
+# The man page, compressed.
+man_page=$root/usr/share/man/man1/skern.1.gz
+check
+if [[ ! -f $source_dir/skern.1 ]]; then
+  fail "skern.1 is missing from the source tree"
+elif [[ ! -f $man_page ]]; then
+  fail "/usr/share/man/man1/skern.1.gz is not in the package"
+elif ! gzip -dc "$man_page" | cmp -s - "$source_dir/skern.1"; then
+  fail "/usr/share/man/man1/skern.1.gz is not skern.1 compressed"
+fi
+
+# Every file the VS Code manifest names is in the installed extension.
+manifest=$root/usr/share/skern/vscode/package.json
+if [[ -f $manifest ]]; then
+  for ref in $(grep -o '"\./[^"]*"' "$manifest" | tr -d '"'); do
+    check; [[ -f $root/usr/share/skern/vscode/$ref ]] || fail "the extension manifest names $ref, which is not installed"
+  done
+fi
+
+# Vim, given only the installed vimfiles, detects a .skr file and loads the
+# syntax for it.
+if command -v vim >/dev/null 2>&1; then
+  check
+  vim -N -u NONE -i NONE -n -Es \
+    --cmd "set runtimepath^=$root/usr/share/vim/vimfiles" \
+    -c 'filetype plugin on' -c 'syntax on' \
+    -c "edit $root/usr/share/doc/skern/examples/hello.skr" \
+    -c 'if &filetype !=# "skerran" || get(b:, "current_syntax", "") !=# "skerran" | cquit! | endif' \
+    -c 'qall!' </dev/null || fail "Vim does not detect and highlight .skr files from the installed vimfiles"
+else
+  echo "note: vim is not installed; the installed Vim files were not loaded"
+fi
+
+if [[ $failures -ne 0 ]]; then
+  echo "$failures of $checks package checks failed"
+  exit 1
+fi
+echo "$checks package checks passed ($(basename "$deb"))"
