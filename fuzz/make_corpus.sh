@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Builds the seed corpora of the fuzz targets from the programs in the tree.
+#
+#   fuzz/make_corpus.sh OUT_DIR
+#
+# Collects, at the time it runs, every tests/programs/**/*.skr and
+# examples/*.skr and writes:
+#   OUT_DIR/program/     each program as it is
+#   OUT_DIR/run/         each program, a NUL byte, then its standard input
+#                        (NAME.stdin beside it, or tests/examples/NAME.stdin
+#                        for an example), when it has one
+#   OUT_DIR/expression/  every expression text cut out of those programs
+# Files are named by the SHA-1 of their contents, so equal seeds collapse.
+# OUT_DIR is emptied first. Nothing is written inside the source tree unless
+# OUT_DIR lies in it (build/ is ignored by git).
+set -euo pipefail
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: $0 OUT_DIR" >&2
+  exit 2
+fi
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+out="$1"
+rm -rf "$out"
+mkdir -p "$out/program" "$out/run" "$out/expression"
+
+# Writes standard input to DIR/<sha1 of it>.
+store() {
+  local dir="$1" tmp
+  tmp="$(mktemp "$dir/.seed.XXXXXX")"
+  cat >"$tmp"
+  mv -f "$tmp" "$dir/$(sha1sum "$tmp" | cut -d' ' -f1)"
+}
+
+# The expression texts of one program, one per line: what follows `speak ` and
+# `return `, conditions, loop counts, initial values, assigned values, and
+# every other statement line whole. Comments are cut naively (a `//` inside a
+# literal cuts too); a seed need not be exact.
+expressions_of() {
+  sed -e 's/^[[:space:]]*//' -e 's#//.*$##' -e 's/[[:space:]]*$//' "$1" | awk '
+    /^$/ || /^we declare / || $0 == "council says:" || $0 == "on the iron throne:" || $0 == "else:" { next }
+    / speaks for input$/ { next }
+    /^speak / { print substr($0, 7); next }
+    /^return / { print substr($0, 8); next }
+    /^if .*:$/ { print substr($0, 4, length($0) - 4); next }
+    /^while .*:$/ { print substr($0, 7, length($0) - 7); next }
+    /^the realm marches .* times:$/ { print substr($0, 19, length($0) - 25); next }
+    / is a [a-z]+ with / { i = index($0, " with "); print substr($0, i + 6); next }
+    /^[A-Za-z][A-Za-z0-9_]* *=[^=]/ { i = index($0, "="); s = substr($0, i + 1); sub(/^ */, "", s); print s; next }
+    { print }
+  '
+}
+
+programs=()
+if [[ -d "$root/tests/programs" ]]; then
+  while IFS= read -r -d '' file; do programs+=("$file"); done \
+    < <(find "$root/tests/programs" -type f -name '*.skr' -print0 | sort -z)
+fi
+if [[ -d "$root/examples" ]]; then
+  while IFS= read -r -d '' file; do programs+=("$file"); done \
+    < <(find "$root/examples" -maxdepth 1 -type f -name '*.skr' -print0 | sort -z)
+fi
+
+for file in "${programs[@]}"; do
+  # Others may be renaming tests while this runs: skip what has gone.
+  [[ -f "$file" ]] || continue
+  store "$out/program" <"$file" || continue
+  base="${file%.skr}"
+  stdin="$base.stdin"
+  if [[ "$file" == "$root/examples/"* ]]; then
+    stdin="$root/tests/examples/$(basename "$base").stdin"
+  fi
+  if [[ -f "$stdin" ]]; then
+    { cat "$file"; printf '\0'; cat "$stdin"; } | store "$out/run"
+  else
+    store "$out/run" <"$file"
+  fi
+  while IFS= read -r expression; do
+    printf '%s' "$expression" | store "$out/expression"
+  done < <(expressions_of "$file" 2>/dev/null || true)
+done
+
+for kind in program run expression; do
+  echo "seeds/$kind: $(find "$out/$kind" -type f | wc -l) files"
+done
+echo "from ${#programs[@]} programs"

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets and runs them.
+#
+#   fuzz/run.sh [TARGET [SECONDS]]    run one target (or `all`, the default)
+#                                     for SECONDS each (default 600)
+#   fuzz/run.sh --smoke               every target for 20 seconds: for CI
+#   fuzz/run.sh --build               only configure and build
+#   fuzz/run.sh --replay TARGET FILE...
+#                                     run TARGET once on each FILE (for
+#                                     example a reproducer in fuzz/crashes/)
+#
+# Targets: fuzz_expression, fuzz_program, fuzz_run.
+#
+# Exits non-zero when a target finds a crash, a sanitizer report, a leak, a
+# timeout or an out-of-memory, or when the build fails. The offending input
+# is saved as WORK/artifacts/TARGET/{crash,leak,timeout,oom}-<sha1> and its
+# path printed; replay it with --replay.
+#
+# Environment:
+#   FUZZ_BUILD_DIR  build directory (default build/fuzz)
+#   FUZZ_WORK_DIR   corpora, seeds, logs and artifacts (default
+#                   FUZZ_BUILD_DIR/work); the corpus grows there across runs
+#   FUZZ_JOBS       parallel build jobs (default 2)
+#   FUZZ_NICE       niceness of the fuzzers (default 10)
+#
+# Seeds are rebuilt from tests/programs and examples on every run
+# (fuzz/make_corpus.sh), so new tests join the corpus by themselves.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
+work="${FUZZ_WORK_DIR:-$build/work}"
+jobs="${FUZZ_JOBS:-2}"
+niceness="${FUZZ_NICE:-10}"
+all_targets=(fuzz_expression fuzz_program fuzz_run)
+
+usage() {
+  sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed -e '$d' -e 's/^# \{0,1\}//'
+  exit 2
+}
+
+build_targets() {
+  local generator=()
+  if command -v ninja >/dev/null 2>&1; then
+    generator=(-G Ninja)
+  fi
+  if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    cmake -S "$root" -B "$build" "${generator[@]}" \
+      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DSKERN_FUZZ=ON -DSKERN_BUILD_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$build" --parallel "$jobs" --target "${all_targets[@]}"
+}
+
+# Per-target options: programs and expressions stay short enough that a run
+# of the step budget takes well under a second.
+max_len_of() {
+  case "$1" in
+    fuzz_expression) echo 2048 ;;
+    *) echo 8192 ;;
+  esac
+}
+seed_kind_of() {
+  case "$1" in
+    fuzz_expression) echo expression ;;
+    fuzz_program) echo program ;;
+    fuzz_run) echo run ;;
+  esac
+}
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:symbolize=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+
+# Runs one target for $2 seconds; prints a summary line and gives libFuzzer's status.
+fuzz_target() {
+  local target="$1" seconds="$2"
+  local corpus="$work/corpus/$target" artifacts="$work/artifacts/$target/" log="$work/logs/$target.log"
+  mkdir -p "$corpus" "$artifacts" "$work/logs"
+  echo "== $target: ${seconds}s, log $log"
+  local status=0
+  nice -n "$niceness" "$build/$target" \
+    -dict="$root/fuzz/skerran.dict" \
+    -max_len="$(max_len_of "$target")" \
+    -max_total_time="$seconds" \
+    -timeout=10 \
+    -rss_limit_mb=2048 \
+    -malloc_limit_mb=512 \
+    -print_final_stats=1 \
+    -artifact_prefix="$artifacts" \
+    "$corpus" "$work/seeds/$(seed_kind_of "$target")" >"$log" 2>&1 || status=$?
+  # The last status line and the final statistics.
+  grep -E '^#[0-9]+[[:space:]]+(DONE|pulse|NEW|REDUCE)' "$log" | tail -n 1 || true
+  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
+  echo "corpus: $(find "$corpus" -type f | wc -l) files"
+  if [[ $status -ne 0 ]]; then
+    echo "!! $target failed (status $status); report:"
+    grep -E 'ERROR: |runtime error:|fuzz invariant broken|Test unit written to|SUMMARY' "$log" || tail -n 30 "$log"
+  fi
+  return "$status"
+}
+
+mode="run"
+target="all"
+seconds=600
+case "${1:-}" in
+  -h | --help) usage ;;
+  --smoke) mode="run"; seconds=20 ;;
+  --build) mode="build" ;;
+  --replay) mode="replay"; shift; target="${1:-}"; shift || true ;;
+  "") ;;
+  *) target="$1"; seconds="${2:-600}" ;;
+esac
+
+build_targets
+case "$mode" in
+  build) exit 0 ;;
+  replay)
+    [[ -n "$target" && $# -gt 0 ]] || usage
+    exec "$build/$target" "$@"
+    ;;
+esac
+
+targets=("${all_targets[@]}")
+if [[ "$target" != "all" ]]; then
+  [[ " ${all_targets[*]} " == *" $target "* ]] || usage
+  targets=("$target")
+fi
+
+"$root/fuzz/make_corpus.sh" "$work/seeds"
+failed=0
+for t in "${targets[@]}"; do
+  fuzz_target "$t" "$seconds" || failed=1
+done
+if [[ $failed -ne 0 ]]; then
+  echo "fuzzing found a problem: see the reports above and $work/artifacts/"
+fi
+exit "$failed"
