@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -74,11 +75,15 @@ Result<std::string> read_source_file(const char* path) {
     std::string text;
     struct stat info {};
     if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      text.reserve(static_cast<std::size_t>(info.st_size));
+      text.reserve(static_cast<std::size_t>(info.st_size) + 1);
     }
-    std::array<char, 1 << 16> chunk{};
+    constexpr std::size_t chunk = std::size_t{1} << 16;
+    std::size_t filled = 0;
     while (true) {
-      const ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
+      if (text.size() - filled < chunk) {
+        text.resize(filled + chunk);
+      }
+      const ssize_t got = ::read(file.get(), text.data() + filled, text.size() - filled);
       if (got < 0) {
         if (errno == EINTR) {
           continue;
@@ -88,8 +93,9 @@ Result<std::string> read_source_file(const char* path) {
       if (got == 0) {
         break;
       }
-      text.append(chunk.data(), static_cast<std::size_t>(got));
+      filled += static_cast<std::size_t>(got);
     }
+    text.resize(filled);
     if (!is_valid_utf8(text)) {
       return Error::io_text(std::string(msg::INVALID_UTF8));
     }
@@ -116,8 +122,11 @@ Status FdInput::read_line(std::string& line) {
       buffer_.erase(0, start_);
       start_ = 0;
     }
-    std::array<char, 1 << 16> chunk{};
-    const ssize_t got = ::read(fd_, chunk.data(), chunk.size());
+    constexpr std::size_t chunk = std::size_t{1} << 16;
+    const std::size_t filled = buffer_.size();
+    buffer_.resize(filled + chunk);
+    const ssize_t got = ::read(fd_, buffer_.data() + filled, chunk);
+    buffer_.resize(filled + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     if (got < 0) {
       if (errno == EINTR) {
         continue;
@@ -126,8 +135,6 @@ Status FdInput::read_line(std::string& line) {
     }
     if (got == 0) {
       at_end_ = true;
-    } else {
-      buffer_.append(chunk.data(), static_cast<std::size_t>(got));
     }
   }
 }

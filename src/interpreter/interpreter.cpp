@@ -62,7 +62,7 @@ bool eval_binary(Machine& machine, const Node& node, Value& out) {
     return false;
   }
   if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
-    return machine.apply_blades(Op, left.as_blade(), right.as_blade(), out);
+    return machine.apply_blades<Op>(left.as_blade(), right.as_blade(), out);
   }
   return machine.apply_slow(Op, std::move(left), right, out);
 }
@@ -76,9 +76,22 @@ bool eval_variable_constant(Machine& machine, const Node& node, Value& out) {
     return machine.fail_unknown_banner(node.name);
   }
   if (left->is(DataType::Blade) && node.constant.is(DataType::Blade)) {
-    return machine.apply_blades(Op, left->as_blade(), node.constant.as_blade(), out);
+    return machine.apply_blades<Op>(left->as_blade(), node.constant.as_blade(), out);
   }
   return machine.apply_slow(Op, Value(*left), node.constant, out);
+}
+
+// Any operand and a constant.
+template <BinaryOp Op>
+bool eval_node_constant(Machine& machine, const Node& node, Value& out) {
+  Value left;
+  if (!node.left->eval(machine, *node.left, left)) {
+    return false;
+  }
+  if (left.is(DataType::Blade) && node.constant.is(DataType::Blade)) {
+    return machine.apply_blades<Op>(left.as_blade(), node.constant.as_blade(), out);
+  }
+  return machine.apply_slow(Op, std::move(left), node.constant, out);
 }
 
 // Two variables, both read in place.
@@ -93,7 +106,7 @@ bool eval_variable_variable(Machine& machine, const Node& node, Value& out) {
     return machine.fail_unknown_banner(node.second);
   }
   if (left->is(DataType::Blade) && right->is(DataType::Blade)) {
-    return machine.apply_blades(Op, left->as_blade(), right->as_blade(), out);
+    return machine.apply_blades<Op>(left->as_blade(), right->as_blade(), out);
   }
   return machine.apply_slow(Op, Value(*left), *right, out);
 }
@@ -107,8 +120,17 @@ bool eval_chain(Machine& machine, const Node& node, Value& out) {
   }
   for (const auto& [op, operand] : node.chain) {
     Value right;
+    if (!operand->eval(machine, *operand, right)) {
+      return false;
+    }
+    if (running.is(DataType::Blade) && right.is(DataType::Blade)) {
+      if (!machine.apply_blades(op, running.as_blade(), right.as_blade(), running)) {
+        return false;
+      }
+      continue;
+    }
     Value result;
-    if (!operand->eval(machine, *operand, right) || !machine.apply(op, std::move(running), right, result)) {
+    if (!machine.apply_slow(op, std::move(running), right, result)) {
       return false;
     }
     running = std::move(result);
@@ -168,6 +190,10 @@ struct VariableConstant {
   static bool eval(Machine& m, const Node& n, Value& out) { return eval_variable_constant<Op>(m, n, out); }
 };
 template <BinaryOp Op>
+struct NodeConstant {
+  static bool eval(Machine& m, const Node& n, Value& out) { return eval_node_constant<Op>(m, n, out); }
+};
+template <BinaryOp Op>
 struct VariableVariable {
   static bool eval(Machine& m, const Node& n, Value& out) { return eval_variable_variable<Op>(m, n, out); }
 };
@@ -184,6 +210,20 @@ static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) == FIRST_COMPARISON +
 constexpr std::array<Eval, 8> ANY_SHAPES = table_of<AnyShapes>();
 constexpr std::array<Eval, 8> VARIABLE_CONSTANT = table_of<VariableConstant>();
 constexpr std::array<Eval, 8> VARIABLE_VARIABLE = table_of<VariableVariable>();
+constexpr std::array<Eval, 8> NODE_CONSTANT = table_of<NodeConstant>();
+
+// Operator chains up to this length compile to nested nodes, longer ones to
+// one chain node walked in a loop.
+constexpr std::size_t NESTED_CHAIN_LIMIT = 16;
+
+std::size_t spine_length(const Binary& binary) {
+  std::size_t length = 1;
+  for (const Binary* step = binary.left->get_if<Binary>(); step != nullptr && length <= NESTED_CHAIN_LIMIT;
+       step = step->left->get_if<Binary>()) {
+    ++length;
+  }
+  return length;
+}
 
 // ---------------------------------------------------------------------------
 // Statement steps
@@ -204,15 +244,42 @@ Outcome exec_declare(Machine& machine, const Step& step) {
   return machine.declare(step.name, step.type, std::move(value)) ? Outcome::Normal : Outcome::Failed;
 }
 
-Outcome exec_assign(Machine& machine, const Step& step) {
-  Value value;
-  if (!step.expr->eval(machine, *step.expr, value)) {
-    return Outcome::Failed;
-  }
-  return machine.store(step.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
-}
+Outcome exec_assign(Machine& machine, const Step& step) { return machine.assign(step); }
 
 Outcome exec_append(Machine& machine, const Step& step) { return machine.append(step); }
+
+// `x = x + 1`, `x = x * y`: a blade variable updated in place. The result is a
+// blade, which a variable holding a blade always accepts; any other kinds
+// take the general way.
+template <BinaryOp Op>
+Outcome exec_update_constant(Machine& machine, const Step& step) {
+  static_assert(Op == BinaryOp::Add || Op == BinaryOp::Subtract || Op == BinaryOp::Multiply);
+  Variable* target = machine.variable(step.name);
+  const Value& constant = step.expr->constant;
+  if (target != nullptr && target->value.is(DataType::Blade) && constant.is(DataType::Blade)) {
+    machine.apply_blades<Op>(target->value.as_blade(), constant.as_blade(), target->value);
+    return Outcome::Normal;
+  }
+  return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
+}
+
+template <BinaryOp Op>
+Outcome exec_update_variable(Machine& machine, const Step& step) {
+  Variable* target = machine.variable(step.name);
+  const Value* other = machine.value_of(step.expr->second);
+  if (target != nullptr && other != nullptr && target->value.is(DataType::Blade) && other->is(DataType::Blade)) {
+    machine.apply_blades<Op>(target->value.as_blade(), other->as_blade(), target->value);
+    return Outcome::Normal;
+  }
+  return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
+}
+
+constexpr std::array<Exec, 3> UPDATE_CONSTANT = {&exec_update_constant<BinaryOp::Add>,
+                                                 &exec_update_constant<BinaryOp::Subtract>,
+                                                 &exec_update_constant<BinaryOp::Multiply>};
+constexpr std::array<Exec, 3> UPDATE_VARIABLE = {&exec_update_variable<BinaryOp::Add>,
+                                                 &exec_update_variable<BinaryOp::Subtract>,
+                                                 &exec_update_variable<BinaryOp::Multiply>};
 
 Outcome exec_input(Machine& machine, const Step& step) { return machine.input(step.name); }
 
@@ -353,8 +420,9 @@ const Node* Machine::compile(const Expr& expr) {
 const Node* Machine::compile_binary(const Binary& binary) {
   const Expr& left = *binary.left;
   const Expr& right = *binary.right;
-  if (left.kind() != ExprKind::Binary) {
+  if (spine_length(binary) <= NESTED_CHAIN_LIMIT) {
     const auto op = static_cast<std::size_t>(binary.op);
+    const bool constant_right = right.kind() == ExprKind::IntegerLiteral || right.kind() == ExprKind::FloatLiteral;
     if (const auto* variable = left.get_if<Identifier>()) {
       if (const auto* other = right.get_if<Identifier>()) {
         Node& node = new_node(VARIABLE_VARIABLE[op]);
@@ -365,7 +433,7 @@ const Node* Machine::compile_binary(const Binary& binary) {
         }
         return &node;
       }
-      if (right.kind() == ExprKind::IntegerLiteral || right.kind() == ExprKind::FloatLiteral) {
+      if (constant_right) {
         const Node* constant = compile(right);
         Node& node = new_node(VARIABLE_CONSTANT[op]);
         node.name = variable->name;
@@ -377,6 +445,13 @@ const Node* Machine::compile_binary(const Binary& binary) {
       }
     }
     const Node* compiled_left = compile(left);
+    if (constant_right) {
+      const Node* constant = compile(right);
+      Node& node = new_node(NODE_CONSTANT[op]);
+      node.left = compiled_left;
+      node.constant = constant->constant;
+      return &node;
+    }
     const Node* compiled_right = compile(right);
     Node& node = new_node(ANY_SHAPES[op]);
     node.left = compiled_left;
@@ -414,15 +489,25 @@ Step Machine::compile_step(const Statement& statement) {
     case StatementKind::Assign: {
       const Assign& assign = statement.as<Assign>();
       step.name = assign.name;
+      step.exec = exec_assign;
+      step.expr = compile(assign.value);
       const auto* binary = assign.value.get_if<Binary>();
       const auto* left = binary == nullptr ? nullptr : binary->left->get_if<Identifier>();
-      if (binary != nullptr && binary->op == BinaryOp::Add && left != nullptr && left->name == assign.name) {
-        // `s = s + t`: appended in place when `s` holds a scroll.
+      if (left == nullptr || left->name != assign.name) {
+        break;
+      }
+      // `x = x op e`: updated in place where the kinds allow.
+      if (binary->op == BinaryOp::Add) {
         step.exec = exec_append;
-        step.expr = compile(*binary->right);
-      } else {
-        step.exec = exec_assign;
-        step.expr = compile(assign.value);
+        step.operand = compile(*binary->right);
+      }
+      const auto op = static_cast<std::size_t>(binary->op);
+      if (op < UPDATE_CONSTANT.size()) {
+        if (binary->right->kind() == ExprKind::IntegerLiteral) {
+          step.exec = UPDATE_CONSTANT[op];
+        } else if (binary->right->kind() == ExprKind::Identifier) {
+          step.exec = UPDATE_VARIABLE[op];
+        }
       }
       break;
     }
@@ -514,20 +599,13 @@ bool Machine::declare(Symbol name, std::optional<DataType> declared_type, Value&
   return true;
 }
 
-bool Machine::store(Symbol name, Value&& value) {
-  Variable* variable = this->variable(name);
-  if (variable == nullptr) [[unlikely]] {
-    return fail_unknown_banner(name);
+// A store whose value's kind differs from the variable's declared type.
+bool Machine::store_converted(Variable& target, Value&& value) {
+  Result<Value> stored = coerce_for_store(std::move(value), *target.declared_type);
+  if (!stored.ok()) {
+    return fail(std::move(stored).error());
   }
-  if (variable->declared_type && value.type() != *variable->declared_type) {
-    Result<Value> stored = coerce_for_store(std::move(value), *variable->declared_type);
-    if (!stored.ok()) {
-      return fail(std::move(stored).error());
-    }
-    variable->value = std::move(*stored);
-    return true;
-  }
-  variable->value = std::move(value);
+  target.value = std::move(*stored);
   return true;
 }
 
@@ -550,32 +628,21 @@ bool Machine::fail_divide_by_zero() { return fail(Error::runtime(std::string(msg
 bool Machine::apply_blades(BinaryOp op, std::int64_t a, std::int64_t b, Value& out) {
   switch (op) {
     case BinaryOp::Add:
-      out = Value::blade(wrapping_add(a, b));
-      return true;
+      return apply_blades<BinaryOp::Add>(a, b, out);
     case BinaryOp::Subtract:
-      out = Value::blade(wrapping_sub(a, b));
-      return true;
+      return apply_blades<BinaryOp::Subtract>(a, b, out);
     case BinaryOp::Multiply:
-      out = Value::blade(wrapping_mul(a, b));
-      return true;
+      return apply_blades<BinaryOp::Multiply>(a, b, out);
     case BinaryOp::Divide:
-      if (b == 0) [[unlikely]] {
-        return fail_divide_by_zero();
-      }
-      out = Value::wine(static_cast<double>(a) / static_cast<double>(b));
-      return true;
-    case BinaryOp::Greater:  // blades compare as floats, like every numeric pair
-      out = Value::vow(static_cast<double>(a) > static_cast<double>(b));
-      return true;
+      return apply_blades<BinaryOp::Divide>(a, b, out);
+    case BinaryOp::Greater:
+      return apply_blades<BinaryOp::Greater>(a, b, out);
     case BinaryOp::Less:
-      out = Value::vow(static_cast<double>(a) < static_cast<double>(b));
-      return true;
+      return apply_blades<BinaryOp::Less>(a, b, out);
     case BinaryOp::Equal:
-      out = Value::vow(a == b);
-      return true;
+      return apply_blades<BinaryOp::Equal>(a, b, out);
     case BinaryOp::NotEqual:
-      out = Value::vow(a != b);
-      return true;
+      return apply_blades<BinaryOp::NotEqual>(a, b, out);
   }
   return true;
 }
@@ -731,9 +798,25 @@ Outcome Machine::append(const Step& step) {
     fail_unknown_banner(step.name);
     return Outcome::Failed;
   }
+  if (current->is(DataType::Blade)) {
+    const std::int64_t before = current->as_blade();
+    Value right;
+    if (!step.operand->eval(*this, *step.operand, right)) {
+      return Outcome::Failed;
+    }
+    if (right.is(DataType::Blade)) {
+      return store(step.name, Value::blade(wrapping_add(before, right.as_blade()))) ? Outcome::Normal
+                                                                                     : Outcome::Failed;
+    }
+    Value result;
+    if (!apply_slow(BinaryOp::Add, Value::blade(before), right, result)) {
+      return Outcome::Failed;
+    }
+    return store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
+  }
   Value left = *current;
   Value right;
-  if (!step.expr->eval(*this, *step.expr, right)) {
+  if (!step.operand->eval(*this, *step.operand, right)) {
     return Outcome::Failed;
   }
   if (left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
@@ -746,6 +829,14 @@ Outcome Machine::append(const Step& step) {
     return Outcome::Failed;
   }
   return store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
+}
+
+Outcome Machine::assign(const Step& step) {
+  Value value;
+  if (!step.expr->eval(*this, *step.expr, value)) {
+    return Outcome::Failed;
+  }
+  return store(step.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
 }
 
 // ---------------------------------------------------------------------------

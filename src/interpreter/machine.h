@@ -59,7 +59,8 @@ struct Steps {
 
 struct Step {
   Exec exec = nullptr;
-  const Node* expr = nullptr;  // the value, condition or count
+  const Node* expr = nullptr;     // the value, condition or count
+  const Node* operand = nullptr;  // for `x = x + e`, the node of `e`
   Symbol name{};
   DataType type = DataType::Void;
   const Steps* body = nullptr;   // then-block or loop body
@@ -139,7 +140,18 @@ class Machine {
     return nearest == 0 ? nullptr : &bindings_[nearest].variable.value;
   }
   bool declare(Symbol name, std::optional<DataType> declared_type, Value&& value);
-  bool store(Symbol name, Value&& value);
+  bool store(Symbol name, Value&& value) {
+    Variable* target = variable(name);
+    if (target == nullptr) [[unlikely]] {
+      return fail_unknown_banner(name);
+    }
+    if (target->declared_type && value.type() != *target->declared_type) {
+      return store_converted(*target, std::move(value));
+    }
+    target->value = std::move(value);
+    return true;
+  }
+  bool store_converted(Variable& target, Value&& value);
   // Makes room for names made after the machine started (by callers of the
   // public interface; the program's own names are all known at the start).
   void ensure_symbol(Symbol name) {
@@ -149,6 +161,31 @@ class Machine {
   }
 
   // --- Operators ---------------------------------------------------------------
+  // Two blades under an operator known when compiling.
+  template <BinaryOp Op>
+  bool apply_blades(std::int64_t a, std::int64_t b, Value& out) {
+    if constexpr (Op == BinaryOp::Add) {
+      out = Value::blade(wrapping_add(a, b));
+    } else if constexpr (Op == BinaryOp::Subtract) {
+      out = Value::blade(wrapping_sub(a, b));
+    } else if constexpr (Op == BinaryOp::Multiply) {
+      out = Value::blade(wrapping_mul(a, b));
+    } else if constexpr (Op == BinaryOp::Divide) {
+      if (b == 0) [[unlikely]] {
+        return fail_divide_by_zero();
+      }
+      out = Value::wine(static_cast<double>(a) / static_cast<double>(b));
+    } else if constexpr (Op == BinaryOp::Greater) {  // blades compare as floats, like every numeric pair
+      out = Value::vow(static_cast<double>(a) > static_cast<double>(b));
+    } else if constexpr (Op == BinaryOp::Less) {
+      out = Value::vow(static_cast<double>(a) < static_cast<double>(b));
+    } else if constexpr (Op == BinaryOp::Equal) {
+      out = Value::vow(a == b);
+    } else {
+      out = Value::vow(a != b);
+    }
+    return true;
+  }
   bool apply_blades(BinaryOp op, std::int64_t a, std::int64_t b, Value& out);
   bool apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out);
   bool apply(BinaryOp op, Value&& left, const Value& right, Value& out) {
@@ -165,6 +202,7 @@ class Machine {
   Outcome marches(const Step& step);
   Outcome repeat_while(const Step& step);
   Outcome append(const Step& step);
+  Outcome assign(const Step& step);
 
   // --- Failures ----------------------------------------------------------------
   bool fail(Error error) {
