@@ -79,8 +79,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 find_program(SKERN_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(SKERN_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  # Without dpkg-dev the versions cannot be worked out; name the libraries.
+elseif(NOT (SKERN_STATIC AND NOT SKERN_SANITIZE))
+  # Without dpkg-dev the versions cannot be worked out; name the libraries
+  # that a dynamically linked skern loads.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 if(NOT CMAKE_BUILD_TYPE MATCHES "^(Debug|RelWithDebInfo)$")
