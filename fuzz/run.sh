@@ -47,7 +47,7 @@ build_targets() {
   if [[ ! -f "$build/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$build" "${generator[@]}" \
       -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DSKERN_FUZZ=ON -DSKERN_BUILD_TESTS=OFF >/dev/null
+      -DSKERN_FUZZ=ON -DSKERN_BUILD_TESTS=OFF -DSKERN_STATIC=OFF >/dev/null
   fi
   cmake --build "$build" --parallel "$jobs" --target "${all_targets[@]}"
 }
