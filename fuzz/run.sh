@@ -4,6 +4,10 @@
 #   fuzz/run.sh [TARGET [SECONDS]]    run one target (or `all`, the default)
 #                                     for SECONDS each (default 600)
 #   fuzz/run.sh --smoke               every target for 20 seconds: for CI
+#   fuzz/run.sh --keep-going [TARGET [SECONDS]]
+#                                     as the first form, but go on past crashes,
+#                                     timeouts and out-of-memory inputs (libFuzzer's
+#                                     fork mode), saving each; for long runs
 #   fuzz/run.sh --build               only configure and build
 #   fuzz/run.sh --replay TARGET FILE...
 #                                     run TARGET once on each FILE (for
@@ -14,7 +18,8 @@
 # Exits non-zero when a target finds a crash, a sanitizer report, a leak, a
 # timeout or an out-of-memory, or when the build fails. The offending input
 # is saved as WORK/artifacts/TARGET/{crash,leak,timeout,oom}-<sha1> and its
-# path printed; replay it with --replay.
+# path printed; replay it with --replay. Without --keep-going a target stops
+# at its first finding.
 #
 # Environment:
 #   FUZZ_BUILD_DIR  build directory (default build/fuzz)
@@ -77,8 +82,13 @@ fuzz_target() {
   local corpus="$work/corpus/$target" artifacts="$work/artifacts/$target/" log="$work/logs/$target.log"
   mkdir -p "$corpus" "$artifacts" "$work/logs"
   echo "== $target: ${seconds}s, log $log"
-  local status=0
-  nice -n "$niceness" "$build/$target" \
+  local status=0 before
+  before="$(find "$artifacts" -type f | wc -l)"
+  local keep_going=()
+  if [[ $keep_going_mode -eq 1 ]]; then
+    keep_going=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
+  fi
+  nice -n "$niceness" "$build/$target" "${keep_going[@]}" \
     -dict="$root/fuzz/skerran.dict" \
     -max_len="$(max_len_of "$target")" \
     -max_total_time="$seconds" \
@@ -88,13 +98,18 @@ fuzz_target() {
     -print_final_stats=1 \
     -artifact_prefix="$artifacts" \
     "$corpus" "$work/seeds/$(seed_kind_of "$target")" >"$log" 2>&1 || status=$?
-  # The last status line and the final statistics.
-  grep -E '^#[0-9]+[[:space:]]+(DONE|pulse|NEW|REDUCE)' "$log" | tail -n 1 || true
+  # The last status line (executions, coverage, features, corpus) and, when
+  # not forking, the final statistics.
+  grep -E '^#[0-9]+(:|[[:space:]]+(DONE|pulse|NEW|REDUCE))' "$log" | tail -n 1 || true
   grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
   echo "corpus: $(find "$corpus" -type f | wc -l) files"
-  if [[ $status -ne 0 ]]; then
-    echo "!! $target failed (status $status); report:"
-    grep -E 'ERROR: |runtime error:|fuzz invariant broken|Test unit written to|SUMMARY' "$log" || tail -n 30 "$log"
+  local found
+  found="$(find "$artifacts" -type f | wc -l)"
+  if [[ $status -ne 0 || $found -gt $before ]]; then
+    echo "!! $target failed (status $status, $((found - before)) new artifacts); report:"
+    grep -E 'ERROR: |runtime error:|fuzz invariant broken|Test unit written to|SUMMARY' "$log" | sort | uniq -c | sort -rn | head -n 40 ||
+      tail -n 30 "$log"
+    [[ $status -ne 0 ]] || status=1
   fi
   return "$status"
 }
@@ -102,6 +117,11 @@ fuzz_target() {
 mode="run"
 target="all"
 seconds=600
+keep_going_mode=0
+if [[ "${1:-}" == "--keep-going" ]]; then
+  keep_going_mode=1
+  shift
+fi
 case "${1:-}" in
   -h | --help) usage ;;
   --smoke) mode="run"; seconds=20 ;;
