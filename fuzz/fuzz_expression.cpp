@@ -628,13 +628,15 @@ void fuzz_one(std::string_view text) {
   std::variant<RuleMatch, std::string> matched = match_expression(text);
 
   SymbolTable symbols;
-  Result<Expr> built = parse_expression(text, symbols);
+  ExprArena nodes;
+  Result<Expr> built = parse_expression(text, symbols, nodes);
   check(built.ok() || built.error().kind() == Error::Kind::ExpressionParse,
         "parse_expression failed with a kind other than ExpressionParse", built.ok() ? "" : built.error().display());
 
   // The same text through a parser that has seen other texts before.
   SymbolTable reused_symbols;
-  Result<Expr> rebuilt = reused_parser().parse(text, reused_symbols);
+  ExprArena reused_nodes;
+  Result<Expr> rebuilt = reused_parser().parse(text, reused_symbols, reused_nodes);
   check(built.ok() == rebuilt.ok(), "reused ExpressionParser disagrees with parse_expression");
   if (built.ok()) {
     Tokens a;

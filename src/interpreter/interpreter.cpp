@@ -390,7 +390,7 @@ const Node* Machine::compile(const Expr& expr) {
       const Expr* operand = &expr;
       while (const auto* unary = operand->get_if<Unary>()) {
         ops.push_back(unary->op);
-        operand = unary->operand.get();
+        operand = unary->operand;
       }
       std::reverse(ops.begin(), ops.end());
       const Node* compiled = compile(*operand);

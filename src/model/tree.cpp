@@ -1,23 +1,71 @@
 // Symbol interning, the function table and the iterative tree destructor.
 #include "model/tree.h"
 
+#include <limits>
+#include <new>
+
 namespace skern {
 
+namespace {
+
+std::uint64_t hash_name(std::string_view name) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (const char c : name) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::size_t SymbolTable::probe(std::string_view name, std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t entry = slots_[slot];
+    if (entry == 0 || (hashes_[entry - 1] == hash && names_[entry - 1] == name)) {
+      return slot;
+    }
+  }
+}
+
+void SymbolTable::grow() {
+  std::vector<std::uint32_t> slots(slots_.empty() ? 64 : slots_.size() * 2, 0);
+  const std::size_t mask = slots.size() - 1;
+  for (std::uint32_t id = 0; id < names_.size(); ++id) {
+    std::size_t slot = hashes_[id] & mask;
+    while (slots[slot] != 0) {
+      slot = (slot + 1) & mask;
+    }
+    slots[slot] = id + 1;
+  }
+  slots_ = std::move(slots);
+}
+
 Symbol SymbolTable::intern(std::string_view name) {
-  if (auto found = ids_.find(name); found != ids_.end()) {
-    return Symbol{found->second};
+  if ((names_.size() + 1) * 2 > slots_.size()) {
+    grow();
+  }
+  const std::uint64_t hash = hash_name(name);
+  const std::size_t slot = probe(name, hash);
+  if (slots_[slot] != 0) {
+    return Symbol{slots_[slot] - 1};
   }
   const auto id = static_cast<std::uint32_t>(names_.size());
   names_.emplace_back(name);
-  ids_.emplace(names_.back(), id);
+  hashes_.push_back(hash);
+  slots_[slot] = id + 1;
   return Symbol{id};
 }
 
 std::optional<Symbol> SymbolTable::find(std::string_view name) const {
-  if (auto found = ids_.find(name); found != ids_.end()) {
-    return Symbol{found->second};
+  if (slots_.empty()) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  const std::size_t slot = probe(name, hash_name(name));
+  if (slots_[slot] == 0) {
+    return std::nullopt;
+  }
+  return Symbol{slots_[slot] - 1};
 }
 
 bool FunctionTable::insert(FunctionDecl function) {
@@ -32,35 +80,52 @@ bool FunctionTable::insert(FunctionDecl function) {
   return true;
 }
 
-namespace {
-
-// Detaches the child through which operator chains grow deep: the left operand
-// of a binary node or the operand of a unary node, when it is itself an operator.
-ExprPtr take_chain_link(Expr& expr) {
-  ExprPtr* link = nullptr;
-  if (auto* binary = std::get_if<Binary>(&expr.node)) {
-    link = &binary->left;
-  } else if (auto* unary = std::get_if<Unary>(&expr.node)) {
-    link = &unary->operand;
+Block::Block(Statement* first, Statement* last) {
+  const auto count = static_cast<std::size_t>(last - first);
+  if (count == 0) {
+    return;
   }
-  if (link == nullptr || !*link) {
-    return nullptr;
+  if (count > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::bad_alloc();
   }
-  const ExprKind kind = (*link)->kind();
-  if (kind != ExprKind::Binary && kind != ExprKind::Unary) {
-    return nullptr;
+  items_ = static_cast<Statement*>(::operator new(count * sizeof(Statement)));
+  for (std::size_t i = 0; i < count; ++i) {
+    new (items_ + i) Statement(std::move(first[i]));
+    declares_ = declares_ || items_[i].kind() == StatementKind::Declare;
   }
-  return std::move(*link);
+  size_ = static_cast<std::uint32_t>(count);
 }
 
-}  // namespace
-
-Expr::~Expr() {
-  ExprPtr chain = take_chain_link(*this);
-  while (chain) {
-    ExprPtr next = take_chain_link(*chain);
-    chain = std::move(next);
+void Block::release() noexcept {
+  for (std::uint32_t i = 0; i < size_; ++i) {
+    items_[i].~Statement();
   }
+  ::operator delete(static_cast<void*>(items_));
+  items_ = nullptr;
+  size_ = 0;
+}
+
+ExprPtr ExprArena::add(Expr expr) {
+  if (used_ == CHUNK_SIZE) {
+    chunks_.emplace_back(new std::byte[CHUNK_SIZE * sizeof(Expr)]);
+    used_ = 0;
+  }
+  void* slot = chunks_.back().get() + used_ * sizeof(Expr);
+  Expr* node = new (slot) Expr(std::move(expr));
+  ++used_;
+  return node;
+}
+
+void ExprArena::release() noexcept {
+  for (std::size_t chunk = 0; chunk < chunks_.size(); ++chunk) {
+    const std::size_t count = chunk + 1 == chunks_.size() ? used_ : CHUNK_SIZE;
+    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunks_[chunk].get()));
+    for (std::size_t i = 0; i < count; ++i) {
+      nodes[i].~Expr();
+    }
+  }
+  chunks_.clear();
+  used_ = CHUNK_SIZE;
 }
 
 }  // namespace skern

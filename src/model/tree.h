@@ -10,13 +10,16 @@
 
 #include <array>
 #include <cstddef>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -42,12 +45,13 @@ class SymbolTable {
   [[nodiscard]] std::size_t size() const { return names_.size(); }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-  };
-  std::vector<std::string> names_;
-  std::unordered_map<std::string, std::uint32_t, Hash, std::equal_to<>> ids_;
+  // Open addressing over the ids: names are short and looked up once each
+  // while parsing, so a flat table with a cheap hash beats a node-based map.
+  [[nodiscard]] std::size_t probe(std::string_view name, std::uint64_t hash) const;
+  void grow();
+  std::deque<std::string> names_;
+  std::vector<std::uint64_t> hashes_;  // by id
+  std::vector<std::uint32_t> slots_;   // id + 1, or 0 for an empty slot; a power of two long
 };
 
 // ---------------------------------------------------------------------------
@@ -70,7 +74,8 @@ static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) + 1 == BINARY_OP_SPEL
 }
 
 struct Expr;
-using ExprPtr = std::unique_ptr<Expr>;
+// An operand: a node of the ExprArena that holds the tree (see below).
+using ExprPtr = const Expr*;
 
 struct IntegerLiteral {
   std::int64_t value;
@@ -131,9 +136,7 @@ struct Expr {
   Expr& operator=(Expr&&) noexcept = default;
   Expr(const Expr&) = delete;
   Expr& operator=(const Expr&) = delete;
-  // Long operator chains make trees hundreds of thousands of levels deep;
-  // the destructor unlinks them in a loop instead of recursing that far.
-  ~Expr();
+  ~Expr() = default;
 
   [[nodiscard]] ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
   template <class Node>
@@ -146,6 +149,41 @@ struct Expr {
   }
 };
 
+// The operand nodes of expression trees. A tree's top node lives where the
+// tree is used (in a statement, or as a call argument); the nodes below it
+// live here, each exactly once, and are released together with the arena.
+// Bulk storage makes building a program's trees cheap, and since a node owns
+// no other node, no tree depth can make their release recurse.
+class ExprArena {
+ public:
+  ExprArena() = default;
+  ExprArena(ExprArena&& other) noexcept
+      : chunks_(std::move(other.chunks_)), used_(std::exchange(other.used_, CHUNK_SIZE)) {}
+  ExprArena& operator=(ExprArena&& other) noexcept {
+    if (this != &other) {
+      release();
+      chunks_ = std::move(other.chunks_);
+      used_ = std::exchange(other.used_, CHUNK_SIZE);
+    }
+    return *this;
+  }
+  ExprArena(const ExprArena&) = delete;
+  ExprArena& operator=(const ExprArena&) = delete;
+  ~ExprArena() { release(); }
+
+  // Moves `expr` into the arena; the node stays where it is until the arena goes.
+  ExprPtr add(Expr expr);
+  [[nodiscard]] std::size_t size() const {
+    return chunks_.empty() ? 0 : (chunks_.size() - 1) * CHUNK_SIZE + used_;
+  }
+
+ private:
+  static constexpr std::size_t CHUNK_SIZE = 1024;
+  void release() noexcept;
+  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::size_t used_ = CHUNK_SIZE;  // nodes in the last chunk
+};
+
 // ---------------------------------------------------------------------------
 // Statements and programs
 // ---------------------------------------------------------------------------
@@ -153,22 +191,43 @@ struct Expr {
 struct Statement;
 
 // An ordered run of statements, never empty when the parser built it (but
-// for the missing else branch of an `if`).
+// for the missing else branch of an `if`). Its storage holds exactly its
+// statements, since a block never grows once built.
 class Block {
  public:
   Block() = default;
-  void push_back(Statement statement);
-  [[nodiscard]] auto begin() const { return statements_.begin(); }
-  [[nodiscard]] auto end() const { return statements_.end(); }
-  [[nodiscard]] std::size_t size() const { return statements_.size(); }
-  [[nodiscard]] bool empty() const { return statements_.empty(); }
-  [[nodiscard]] const Statement& operator[](std::size_t index) const { return statements_[index]; }
+  // Takes the statements of [first, last), moving them.
+  Block(Statement* first, Statement* last);
+  Block(Block&& other) noexcept
+      : items_(std::exchange(other.items_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        declares_(std::exchange(other.declares_, false)) {}
+  Block& operator=(Block&& other) noexcept {
+    if (this != &other) {
+      release();
+      items_ = std::exchange(other.items_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      declares_ = std::exchange(other.declares_, false);
+    }
+    return *this;
+  }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { release(); }
+
+  [[nodiscard]] const Statement* begin() const { return items_; }
+  [[nodiscard]] const Statement* end() const;
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] const Statement& operator[](std::size_t index) const;
   // Whether a statement directly in this block declares a variable. Only such
   // a block needs a scope of its own when it runs: nothing else adds to one.
   [[nodiscard]] bool declares() const { return declares_; }
 
  private:
-  std::vector<Statement> statements_;
+  void release() noexcept;
+  Statement* items_ = nullptr;
+  std::uint32_t size_ = 0;
   bool declares_ = false;
 };
 
@@ -240,10 +299,8 @@ struct Statement {
   }
 };
 
-inline void Block::push_back(Statement statement) {
-  declares_ = declares_ || statement.kind() == StatementKind::Declare;
-  statements_.push_back(std::move(statement));
-}
+inline const Statement* Block::end() const { return items_ + size_; }
+inline const Statement& Block::operator[](std::size_t index) const { return items_[index]; }
 
 struct FunctionDecl {
   Symbol name;
@@ -268,12 +325,13 @@ class FunctionTable {
   [[nodiscard]] auto end() const { return functions_.end(); }
 
  private:
-  std::vector<FunctionDecl> functions_;
+  std::deque<FunctionDecl> functions_;   // grows without moving what it holds
   std::vector<std::uint32_t> slot_of_;  // by symbol id: index + 1, or 0 for none
 };
 
 struct Program {
   SymbolTable symbols;
+  ExprArena nodes;
   FunctionTable functions;
   Block main;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "parser/grammar_internal.h"
@@ -75,52 +76,75 @@ std::optional<double> convert_float(std::string_view text) {
   return value;
 }
 
-// Builds Expr trees from the grammar's flat match list.
+// Builds Expr trees from the grammar's flat match list. Each step writes its
+// tree to `out` and gives true, or records the first error and gives false.
 class Builder {
  public:
-  Builder(std::string_view text, const std::vector<grammar::FlatMatch>& matches, SymbolTable& symbols)
-      : text_(text), matches_(matches), symbols_(symbols) {}
+  Builder(std::string_view text, const grammar::Stack<grammar::FlatMatch>& matches, SymbolTable& symbols,
+          ExprArena& nodes)
+      : text_(text), matches_(matches), symbols_(symbols), nodes_(nodes) {}
 
-  // build_expr: one match in, its Expr out.
-  Result<Expr> build(std::size_t index) {
-    const grammar::FlatMatch& match = matches_[index];
-    switch (match.rule) {
-      case GrammarRule::BinaryExpr:
-        return binary_expr(index);
-      case GrammarRule::UnaryExpr:
-        return unary_expr(index);
-      case GrammarRule::CallExpr:
-        return call_expr(index);
-      case GrammarRule::Primary:
-        assert(first_child(index) < match.subtree_end && "primary contains one inner expression");
-        return build(first_child(index));
-      case GrammarRule::Boolean:
-        return Expr(BoolLiteral{text_of(index) == "aye"});
-      case GrammarRule::Identifier:
-        return Expr(Identifier{symbols_.intern(text_of(index))});
-      case GrammarRule::Float:
-        if (auto value = convert_float(text_of(index))) {
-          return Expr(FloatLiteral{*value});
-        }
-        return Error::expression(msg::invalid_float(text_of(index)));
-      case GrammarRule::Integer:
-        if (auto value = parse_blade_text(text_of(index))) {
-          return Expr(IntegerLiteral{*value});
-        }
-        return Error::expression(msg::invalid_integer(text_of(index)));
-      case GrammarRule::String: {
-        auto text = unescape_literal(text_of(index), '"');
-        SKERN_TRY(text);
-        return Expr(StringLiteral{Scroll(*text)});
-      }
-      case GrammarRule::Character:
-        return character(index);
-      default:
-        return Error::expression(msg::unexpected_expression_token(rule_name(match.rule)));
+  Result<Expr> run(std::size_t index) {
+    Expr out(IntegerLiteral{0});
+    if (!build(index, out)) {
+      return std::move(*error_);
     }
+    return out;
   }
 
  private:
+  // build_expr: one match in, its Expr out.
+  bool build(std::size_t index, Expr& out) {
+    const grammar::FlatMatch& match = matches_[index];
+    switch (match.rule) {
+      case GrammarRule::BinaryExpr:
+        return binary_expr(index, out);
+      case GrammarRule::UnaryExpr:
+        return unary_expr(index, out);
+      case GrammarRule::CallExpr:
+        return call_expr(index, out);
+      case GrammarRule::Primary:
+        assert(first_child(index) < match.subtree_end && "primary contains one inner expression");
+        return build(first_child(index), out);
+      case GrammarRule::Boolean:
+        out.node = BoolLiteral{text_of(index) == "aye"};
+        return true;
+      case GrammarRule::Identifier:
+        out.node = Identifier{symbols_.intern(text_of(index))};
+        return true;
+      case GrammarRule::Float:
+        if (auto value = convert_float(text_of(index))) {
+          out.node = FloatLiteral{*value};
+          return true;
+        }
+        return fail(msg::invalid_float(text_of(index)));
+      case GrammarRule::Integer:
+        if (auto value = parse_blade_text(text_of(index))) {
+          out.node = IntegerLiteral{*value};
+          return true;
+        }
+        return fail(msg::invalid_integer(text_of(index)));
+      case GrammarRule::String: {
+        Result<std::string> text = unescape_literal(text_of(index), '"');
+        if (!text.ok()) {
+          return fail(std::move(text).error());
+        }
+        out.node = StringLiteral{Scroll(*text)};
+        return true;
+      }
+      case GrammarRule::Character:
+        return character(index, out);
+      default:
+        return fail(msg::unexpected_expression_token(rule_name(match.rule)));
+    }
+  }
+
+  bool fail(std::string message) { return fail(Error::expression(std::move(message))); }
+  bool fail(Error error) {
+    error_ = std::move(error);
+    return false;
+  }
+
   [[nodiscard]] std::string_view text_of(std::size_t index) const {
     const grammar::FlatMatch& match = matches_[index];
     return text_.substr(match.start, match.end - match.start);
@@ -130,26 +154,30 @@ class Builder {
   [[nodiscard]] std::size_t children_end(std::size_t index) const { return matches_[index].subtree_end; }
 
   // Every operator has the same precedence and groups from the left.
-  Result<Expr> binary_expr(std::size_t index) {
+  bool binary_expr(std::size_t index, Expr& out) {
     const std::size_t end = children_end(index);
     std::size_t child = first_child(index);
     assert(child < end && "binary expression begins with unary expression");
-    Result<Expr> running = build(child);
-    SKERN_TRY(running);
+    if (!build(child, out)) {
+      return false;
+    }
     for (child = next_sibling(child); child < end;) {
       const std::string_view op_text = text_of(child);
       const auto op = binary_op(op_text);
       if (!op) {
-        return Error::expression(msg::unknown_operator(op_text));
+        return fail(msg::unknown_operator(op_text));
       }
       child = next_sibling(child);
       assert(child < end && "operator in binary expression has right operand");
-      Result<Expr> right = build(child);
-      SKERN_TRY(right);
-      running = Expr(Binary{std::make_unique<Expr>(std::move(*running)), std::make_unique<Expr>(std::move(*right)), *op});
+      Expr right(IntegerLiteral{0});
+      if (!build(child, right)) {
+        return false;
+      }
+      const ExprPtr left = nodes_.add(std::move(out));
+      out.node = Binary{left, nodes_.add(std::move(right)), *op};
       child = next_sibling(child);
     }
-    return running;
+    return true;
   }
 
   static std::optional<BinaryOp> binary_op(std::string_view text) {
@@ -162,34 +190,37 @@ class Builder {
   }
 
   // Unary operators apply right to left: the one next to the operand is innermost.
-  Result<Expr> unary_expr(std::size_t index) {
+  bool unary_expr(std::size_t index, Expr& out) {
     const std::size_t end = children_end(index);
     std::size_t child = first_child(index);
     std::size_t operators = 0;
     for (; child < end && matches_[child].rule == GrammarRule::UnaryOp; child = next_sibling(child)) {
       const std::string_view op_text = text_of(child);
       if (op_text != "-" && op_text != "!") {
-        return Error::expression(msg::unknown_unary(op_text));
+        return fail(msg::unknown_unary(op_text));
       }
       ++operators;
     }
     assert(child < end && "unary expression contains a call expression");
-    Result<Expr> result = build(child);
-    SKERN_TRY(result);
+    if (!build(child, out)) {
+      return false;
+    }
     // unary_op matches have no children, so they stand side by side in the list.
     for (std::size_t i = operators; i > 0; --i) {
       const UnaryOp op = text_of(index + i) == "-" ? UnaryOp::Negate : UnaryOp::Not;
-      result = Expr(Unary{std::make_unique<Expr>(std::move(*result)), op});
+      const ExprPtr operand = nodes_.add(std::move(out));
+      out.node = Unary{operand, op};
     }
-    return result;
+    return true;
   }
 
-  Result<Expr> call_expr(std::size_t index) {
+  bool call_expr(std::size_t index, Expr& out) {
     const std::size_t end = children_end(index);
     std::size_t child = first_child(index);
     assert(child < end && "call expression begins with primary expression");
-    Result<Expr> primary = build(child);
-    SKERN_TRY(primary);
+    if (!build(child, out)) {
+      return false;
+    }
     bool is_call = false;
     std::vector<Expr> arguments;
     for (child = next_sibling(child); child < end; child = next_sibling(child)) {
@@ -198,37 +229,46 @@ class Builder {
       } else if (matches_[child].rule == GrammarRule::ArgumentList) {
         const std::size_t list_end = children_end(child);
         for (std::size_t argument = first_child(child); argument < list_end; argument = next_sibling(argument)) {
-          Result<Expr> built = build(argument);
-          SKERN_TRY(built);
-          arguments.push_back(std::move(*built));
+          Expr built(IntegerLiteral{0});
+          if (!build(argument, built)) {
+            return false;
+          }
+          arguments.push_back(std::move(built));
         }
       }
     }
     if (!is_call) {
-      return primary;
+      return true;
     }
-    const auto* callee = primary->get_if<Identifier>();
+    const auto* callee = out.get_if<Identifier>();
     if (callee == nullptr) {
-      return Error::expression(std::string(msg::WITH_NEEDS_IDENTIFIER));
+      return fail(std::string(msg::WITH_NEEDS_IDENTIFIER));
     }
-    return Expr(Call{callee->name, std::move(arguments)});
+    const Symbol name = callee->name;
+    out.node = Call{name, std::move(arguments)};
+    return true;
   }
 
-  Result<Expr> character(std::size_t index) {
+  bool character(std::size_t index, Expr& out) {
     const std::string_view literal = text_of(index);
-    auto text = unescape_literal(literal, '\'');
-    SKERN_TRY(text);
+    Result<std::string> text = unescape_literal(literal, '\'');
+    if (!text.ok()) {
+      return fail(std::move(text).error());
+    }
     const std::string& chars = *text;
     const std::size_t length = chars.empty() ? 0 : grammar::char_length(chars, 0);
     if (chars.empty() || length != chars.size()) {
-      return Error::expression(msg::sigil_literal_length(literal));
+      return fail(msg::sigil_literal_length(literal));
     }
-    return Expr(CharLiteral{grammar::decode_char(chars, 0, length)});
+    out.node = CharLiteral{grammar::decode_char(chars, 0, length)};
+    return true;
   }
 
   std::string_view text_;
-  const std::vector<grammar::FlatMatch>& matches_;
+  const grammar::Stack<grammar::FlatMatch>& matches_;
   SymbolTable& symbols_;
+  ExprArena& nodes_;
+  std::optional<Error> error_;
 };
 
 }  // namespace
@@ -240,26 +280,26 @@ struct ExpressionParser::Buffers {
 ExpressionParser::ExpressionParser() : buffers_(std::make_unique<Buffers>()) {}
 ExpressionParser::~ExpressionParser() = default;
 
-Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols) {
+Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   grammar::MatchState& state = buffers_->state;
   switch (grammar::run(text, state)) {
     case grammar::Outcome::TooDeep:
       return Error::expression(msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT));
     case grammar::Outcome::Failed:
-      return Error::expression(grammar::render_report(text, state.attempt, state.expected));
+      return Error::expression(grammar::render_report(text, state.attempt, {state.expected.begin(), state.expected.end()}));
     case grammar::Outcome::Matched:
       break;
   }
   assert(!state.matches.empty() && "expression grammar returns one root pair");
   assert(state.matches.size() > 1 && state.matches[1].rule == GrammarRule::BinaryExpr &&
          "expression root contains a binary expression");
-  return Builder(text, state.matches, symbols).build(1);
+  return Builder(text, state.matches, symbols, nodes).run(1);
 }
 
-Result<Expr> parse_expression(std::string_view text, SymbolTable& symbols) {
+Result<Expr> parse_expression(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   try {
     ExpressionParser parser;
-    return parser.parse(text, symbols);
+    return parser.parse(text, symbols, nodes);
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));
   }

@@ -62,8 +62,9 @@ struct RuleMatch {
 // report text (six lines without a final line feed).
 std::variant<RuleMatch, std::string> match_expression(std::string_view text);
 
-// Text to tree. Names are interned into `symbols`.
-Result<Expr> parse_expression(std::string_view text, SymbolTable& symbols);
+// Text to tree. Names are interned into `symbols`; the nodes below the top
+// one go into `nodes`, which must outlive the tree.
+Result<Expr> parse_expression(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
 
 // The characters between the quotes of a quoted literal, escapes resolved.
 Result<std::string> unescape_literal(std::string_view text, char quote);
@@ -78,7 +79,7 @@ class ExpressionParser {
   ExpressionParser& operator=(const ExpressionParser&) = delete;
   ~ExpressionParser();
 
-  Result<Expr> parse(std::string_view text, SymbolTable& symbols);
+  Result<Expr> parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
 
  private:
   struct Buffers;

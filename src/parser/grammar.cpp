@@ -90,7 +90,7 @@ class Matcher {
     auto& expected = state_.expected;
     const std::size_t entry_count = state_.attempt == start ? expected.size() : 0;
     const std::size_t slot = matches.size();
-    matches.push_back(FlatMatch{Rule, start, start, 0});
+    matches.push(FlatMatch{Rule, start, start, 0});
     if constexpr (Atomic) {
       ++atomic_depth_;
     }
@@ -103,7 +103,7 @@ class Matcher {
       matches[slot].subtree_end = matches.size();
       return true;
     }
-    matches.resize(slot);
+    matches.truncate(slot);
     pos_ = start;
     if (too_deep_) {
       return false;
@@ -113,16 +113,38 @@ class Matcher {
       return false;  // exactly one deeper rule was recorded here; it stands for this one
     }
     if (start == state_.attempt) {
-      expected.resize(entry_count);
+      expected.truncate(entry_count);
     } else if (start > state_.attempt) {
       expected.clear();
       state_.attempt = start;
     }
     if (start == state_.attempt) {
-      expected.push_back(Rule);
+      expected.push(Rule);
     }
     return false;
   }
+
+  // What a failed invocation of `Rule` here does to the tracking when nothing
+  // inside it was recorded. A rule whose first character cannot match is
+  // settled this way without running its body: literal and atomic rules
+  // record nothing inside themselves, so the effect is the same.
+  template <GrammarRule Rule>
+  bool fails_here() {
+    if (too_deep_ || atomic_depth_ > 0) {
+      return false;
+    }
+    if (pos_ > state_.attempt) {
+      state_.expected.clear();
+      state_.attempt = pos_;
+    }
+    if (pos_ == state_.attempt) {
+      state_.expected.push(Rule);
+    }
+    return false;
+  }
+  [[nodiscard]] bool next_is(char c) const { return !at_end() && peek() == c; }
+  [[nodiscard]] bool next_is_digit_or_minus() const { return !at_end() && (is_digit(peek()) || peek() == '-'); }
+  [[nodiscard]] bool next_is_letter() const { return !at_end() && is_letter(peek()); }
 
   // --- Terminals -------------------------------------------------------------
 
@@ -188,7 +210,7 @@ class Matcher {
   // --- Rules, in the order of the rule table ----------------------------------
 
   // EOI = the end of the text
-  bool eoi() { return invoke<GrammarRule::Eoi, false, &Matcher::eoi_body>(); }
+  bool eoi() { return at_end() ? invoke<GrammarRule::Eoi, false, &Matcher::eoi_body>() : fails_here<GrammarRule::Eoi>(); }
   bool eoi_body() { return at_end(); }
 
   // expression = SOI binary_expr EOI
@@ -223,7 +245,7 @@ class Matcher {
     }
     skip_whitespace();
     if (!unary_expr()) {
-      state_.matches.resize(mark);
+      state_.matches.truncate(mark);
       pos_ = start;
       return false;
     }
@@ -294,32 +316,47 @@ class Matcher {
         return true;
       }
     }
-    state_.matches.resize(mark);
+    state_.matches.truncate(mark);
     pos_ = start;
     return false;
   }
 
   // binary_op = "==" | "!=" | ">" | "<" | "+" | "-" | "*" | "/"
-  bool binary_op() { return invoke<GrammarRule::BinaryOp, false, &Matcher::binary_op_body>(); }
+  bool binary_op() {
+    return !at_end() && std::string_view("=!><+-*/").find(peek()) != std::string_view::npos
+               ? invoke<GrammarRule::BinaryOp, false, &Matcher::binary_op_body>()
+               : fails_here<GrammarRule::BinaryOp>();
+  }
   bool binary_op_body() {
     return literal("==") || literal("!=") || literal('>') || literal('<') || literal('+') || literal('-') ||
            literal('*') || literal('/');
   }
 
   // unary_op = "-" | "!"
-  bool unary_op() { return invoke<GrammarRule::UnaryOp, false, &Matcher::unary_op_body>(); }
+  bool unary_op() {
+    return next_is('-') || next_is('!') ? invoke<GrammarRule::UnaryOp, false, &Matcher::unary_op_body>()
+                                        : fails_here<GrammarRule::UnaryOp>();
+  }
   bool unary_op_body() { return literal('-') || literal('!'); }
 
   // with_kw = "with" !identifier_continue    (atomic)
-  bool with_kw() { return invoke<GrammarRule::WithKw, true, &Matcher::with_kw_body>(); }
+  bool with_kw() {
+    return next_is('w') ? invoke<GrammarRule::WithKw, true, &Matcher::with_kw_body>() : fails_here<GrammarRule::WithKw>();
+  }
   bool with_kw_body() { return literal("with") && !identifier_continue_ahead(); }
 
   // boolean = ("aye" | "nay") !identifier_continue    (atomic)
-  bool boolean() { return invoke<GrammarRule::Boolean, true, &Matcher::boolean_body>(); }
+  bool boolean() {
+    return next_is('a') || next_is('n') ? invoke<GrammarRule::Boolean, true, &Matcher::boolean_body>()
+                                        : fails_here<GrammarRule::Boolean>();
+  }
   bool boolean_body() { return (literal("aye") || literal("nay")) && !identifier_continue_ahead(); }
 
   // identifier = letter identifier_continue*    (atomic)
-  bool identifier() { return invoke<GrammarRule::Identifier, true, &Matcher::identifier_body>(); }
+  bool identifier() {
+    return next_is_letter() ? invoke<GrammarRule::Identifier, true, &Matcher::identifier_body>()
+                            : fails_here<GrammarRule::Identifier>();
+  }
   bool identifier_body() {
     if (!letter()) {
       return false;
@@ -331,21 +368,29 @@ class Matcher {
   }
 
   // float = "-"? digit+ "." digit+    (atomic)
-  bool float_literal() { return invoke<GrammarRule::Float, true, &Matcher::float_body>(); }
+  bool float_literal() {
+    return next_is_digit_or_minus() ? invoke<GrammarRule::Float, true, &Matcher::float_body>()
+                                    : fails_here<GrammarRule::Float>();
+  }
   bool float_body() {
     literal('-');
     return digits() && literal('.') && digits();
   }
 
   // integer = "-"? digit+    (atomic)
-  bool integer() { return invoke<GrammarRule::Integer, true, &Matcher::integer_body>(); }
+  bool integer() {
+    return next_is_digit_or_minus() ? invoke<GrammarRule::Integer, true, &Matcher::integer_body>()
+                                    : fails_here<GrammarRule::Integer>();
+  }
   bool integer_body() {
     literal('-');
     return digits();
   }
 
   // string = "\"" (string escape | !"\"" ANY)* "\""    (atomic)
-  bool string() { return invoke<GrammarRule::String, true, &Matcher::string_body>(); }
+  bool string() {
+    return next_is('"') ? invoke<GrammarRule::String, true, &Matcher::string_body>() : fails_here<GrammarRule::String>();
+  }
   bool string_body() {
     if (!literal('"')) {
       return false;
@@ -363,7 +408,10 @@ class Matcher {
   }
 
   // character = "'" (character escape | !"'" ANY) "'"    (atomic)
-  bool character() { return invoke<GrammarRule::Character, true, &Matcher::character_body>(); }
+  bool character() {
+    return next_is('\'') ? invoke<GrammarRule::Character, true, &Matcher::character_body>()
+                         : fails_here<GrammarRule::Character>();
+  }
   bool character_body() {
     if (!literal('\'')) {
       return false;
@@ -513,7 +561,7 @@ namespace skern {
 
 namespace {
 
-RuleMatch nest(const std::vector<grammar::FlatMatch>& flat, std::size_t index) {
+RuleMatch nest(const grammar::Stack<grammar::FlatMatch>& flat, std::size_t index) {
   const grammar::FlatMatch& match = flat[index];
   RuleMatch nested{match.rule, match.start, match.end, {}};
   for (std::size_t child = index + 1; child < match.subtree_end; child = flat[child].subtree_end) {
@@ -534,7 +582,7 @@ std::variant<RuleMatch, std::string> match_expression(std::string_view text) {
     case grammar::Outcome::Failed:
       break;
   }
-  return grammar::render_report(text, state.attempt, state.expected);
+  return grammar::render_report(text, state.attempt, {state.expected.begin(), state.expected.end()});
 }
 
 }  // namespace skern

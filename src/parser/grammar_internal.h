@@ -23,10 +23,36 @@ struct FlatMatch {
 
 enum class Outcome { Matched, Failed, TooDeep };
 
+// A stack of plain values whose storage only grows, so that pushing and
+// cutting back on the matcher's hot path never allocate or free.
+template <class T>
+class Stack {
+ public:
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
+  void truncate(std::size_t size) { size_ = size; }
+  void push(const T& item) {
+    if (size_ == items_.size()) [[unlikely]] {
+      grow();
+    }
+    items_[size_++] = item;
+  }
+  T& operator[](std::size_t index) { return items_[index]; }
+  const T& operator[](std::size_t index) const { return items_[index]; }
+  [[nodiscard]] const T* begin() const { return items_.data(); }
+  [[nodiscard]] const T* end() const { return items_.data() + size_; }
+
+ private:
+  [[gnu::noinline]] void grow() { items_.resize(items_.empty() ? 64 : items_.size() * 2); }
+  std::vector<T> items_;
+  std::size_t size_ = 0;
+};
+
 // What one run of the grammar leaves behind; reused across runs.
 struct MatchState {
-  std::vector<FlatMatch> matches;
-  std::vector<GrammarRule> expected;
+  Stack<FlatMatch> matches;
+  Stack<GrammarRule> expected;
   std::size_t attempt = 0;
 };
 

@@ -1,6 +1,7 @@
 // Source lines, program structure, blocks and statements.
 #include "parser/parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -22,10 +23,15 @@ bool is_unicode_whitespace(char32_t c) {
 
 namespace {
 
+bool is_ascii_whitespace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+
 // Length of the whitespace character at the start of `text`, or 0.
 std::size_t leading_whitespace_length(std::string_view text) {
   if (text.empty()) {
     return 0;
+  }
+  if (const auto first = static_cast<unsigned char>(text.front()); first < 0x80) {
+    return is_ascii_whitespace(first) ? 1 : 0;
   }
   const std::size_t length = grammar::char_length(text, 0);
   return is_unicode_whitespace(grammar::decode_char(text, 0, length)) ? length : 0;
@@ -35,6 +41,9 @@ std::size_t leading_whitespace_length(std::string_view text) {
 std::size_t trailing_whitespace_length(std::string_view text) {
   if (text.empty()) {
     return 0;
+  }
+  if (const auto last = static_cast<unsigned char>(text.back()); last < 0x80) {
+    return is_ascii_whitespace(last) ? 1 : 0;
   }
   std::size_t start = text.size() - 1;
   for (std::size_t back = 0; back < 3 && start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80;
@@ -97,6 +106,10 @@ bool is_valid_identifier(std::string_view name) {
 // ---------------------------------------------------------------------------
 
 std::string_view clean_line(std::string_view line) {
+  // Without two slashes in a row there is no comment to find.
+  if (line.find("//") == std::string_view::npos) {
+    return line;
+  }
   bool in_string = false;
   bool in_character = false;
   bool escape = false;
@@ -119,6 +132,14 @@ std::string_view clean_line(std::string_view line) {
 
 std::vector<SourceLine> split_lines(std::string_view source) {
   std::vector<SourceLine> lines;
+  std::size_t line_feeds = 0;
+  for (const char* at = source.data(); (at = static_cast<const char*>(std::memchr(
+                                            at, '\n', static_cast<std::size_t>(source.data() + source.size() - at)))) !=
+                                       nullptr;
+       ++at) {
+    ++line_feeds;
+  }
+  lines.reserve(line_feeds + 1);
   std::uint64_t number = 0;
   std::size_t start = 0;
   while (start < source.size()) {
@@ -135,15 +156,19 @@ std::vector<SourceLine> split_lines(std::string_view source) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
       text.remove_suffix(1);
     }
-    if (trim(text).empty()) {
-      continue;
-    }
     std::uint64_t indentation = 0;
     std::size_t run = 0;
     for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
       indentation += text[run] == '\t' ? 4U : 1U;
     }
-    lines.push_back(SourceLine{text.substr(run), number, indentation});
+    const std::string_view rest = text.substr(run);
+    // A line that starts with a visible ASCII character is not blank; only
+    // other lines need the full whitespace test.
+    const auto first = rest.empty() ? 0 : static_cast<unsigned char>(rest.front());
+    if (!(first > ' ' && first < 0x7F) && trim(rest).empty()) {
+      continue;
+    }
+    lines.push_back(SourceLine{rest, number, indentation});
   }
   return lines;
 }
@@ -156,8 +181,8 @@ namespace {
 
 class ProgramParser {
  public:
-  ProgramParser(const std::vector<SourceLine>& lines, std::size_t& cursor, SymbolTable& symbols)
-      : lines_(lines), cursor_(cursor), symbols_(symbols) {}
+  ProgramParser(const std::vector<SourceLine>& lines, std::size_t& cursor, SymbolTable& symbols, ExprArena& nodes)
+      : lines_(lines), cursor_(cursor), symbols_(symbols), nodes_(nodes) {}
 
   Status program(Program& program);
   Result<Block> block(std::uint64_t parent_indentation);
@@ -177,12 +202,17 @@ class ProgramParser {
   Result<Statement> declaration(const SourceLine& line, std::size_t separator);
   static std::size_t assignment_sign(std::string_view text);
   Result<Statement> assignment(const SourceLine& line, std::size_t sign);
-  Result<Expr> expression(std::string_view text) { return expressions_.parse(trim(text), symbols_); }
+  Result<Expr> expression(std::string_view text) { return expressions_.parse(trim(text), symbols_, nodes_); }
 
   const std::vector<SourceLine>& lines_;
   std::size_t& cursor_;
   SymbolTable& symbols_;
+  ExprArena& nodes_;
   ExpressionParser expressions_;
+  std::vector<Statement> pending_;  // statements of the blocks being parsed
+  void drop_pending(std::size_t base) {
+    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(base), pending_.end());
+  }
   std::size_t nesting_ = 0;
 };
 
@@ -207,7 +237,9 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
     return parse_error(first, msg::blocks_nested_too_deeply(BLOCK_NESTING_LIMIT));
   }
   ++nesting_;
-  Block statements;
+  // Statements collect on one stack shared by every level of nesting; each
+  // block takes its own run off the top when it ends.
+  const std::size_t base = pending_.size();
   while (!at_end()) {
     const SourceLine& line = current();
     if (line.indentation < indentation) {
@@ -215,19 +247,23 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
     }
     if (line.indentation > indentation) {
       --nesting_;
+      drop_pending(base);
       return parse_error(line, msg::UNEXPECTED_EXTRA_INDENTATION);
     }
     Result<Statement> parsed = statement(indentation);
     if (!parsed.ok()) {
       --nesting_;
+      drop_pending(base);
       return std::move(parsed).error();
     }
-    statements.push_back(std::move(*parsed));
+    pending_.push_back(std::move(*parsed));
   }
   --nesting_;
-  if (statements.empty()) {
+  if (pending_.size() == base) {
     return parse_error(first, msg::EMPTY_BLOCK);
   }
+  Block statements(pending_.data() + base, pending_.data() + pending_.size());
+  drop_pending(base);
   return statements;
 }
 
@@ -481,9 +517,9 @@ Status ProgramParser::program(Program& program) {
 }  // namespace
 
 Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor,
-                          std::uint64_t parent_indentation, SymbolTable& symbols) {
+                          std::uint64_t parent_indentation, SymbolTable& symbols, ExprArena& nodes) {
   try {
-    return ProgramParser(lines, cursor, symbols).block(parent_indentation);
+    return ProgramParser(lines, cursor, symbols, nodes).block(parent_indentation);
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));
   }
@@ -494,7 +530,7 @@ Result<Program> parse_program(std::string_view source) {
     const std::vector<SourceLine> lines = split_lines(source);
     std::size_t cursor = 0;
     Program program;
-    SKERN_TRY(ProgramParser(lines, cursor, program.symbols).program(program));
+    SKERN_TRY(ProgramParser(lines, cursor, program.symbols, program.nodes).program(program));
     return program;
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));

@@ -41,9 +41,9 @@ inline constexpr std::size_t BLOCK_NESTING_LIMIT = 2000;
 Result<Program> parse_program(std::string_view source);
 
 // Parses the block that starts at `cursor`, below a header of `parent_indentation`;
-// `cursor` ends on the first line after the block. Names go into `program`'s
-// symbols. Exposed for tests; parse_program is the entry point.
+// `cursor` ends on the first line after the block. Names go into `symbols`,
+// expression nodes into `nodes`. Exposed for tests; parse_program is the entry point.
 Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor,
-                          std::uint64_t parent_indentation, SymbolTable& symbols);
+                          std::uint64_t parent_indentation, SymbolTable& symbols, ExprArena& nodes);
 
 }  // namespace skern

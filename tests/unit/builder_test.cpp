@@ -13,7 +13,8 @@ using testing_support::describe;
 
 std::string built(std::string_view text) {
   SymbolTable symbols;
-  Result<Expr> expr = parse_expression(text, symbols);
+  ExprArena nodes;
+  Result<Expr> expr = parse_expression(text, symbols, nodes);
   if (!expr.ok()) {
     return "error: " + expr.error().message();
   }
@@ -22,7 +23,8 @@ std::string built(std::string_view text) {
 
 std::string error_of(std::string_view text) {
   SymbolTable symbols;
-  Result<Expr> expr = parse_expression(text, symbols);
+  ExprArena nodes;
+  Result<Expr> expr = parse_expression(text, symbols, nodes);
   if (expr.ok()) {
     return "<built>";
   }
@@ -113,7 +115,8 @@ TEST(Builder, LiteralsAndIdentifiers) {
   EXPECT_EQ(built("nay"), "nay");
   EXPECT_EQ(built("ayes"), "ayes");
   SymbolTable symbols;
-  Result<Expr> first = parse_expression("count + count", symbols);
+  ExprArena nodes;
+  Result<Expr> first = parse_expression("count + count", symbols, nodes);
   ASSERT_TRUE(first.ok());
   const Binary& sum = first->as<Binary>();
   EXPECT_EQ(sum.left->as<Identifier>().name, sum.right->as<Identifier>().name);
@@ -139,16 +142,17 @@ TEST(Builder, DeepButBoundedTreesBuildAndDestroy) {
   EXPECT_EQ(built(parens), "1");
   EXPECT_EQ(error_of(std::string(100000, '(') + "1"), "expression nests deeper than 2000 levels");
   SymbolTable symbols;
+  ExprArena nodes;
   // Long flat chains and unary runs make deep trees; building and dropping
   // them must not recurse once per level.
   std::string chain = "x";
   for (int i = 0; i < 200000; ++i) {
     chain += " + 1";
   }
-  Result<Expr> sum = parse_expression(chain, symbols);
+  Result<Expr> sum = parse_expression(chain, symbols, nodes);
   ASSERT_TRUE(sum.ok());
   EXPECT_EQ(sum->kind(), ExprKind::Binary);
-  Result<Expr> negations = parse_expression(std::string(100000, '-') + "1", symbols);
+  Result<Expr> negations = parse_expression(std::string(100000, '-') + "1", symbols, nodes);
   ASSERT_TRUE(negations.ok());
   EXPECT_EQ(negations->kind(), ExprKind::Unary);
 }

@@ -99,8 +99,9 @@ TEST(ParseBlock, SharesTheCursorAndStopsAtTheEnclosingIndentation) {
   const std::string source = "header:\n    a = 1\n    b = 2\nnext\n";
   const std::vector<SourceLine> lines = split_lines(source);
   SymbolTable symbols;
+  ExprArena nodes;
   std::size_t cursor = 1;
-  Result<Block> block = parse_block(lines, cursor, 0, symbols);
+  Result<Block> block = parse_block(lines, cursor, 0, symbols, nodes);
   ASSERT_TRUE(block.ok());
   EXPECT_EQ(block->size(), 2U);
   EXPECT_EQ(cursor, 3U);
