@@ -286,7 +286,7 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
     case grammar::Outcome::TooDeep:
       return Error::expression(msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT));
     case grammar::Outcome::Failed:
-      return Error::expression(grammar::render_report(text, state.attempt, {state.expected.begin(), state.expected.end()}));
+      return Error::expression(grammar::render_report(text, state.attempt, state.expected_rules()));
     case grammar::Outcome::Matched:
       break;
   }

@@ -60,6 +60,7 @@ class Matcher {
     state_.matches.clear();
     state_.expected.clear();
     state_.attempt = 0;
+    state_.failures.clear();
     const bool matched = expression();
     if (too_deep_) {
       return Outcome::TooDeep;
@@ -86,8 +87,25 @@ class Matcher {
       }
       return matched;
     }
+    // Rules with rules inside them can be tried again at a position where they
+    // failed before (an argument's operator chain gives back an operand that
+    // the enclosing chain then tries), and without this, nested texts of that
+    // shape would take exponential time.
+    constexpr bool remembered = !Atomic && Rule != GrammarRule::Eoi && Rule != GrammarRule::BinaryOp &&
+                                Rule != GrammarRule::UnaryOp;
+    const std::uint64_t key = (static_cast<std::uint64_t>(start) << 5) | static_cast<std::uint64_t>(Rule);
+    if constexpr (remembered) {
+      if (!state_.failures.empty()) {
+        if (const auto found = state_.failures.find(key); found != state_.failures.end()) {
+          replay(found->second);
+          return false;
+        }
+      }
+    }
+    const std::size_t attempt_before = state_.attempt;
     auto& matches = state_.matches;
     auto& expected = state_.expected;
+    const std::size_t count_before = expected.size();
     const std::size_t entry_count = state_.attempt == start ? expected.size() : 0;
     const std::size_t slot = matches.size();
     matches.push(FlatMatch{Rule, start, start, 0});
@@ -108,20 +126,49 @@ class Matcher {
     if (too_deep_) {
       return false;
     }
-    const std::size_t exit_count = state_.attempt == start ? expected.size() : 0;
-    if (exit_count == entry_count + 1) {
-      return false;  // exactly one deeper rule was recorded here; it stands for this one
+    // Exactly one deeper rule recorded here stands for this one; otherwise
+    // this rule replaces what its inside recorded at its own position.
+    const bool one_deeper = state_.attempt == start && expected.size() == entry_count + 1 &&
+                            expected[expected.size() - 1].count == 1;
+    if (!one_deeper) {
+      if (start == state_.attempt) {
+        expected.truncate(entry_count);
+      } else if (start > state_.attempt) {
+        expected.clear();
+        state_.attempt = start;
+      }
+      if (start == state_.attempt) {
+        expected.push(Expected{1U << static_cast<unsigned>(Rule), 1});
+      }
     }
-    if (start == state_.attempt) {
-      expected.truncate(entry_count);
-    } else if (start > state_.attempt) {
-      expected.clear();
-      state_.attempt = start;
-    }
-    if (start == state_.attempt) {
-      expected.push(Rule);
+    if constexpr (remembered) {
+      if (state_.remember_failures) {
+        remember(key, attempt_before, count_before);
+      }
     }
     return false;
+  }
+
+  // Notes what a failed invocation contributed: the entries it left on the
+  // expected list at the final attempt position (all of them when it moved
+  // that position forward).
+  void remember(std::uint64_t key, std::size_t attempt_before, std::size_t count_before) {
+    const std::size_t first = state_.attempt == attempt_before ? count_before : 0;
+    Expected contribution{0, 0};
+    for (std::size_t i = first; i < state_.expected.size(); ++i) {
+      contribution.rules |= state_.expected[i].rules;
+      contribution.count = std::min<std::uint32_t>(2, contribution.count + state_.expected[i].count);
+    }
+    state_.failures.emplace(key, FailedAttempt{state_.attempt, contribution});
+  }
+
+  // Running the rule again would record its failures at positions no further
+  // than before; only those at the current attempt position count, and they
+  // add what they added the first time.
+  void replay(const FailedAttempt& failure) {
+    if (failure.attempt == state_.attempt && failure.contribution.count > 0) {
+      state_.expected.push(failure.contribution);
+    }
   }
 
   // What a failed invocation of `Rule` here does to the tracking when nothing
@@ -138,7 +185,7 @@ class Matcher {
       state_.attempt = pos_;
     }
     if (pos_ == state_.attempt) {
-      state_.expected.push(Rule);
+      state_.expected.push(Expected{1U << static_cast<unsigned>(Rule), 1});
     }
     return false;
   }
@@ -476,9 +523,21 @@ Outcome run(std::string_view text, MatchState& state) { return Matcher(text, sta
 // The failure report
 // ---------------------------------------------------------------------------
 
-std::string render_report(std::string_view text, std::size_t attempt, std::vector<GrammarRule> expected) {
-  std::sort(expected.begin(), expected.end());
-  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+std::vector<GrammarRule> MatchState::expected_rules() const {
+  std::uint32_t rules = 0;
+  for (const Expected& entries : expected) {
+    rules |= entries.rules;
+  }
+  std::vector<GrammarRule> names;
+  for (std::size_t rule = 0; rule < GRAMMAR_RULE_NAMES.size(); ++rule) {
+    if ((rules & (1U << rule)) != 0) {
+      names.push_back(static_cast<GrammarRule>(rule));
+    }
+  }
+  return names;
+}
+
+std::string render_report(std::string_view text, std::size_t attempt, const std::vector<GrammarRule>& expected) {
 
   // Line and column of the failure, counted in characters.
   std::size_t line = 1;
@@ -582,7 +641,7 @@ std::variant<RuleMatch, std::string> match_expression(std::string_view text) {
     case grammar::Outcome::Failed:
       break;
   }
-  return grammar::render_report(text, state.attempt, {state.expected.begin(), state.expected.end()});
+  return grammar::render_report(text, state.attempt, state.expected_rules());
 }
 
 }  // namespace skern

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "parser/expression.h"
@@ -49,18 +51,42 @@ class Stack {
   std::size_t size_ = 0;
 };
 
+// A run of entries of the expected list: the set of rules they name and how
+// many entries there are, counted up to 2. The tracking only ever asks
+// whether exactly one entry was added since some earlier length, and the
+// report only wants the set, so the list can be kept as runs: a rule tried
+// again where it failed before adds again what it added the first time, and
+// such repeats would otherwise make the list grow exponentially.
+struct Expected {
+  std::uint32_t rules;  // bit i for GrammarRule i
+  std::uint32_t count;  // 1, or 2 for more than one
+};
+
+// A rule invocation that failed, kept so that invoking the same rule at the
+// same position again costs nothing: the rule fails again, and what it did to
+// the failure tracking is replayed.
+struct FailedAttempt {
+  std::size_t attempt;    // the attempt position once it had failed
+  Expected contribution;  // what it added to the expected list there (count 0: nothing)
+};
+
 // What one run of the grammar leaves behind; reused across runs.
 struct MatchState {
   Stack<FlatMatch> matches;
-  Stack<GrammarRule> expected;
+  Stack<Expected> expected;
   std::size_t attempt = 0;
+  std::unordered_map<std::uint64_t, FailedAttempt> failures;  // by rule and position
+  bool remember_failures = true;  // off only to check that remembering changes no result
+
+  // The rules expected at the attempt position, in rule order, each once.
+  [[nodiscard]] std::vector<GrammarRule> expected_rules() const;
 };
 
 // Runs the grammar from `expression` over the whole text.
 Outcome run(std::string_view text, MatchState& state);
 
 // The six-line report for a failed run.
-std::string render_report(std::string_view text, std::size_t attempt, std::vector<GrammarRule> expected);
+std::string render_report(std::string_view text, std::size_t attempt, const std::vector<GrammarRule>& expected);
 
 // Length in bytes of the UTF-8 character that starts at `pos` (1 for a byte
 // that does not start a valid sequence), and its code point.

@@ -1,11 +1,13 @@
 // The expression grammar: which texts match, the shape and spans of the
 // matches, and the failure reports.
+#include <random>
 #include <string>
 #include <variant>
 
 #include <gtest/gtest.h>
 
 #include "parser/expression.h"
+#include "parser/grammar_internal.h"
 
 namespace skern {
 namespace {
@@ -225,6 +227,55 @@ TEST(Nesting, LongUnaryRunsAndFlatChainsAreNotNesting) {
     chain += " + 1";
   }
   EXPECT_TRUE(std::holds_alternative<RuleMatch>(match_expression(chain)));
+}
+
+}  // namespace
+}  // namespace skern
+
+namespace skern {
+namespace {
+
+std::string report_of_run(std::string_view text, bool remember_failures) {
+  grammar::MatchState state;
+  state.remember_failures = remember_failures;
+  const grammar::Outcome outcome = grammar::run(text, state);
+  if (outcome == grammar::Outcome::Matched) {
+    return "<matched " + std::to_string(state.matches.size()) + ">";
+  }
+  return grammar::render_report(text, state.attempt, state.expected_rules());
+}
+
+TEST(Backtracking, RetriedOperandsDoNotTakeExponentialTime) {
+  // Each argument's operator chain gives back the operand that the enclosing
+  // chain then tries again; without remembering failures, every level
+  // doubled the work.
+  std::string text;
+  for (int i = 0; i < 60; ++i) {
+    text += "(a with 1 + ";
+  }
+  EXPECT_EQ(report(text).substr(0, report(text).find('\n')), " --> 1:721");
+  EXPECT_EQ(report(text).substr(report(text).rfind('\n') + 1), "  = expected unary_expr");
+  std::string arguments;
+  for (int i = 0; i < 60; ++i) {
+    arguments += "f with 1, g with 2, ";
+  }
+  EXPECT_NE(report(arguments), "<matched>");
+}
+
+TEST(Backtracking, RememberingFailuresChangesNoReport) {
+  // Random texts over the pieces that make the grammar backtrack, parsed with
+  // and without remembered failures: the results must be identical.
+  const std::vector<std::string> pieces = {"(", ")", "a", " with ", "1", " + ", ", ", "-", "!", "\"s\"", "'c'",
+                                           "2.5", "aye", " ", "with", ">", "=="};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const std::size_t length = 1 + random() % 24;
+    for (std::size_t i = 0; i < length; ++i) {
+      text += pieces[random() % pieces.size()];
+    }
+    ASSERT_EQ(report_of_run(text, true), report_of_run(text, false)) << text;
+  }
 }
 
 }  // namespace
