@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/cli.h"
 #include "parser/expression.h"
 #include "tree_printer.h"
 
@@ -135,6 +136,19 @@ TEST(UnescapeLiteral, GuardsTheGrammarsGuarantees) {
   EXPECT_EQ(unescape_literal("'a\"", '\'').error().message(), "invalid quoted literal `'a\"`");
   EXPECT_EQ(unescape_literal(R"("ab\")", '"').error().message(), "escape sequence cannot end a literal");
   EXPECT_EQ(*unescape_literal("''", '\''), "");
+}
+
+TEST(Builder, NestingJustInsideTheLimitBuildsOnALargeStack) {
+  // Parsing recurses once per nesting level; the command runs the parser on
+  // a large stack, where the deepest admitted text must build.
+  const std::string text = std::string(EXPRESSION_NESTING_LIMIT - 1, '(') + "7" +
+                           std::string(EXPRESSION_NESTING_LIMIT - 1, ')');
+  std::string result;
+  run_with_large_stack([&] {
+    result = built(text);
+    return 0;
+  });
+  EXPECT_EQ(result, "7");
 }
 
 TEST(Builder, DeepButBoundedTreesBuildAndDestroy) {
