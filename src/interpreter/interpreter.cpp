@@ -292,6 +292,12 @@ Outcome exec_speak(Machine& machine, const Step& step) {
 }
 
 Outcome exec_return(Machine& machine, const Step& step) {
+  if (step.expr->eval == eval_variable) {
+    if (const Value* value = machine.value_of(step.expr->name)) {
+      machine.returned = *value;
+      return Outcome::Returned;
+    }
+  }
   Value value;
   if (!step.expr->eval(machine, *step.expr, value)) {
     return Outcome::Failed;
@@ -849,6 +855,13 @@ bool Machine::call(const Node& call, Value& out) {
   // become the parameters; until then they are linked to no name.
   const std::uint32_t mark = bindings_.size();
   for (const Node* argument : call.arguments) {
+    // A variable is copied straight from where it lives.
+    if (argument->eval == eval_variable) {
+      if (const Value* value = value_of(argument->name)) {
+        bindings_.push(Value(*value), std::nullopt, Symbol{}, 0);
+        continue;
+      }
+    }
     Value value;
     if (!argument->eval(*this, *argument, value)) {
       bindings_.truncate(mark);
@@ -867,19 +880,21 @@ bool Machine::call(const Node& call, Value& out) {
   }
 
   scope_starts_.push_back(mark);
-  const std::vector<Symbol>& params = function->decl->params;
-  for (std::uint32_t i = 0; i < params.size(); ++i) {
+  const Symbol* params = function->decl->params.data();
+  const auto param_count = static_cast<std::uint32_t>(function->decl->params.size());
+  Binding* slots = bindings_.data();
+  std::uint32_t* heads = heads_.data();
+  for (std::uint32_t i = 0; i < param_count; ++i) {
     const Symbol param = params[i];
-    const std::uint32_t nearest = heads_[param.id];
+    const std::uint32_t nearest = heads[param.id];
     if (nearest >= mark) [[unlikely]] {
       bindings_.truncate(mark + i);  // the rest were never linked
       pop_scope();
       return fail(Error::runtime(msg::already_declared(name_of(param))));
     }
-    Binding& binding = bindings_[mark + i];
-    binding.previous = nearest;
-    binding.name = param;
-    heads_[param.id] = mark + i;
+    slots[mark + i].previous = nearest;
+    slots[mark + i].name = param;
+    heads[param.id] = mark + i;
   }
   ++call_depth_;
   const Outcome outcome = run(*function->body);

@@ -123,11 +123,7 @@ class Machine {
     assert(scope_starts_.size() > 1 && "interpreter always has at least one scope");
     const std::uint32_t start = scope_starts_.back();
     scope_starts_.pop_back();
-    for (std::uint32_t i = bindings_.size(); i > start; --i) {
-      const Binding& binding = bindings_[i - 1];
-      heads_[binding.name.id] = binding.previous;
-    }
-    bindings_.truncate(start);
+    bindings_.unwind(start, heads_.data());
   }
   [[nodiscard]] std::size_t scope_count() const { return scope_starts_.size(); }
   // The nearest variable of the name, or null.
@@ -259,11 +255,23 @@ class Machine {
     }
     // Drops the entries from `start` up, which must be linked to no name.
     void truncate(std::uint32_t start) {
+      Binding* slots = slots_.data();
       for (std::uint32_t i = start; i < top_; ++i) {
-        slots_[i].variable.value = Value();
+        slots[i].variable.value.reset();
       }
       top_ = start;
     }
+    // Drops the entries from `start` up, relinking each name to the entry it shadowed.
+    void unwind(std::uint32_t start, std::uint32_t* heads) {
+      Binding* slots = slots_.data();
+      for (std::uint32_t i = top_; i > start; --i) {
+        Binding& binding = slots[i - 1];
+        heads[binding.name.id] = binding.previous;
+        binding.variable.value.reset();
+      }
+      top_ = start;
+    }
+    [[nodiscard]] Binding* data() { return slots_.data(); }
 
    private:
     void grow();

@@ -132,6 +132,11 @@ class Value {
     return *this;
   }
   ~Value() { release(); }
+  // Makes this value void, letting go of any text.
+  void reset() noexcept {
+    release();
+    type_ = DataType::Void;
+  }
   void swap(Value& other) noexcept {
     std::swap(payload_, other.payload_);
     std::swap(type_, other.type_);
