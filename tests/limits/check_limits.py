@@ -539,6 +539,41 @@ on the iron throne:
     return outcome.seconds
 
 
+def child_cpu_seconds(action):
+    """The processor time (user and system) that children spend in action."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    action()
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+@case("input")
+def input_line_time_grows_linearly(suite):
+    # Eight times the line should cost about eight times the time; a reader
+    # that rescans what it has buffered for every new piece costs sixty-four.
+    # Processor time, not wall time, so that a busy machine does not matter.
+    program = suite.program('on the iron throne:\n    s is a scroll with ""\n'
+                            '    s speaks for input\n    speak "read"\n')
+    path = suite.path("line.txt")
+    seconds = {}
+    for mib in (16, 128):
+        with open(path, "wb") as out:
+            piece = b"ab" * (MIB // 2)
+            for _ in range(mib):
+                out.write(piece)
+            out.write(b"\n")
+
+        def read_it():
+            with open(path, "rb") as stdin:
+                suite.expect(suite.run(program, stdin=stdin), 0, "read\n")
+        seconds[mib] = child_cpu_seconds(read_it)
+    ratio = seconds[128] / max(seconds[16], 0.05)
+    if ratio > 24:
+        raise CaseFailure("reading a 16 MiB line took %.2f s of processor time, a 128 MiB line "
+                          "%.2f s: %.0f times as long" % (seconds[16], seconds[128], ratio))
+    return seconds[128]
+
+
 @case("input")
 def input_line_of_10mb_without_line_feed(suite):
     program = """\
