@@ -27,6 +27,7 @@ Status run(std::string_view source, LineInput& input, TextOutput& output) {
   return run_program(*program, input, output);
 }
 
+
 // ---------------------------------------------------------------------------
 // Files and streams
 // ---------------------------------------------------------------------------
@@ -101,18 +102,22 @@ Result<std::string> read_source_file(const char* path) {
     }
     return text;
   } catch (const std::bad_alloc&) {
-    return Error::io(ENOMEM);
+    return Error::runtime(std::string(msg::OUT_OF_MEMORY));
   }
 }
 
 Status FdInput::read_line(std::string& line) {
+  // Bytes before `scanned` are known to hold no line feed, so a long line
+  // is searched once, not again after every read.
+  std::size_t scanned = start_;
   while (true) {
-    const std::size_t end = buffer_.find('\n', start_);
+    const std::size_t end = buffer_.find('\n', scanned);
     if (end != std::string::npos) {
       line.assign(buffer_, start_, end + 1 - start_);
       start_ = end + 1;
       return {};
     }
+    scanned = buffer_.size();
     if (at_end_) {
       line.assign(buffer_, start_);
       start_ = buffer_.size();
@@ -120,6 +125,7 @@ Status FdInput::read_line(std::string& line) {
     }
     if (start_ > 0) {
       buffer_.erase(0, start_);
+      scanned -= start_;
       start_ = 0;
     }
     constexpr std::size_t chunk = std::size_t{1} << 16;
@@ -162,8 +168,9 @@ void* run_task(void* argument) {
 
 int run_with_large_stack(const std::function<int()>& body) {
   // Reserved address space only: pages are touched as the recursion deepens.
-  constexpr std::array<std::size_t, 5> sizes = {std::size_t{1} << 30, std::size_t{1} << 28, std::size_t{1} << 26,
-                                                std::size_t{1} << 24, std::size_t{1} << 23};
+  constexpr std::array<std::size_t, 8> sizes = {std::size_t{1} << 30, std::size_t{1} << 28, std::size_t{1} << 26,
+                                                std::size_t{1} << 24, std::size_t{1} << 23, std::size_t{1} << 22,
+                                                std::size_t{1} << 21, std::size_t{1} << 20};
   for (const std::size_t size : sizes) {
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) {
@@ -200,11 +207,27 @@ int write_text(std::string_view text) {
   return written.ok() ? 0 : report(written.error());
 }
 
+int run_command(int argc, const char* const* argv);
+
 }  // namespace
 
 int main_entry(int argc, const char* const* argv) {
   // A reader that goes away must give an I/O error, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
+  try {
+    return run_command(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out even for making or showing an error: report it with
+    // no allocation at all.
+    constexpr std::string_view report = "runtime error: out of memory\n";
+    (void)!::write(STDERR_FILENO, report.data(), report.size());
+    return 1;
+  }
+}
+
+namespace {
+
+int run_command(int argc, const char* const* argv) {
   if (argc < 2) {
     return write_text(USAGE_TEXT);
   }
@@ -225,4 +248,5 @@ int main_entry(int argc, const char* const* argv) {
   return status.ok() ? 0 : report(status.error());
 }
 
+}  // namespace
 }  // namespace skern

@@ -3,6 +3,7 @@
 #include "interpreter/interpreter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
 #include <limits>
 #include <new>
@@ -11,6 +12,9 @@
 
 #if defined(__linux__)
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 namespace skern::code {
@@ -331,8 +335,35 @@ Outcome exec_expression(Machine& machine, const Step& step) {
 // expressions that the parser admits between two calls.
 constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{1} << 20;
 
+// On the process's main thread the stack grows on demand, and a limit on the
+// address space can stop it long before its nominal size: there, only this
+// much below the start is relied on. (The command runs programs on a thread
+// with a stack of its own, whose size is known.)
+constexpr std::uintptr_t MAIN_THREAD_STACK = std::uintptr_t{1} << 19;
+
+std::uintptr_t stack_position();
+
 std::uintptr_t current_stack_floor() {
 #if defined(__linux__)
+  if (::getpid() == static_cast<pid_t>(::syscall(SYS_gettid))) {
+    std::uintptr_t budget = MAIN_THREAD_STACK;
+    rlimit address_space{};
+    if (::getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
+      // What the address space has left is all the stack could grow into.
+      unsigned long pages = 0;
+      if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu", &pages) != 1) {
+          pages = 0;
+        }
+        std::fclose(statm);
+      }
+      const std::uintptr_t used = pages * static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+      const std::uintptr_t limit = address_space.rlim_cur;
+      budget = std::min(budget, limit > used ? (limit - used) / 4 : 0);
+    }
+    const std::uintptr_t here = stack_position();
+    return here > budget ? here - budget : 0;
+  }
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
     void* low = nullptr;
@@ -1035,12 +1066,16 @@ Result<Value> Interpreter::call_function(Symbol name, const std::vector<Expr>& a
 }
 
 Status run_program(const Program& program, LineInput& input, TextOutput& output, Limits limits) {
-  Interpreter interpreter(program, input, output, limits);
-  Result<Flow> flow = interpreter.execute_block(program.main);
-  if (!flow.ok()) {
-    return std::move(flow).error();
+  try {
+    Interpreter interpreter(program, input, output, limits);
+    Result<Flow> flow = interpreter.execute_block(program.main);
+    if (!flow.ok()) {
+      return std::move(flow).error();
+    }
+    return {};
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
   }
-  return {};
 }
 
 }  // namespace skern
