@@ -5,7 +5,9 @@
 // virtual dispatch sits on the evaluator's path. Names are interned once, while
 // parsing, into the program's SymbolTable; nodes hold the small integer Symbol
 // and the table holds the text, so the interpreter never hashes a string.
-// Trees are owned (no sharing), immutable once built, and carry no positions.
+// Every node belongs to exactly one tree (no sharing): a tree's top node lives
+// in its statement or call, the nodes below it in the program's ExprArena.
+// Trees are immutable once built and carry no positions.
 #pragma once
 
 #include <array>
