@@ -194,8 +194,8 @@ class ProgramParser {
   Status function_declaration(Program& program);
   Result<Statement> statement(std::uint64_t block_indentation);
   Result<Statement> if_statement(std::string_view condition_text, std::uint64_t block_indentation);
-  Result<Statement> while_statement(std::string_view condition_text, std::uint64_t block_indentation);
-  Result<Statement> marches_statement(std::string_view count_text, std::uint64_t block_indentation);
+  template <class Loop>
+  Result<Statement> loop_statement(std::string_view header_text, std::uint64_t block_indentation);
   Result<Statement> input_statement(const SourceLine& line, std::string_view target_text);
   template <class Form>
   Result<Statement> expression_statement(std::string_view expression_text);
@@ -287,12 +287,12 @@ Result<Statement> ProgramParser::statement(std::uint64_t block_indentation) {
   }
   // while CONDITION:
   if (starts_with(text, "while ") && text.size() >= 7 && text.back() == ':') {
-    return while_statement(text.substr(6, text.size() - 7), block_indentation);
+    return loop_statement<While>(text.substr(6, text.size() - 7), block_indentation);
   }
   // the realm marches COUNT times:
   if (text.size() >= marches_prefix.size() + marches_suffix.size() && starts_with(text, marches_prefix) &&
       ends_with(text, marches_suffix)) {
-    return marches_statement(
+    return loop_statement<RealmMarches>(
         text.substr(marches_prefix.size(), text.size() - marches_prefix.size() - marches_suffix.size()),
         block_indentation);
   }
@@ -364,24 +364,16 @@ Result<Statement> ProgramParser::assignment(const SourceLine& line, std::size_t 
   return Statement(Assign{symbols_.intern(target), std::move(*value)});
 }
 
-// The body comes before the header's own expression, so an error inside the
-// body is the one reported.
-Result<Statement> ProgramParser::while_statement(std::string_view condition_text, std::uint64_t block_indentation) {
+// `while` and `the realm marches`: the body comes before the header's own
+// expression, so an error inside the body is the one reported.
+template <class Loop>
+Result<Statement> ProgramParser::loop_statement(std::string_view header_text, std::uint64_t block_indentation) {
   ++cursor_;
   Result<Block> body = block(block_indentation);
   SKERN_TRY(body);
-  Result<Expr> condition = expression(condition_text);
-  SKERN_TRY(condition);
-  return Statement(While{std::move(*body), std::move(*condition)});
-}
-
-Result<Statement> ProgramParser::marches_statement(std::string_view count_text, std::uint64_t block_indentation) {
-  ++cursor_;
-  Result<Block> body = block(block_indentation);
-  SKERN_TRY(body);
-  Result<Expr> count = expression(count_text);
-  SKERN_TRY(count);
-  return Statement(RealmMarches{std::move(*body), std::move(*count)});
+  Result<Expr> header = expression(header_text);
+  SKERN_TRY(header);
+  return Statement(Loop{std::move(*body), std::move(*header)});
 }
 
 Result<Statement> ProgramParser::if_statement(std::string_view condition_text, std::uint64_t block_indentation) {
