@@ -380,9 +380,8 @@ std::uintptr_t current_stack_floor() {
 }
 
 std::uintptr_t stack_position() {
-  // The address of a local stands for the stack pointer.
-  volatile char probe = 0;
-  return reinterpret_cast<std::uintptr_t>(&probe);
+  // The frame address stands for the stack pointer.
+  return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
 }
 
 }  // namespace
