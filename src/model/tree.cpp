@@ -80,7 +80,7 @@ bool FunctionTable::insert(FunctionDecl function) {
   return true;
 }
 
-Block::Block(Statement* first, Statement* last) {
+Block::Block(Statement* first, const Statement* last) {
   const auto count = static_cast<std::size_t>(last - first);
   if (count == 0) {
     return;
@@ -107,10 +107,11 @@ void Block::release() noexcept {
 
 ExprPtr ExprArena::add(Expr expr) {
   if (used_ == CHUNK_SIZE) {
-    chunks_.emplace_back(new std::byte[CHUNK_SIZE * sizeof(Expr)]);
+    // Left uninitialised, as the nodes are built over it.
+    chunks_.push_back(std::make_unique_for_overwrite<Chunk>());
     used_ = 0;
   }
-  void* slot = chunks_.back().get() + used_ * sizeof(Expr);
+  void* slot = chunks_.back()->bytes.data() + used_ * sizeof(Expr);
   Expr* node = new (slot) Expr(std::move(expr));
   ++used_;
   return node;
@@ -119,7 +120,7 @@ ExprPtr ExprArena::add(Expr expr) {
 void ExprArena::release() noexcept {
   for (std::size_t chunk = 0; chunk < chunks_.size(); ++chunk) {
     const std::size_t count = chunk + 1 == chunks_.size() ? used_ : CHUNK_SIZE;
-    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunks_[chunk].get()));
+    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunks_[chunk]->bytes.data()));
     for (std::size_t i = 0; i < count; ++i) {
       nodes[i].~Expr();
     }

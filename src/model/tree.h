@@ -12,7 +12,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -181,8 +180,12 @@ class ExprArena {
 
  private:
   static constexpr std::size_t CHUNK_SIZE = 1024;
+  // Room for CHUNK_SIZE nodes, built in it one at a time.
+  struct Chunk {
+    alignas(Expr) std::array<std::byte, CHUNK_SIZE * sizeof(Expr)> bytes;
+  };
   void release() noexcept;
-  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::vector<std::unique_ptr<Chunk>> chunks_;
   std::size_t used_ = CHUNK_SIZE;  // nodes in the last chunk
 };
 
@@ -199,7 +202,7 @@ class Block {
  public:
   Block() = default;
   // Takes the statements of [first, last), moving them.
-  Block(Statement* first, Statement* last);
+  Block(Statement* first, const Statement* last);
   Block(Block&& other) noexcept
       : items_(std::exchange(other.items_, nullptr)),
         size_(std::exchange(other.size_, 0)),

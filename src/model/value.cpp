@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <system_error>
 
@@ -38,7 +39,7 @@ ScrollRep* make_scroll_rep(std::string_view head, std::string_view tail, std::si
     capacity = max_bytes;
   }
   void* memory = ::operator new(sizeof(ScrollRep) + capacity);
-  auto* rep = new (memory) ScrollRep{1, size, capacity};
+  auto* rep = std::construct_at(static_cast<ScrollRep*>(memory), ScrollRep{1, size, capacity});
   if (!head.empty()) {
     std::memcpy(rep->bytes(), head.data(), head.size());
   }
@@ -88,23 +89,60 @@ void Value::append_text(std::string_view tail) {
 // Display
 // ---------------------------------------------------------------------------
 
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+void append_utf8(std::string& out, char32_t code_point) {
+  if (code_point < 0x80) {
+    out.push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   }
 }
+
+namespace {
+
+// The length of the UTF-8 sequence that `lead` starts (0 when it starts none)
+// and the range its second byte must lie in.
+struct SequenceShape {
+  std::size_t length;
+  unsigned char low;
+  unsigned char high;
+};
+
+constexpr SequenceShape sequence_shape(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    return {2, 0x80, 0xBF};
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (lead == 0xE0) {
+      return {3, 0xA0, 0xBF};  // no overlong forms
+    }
+    if (lead == 0xED) {
+      return {3, 0x80, 0x9F};  // no surrogates
+    }
+    return {3, 0x80, 0xBF};
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (lead == 0xF0) {
+      return {4, 0x90, 0xBF};
+    }
+    if (lead == 0xF4) {
+      return {4, 0x80, 0x8F};  // nothing past U+10FFFF
+    }
+    return {4, 0x80, 0xBF};
+  }
+  return {0, 0x80, 0xBF};
+}
+
+}  // namespace
 
 bool is_valid_utf8(std::string_view text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
@@ -125,29 +163,9 @@ bool is_valid_utf8(std::string_view text) {
       ++i;
       continue;
     }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) {
-        low = 0xA0;  // no overlong forms
-      } else if (lead == 0xED) {
-        high = 0x9F;  // no surrogates
-      }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) {
-        low = 0x90;
-      } else if (lead == 0xF4) {
-        high = 0x8F;  // nothing past U+10FFFF
-      }
-    } else {
-      return false;
-    }
-    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) {
+    const SequenceShape shape = sequence_shape(lead);
+    const std::size_t length = shape.length;
+    if (length == 0 || i + length > size || bytes[i + 1] < shape.low || bytes[i + 1] > shape.high) {
       return false;
     }
     for (std::size_t k = 2; k < length; ++k) {
@@ -222,11 +240,12 @@ void append_wine(std::string& out, double value) {
   // The shortest round-trip digits in scientific form ("d.ddde+XX"); the
   // digits are then placed positionally, since fixed notation would print the
   // exact binary value of large numbers rather than the shortest text.
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::scientific);
-  const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  std::array<char, 64> buffer{};
+  const auto result =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
+  const std::string_view text(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
   const std::size_t e_pos = text.find('e');
-  char digits[32];
+  std::array<char, 32> digits{};
   std::size_t digit_count = 0;
   for (std::size_t i = 0; i < e_pos; ++i) {
     if (text[i] != '.') {
@@ -237,26 +256,26 @@ void append_wine(std::string& out, double value) {
   std::from_chars(text.data() + e_pos + (text[e_pos + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
   const auto count = static_cast<int>(digit_count);
   if (exponent >= count - 1) {
-    out.append(digits, digit_count);
+    out.append(digits.data(), digit_count);
     out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
   } else if (exponent < 0) {
     out.append("0.");
     out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out.append(digits, digit_count);
+    out.append(digits.data(), digit_count);
   } else {
-    const auto integral = static_cast<std::size_t>(exponent + 1);
-    out.append(digits, integral);
+    const std::size_t integral = static_cast<std::size_t>(exponent) + 1;  // 0 <= exponent here
+    out.append(digits.data(), integral);
     out.push_back('.');
-    out.append(digits + integral, digit_count - integral);
+    out.append(digits.data() + integral, digit_count - integral);
   }
 }
 
 void append_display(std::string& out, const Value& value) {
   switch (value.type()) {
     case DataType::Blade: {
-      char buffer[24];
-      const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value.as_blade());
-      out.append(buffer, result.ptr);
+      std::array<char, 24> buffer{};
+      const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value.as_blade());
+      out.append(buffer.data(), result.ptr);
       return;
     }
     case DataType::Wine:

@@ -57,6 +57,7 @@ inline std::string_view view_of(const ScrollRep* rep) noexcept {
 // Immutable shared text. No operation changes a buffer that another holder can
 // see, so sharing one is indistinguishable from copying it. Allocation failure
 // throws std::bad_alloc, which each module's entry point turns into an Error.
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): the by-value assignment serves copies and moves alike.
 class Scroll {
  public:
   Scroll() = default;
@@ -114,7 +115,8 @@ class Value {
     }
   }
   Value(Value&& other) noexcept : payload_(other.payload_), type_(std::exchange(other.type_, DataType::Void)) {}
-  Value& operator=(const Value& other) noexcept {
+  // Retaining before releasing makes self-assignment safe without a test.
+  Value& operator=(const Value& other) noexcept {  // NOLINT(cert-oop54-cpp)
     if (other.type_ == DataType::Scroll) {
       detail::retain(other.payload_.scroll);
     }
