@@ -174,7 +174,7 @@ class Builder {
         return false;
       }
       const ExprPtr left = nodes_.add(std::move(out));
-      out.node = Binary{left, nodes_.add(std::move(right)), *op};
+      out = Expr(Binary{left, nodes_.add(std::move(right)), *op});
       child = next_sibling(child);
     }
     return true;
@@ -209,7 +209,7 @@ class Builder {
     for (std::size_t i = operators; i > 0; --i) {
       const UnaryOp op = text_of(index + i) == "-" ? UnaryOp::Negate : UnaryOp::Not;
       const ExprPtr operand = nodes_.add(std::move(out));
-      out.node = Unary{operand, op};
+      out = Expr(Unary{operand, op});
     }
     return true;
   }

@@ -104,7 +104,7 @@ class Matcher {
     }
     const std::size_t attempt_before = state_.attempt;
     auto& matches = state_.matches;
-    auto& expected = state_.expected;
+    const auto& expected = state_.expected;
     const std::size_t count_before = expected.size();
     const std::size_t entry_count = state_.attempt == start ? expected.size() : 0;
     const std::size_t slot = matches.size();
@@ -126,27 +126,35 @@ class Matcher {
     if (too_deep_) {
       return false;
     }
-    // Exactly one deeper rule recorded here stands for this one; otherwise
-    // this rule replaces what its inside recorded at its own position.
-    const bool one_deeper = state_.attempt == start && expected.size() == entry_count + 1 &&
-                            expected[expected.size() - 1].count == 1;
-    if (!one_deeper) {
-      if (start == state_.attempt) {
-        expected.truncate(entry_count);
-      } else if (start > state_.attempt) {
-        expected.clear();
-        state_.attempt = start;
-      }
-      if (start == state_.attempt) {
-        expected.push(Expected{1U << static_cast<unsigned>(Rule), 1});
-      }
-    }
+    note_failure(Rule, start, entry_count);
     if constexpr (remembered) {
       if (state_.remember_failures) {
         remember(key, attempt_before, count_before);
       }
     }
     return false;
+  }
+
+  // Failure tracking for a rule that failed at `start`, where the expected
+  // list held `entry_count` entries at the attempt position before it ran.
+  // Exactly one deeper rule recorded here stands for this one; otherwise
+  // this rule replaces what its inside recorded at its own position.
+  void note_failure(GrammarRule rule, std::size_t start, std::size_t entry_count) {
+    auto& expected = state_.expected;
+    const bool one_deeper = state_.attempt == start && expected.size() == entry_count + 1 &&
+                            expected[expected.size() - 1].count == 1;
+    if (one_deeper) {
+      return;
+    }
+    if (start == state_.attempt) {
+      expected.truncate(entry_count);
+    } else if (start > state_.attempt) {
+      expected.clear();
+      state_.attempt = start;
+    }
+    if (start == state_.attempt) {
+      expected.push(Expected{1U << static_cast<unsigned>(rule), 1});
+    }
   }
 
   // Notes what a failed invocation contributed: the entries it left on the
@@ -284,6 +292,7 @@ class Matcher {
     --nesting_;
     return matched;
   }
+  // cppcheck-suppress unusedPrivateFunction ; binary_expr_body passes it to repeat
   bool operator_and_operand() {
     const std::size_t start = pos_;
     const std::size_t mark = state_.matches.size();
@@ -537,31 +546,41 @@ std::vector<GrammarRule> MatchState::expected_rules() const {
   return names;
 }
 
-std::string render_report(std::string_view text, std::size_t attempt, const std::vector<GrammarRule>& expected) {
+namespace {
 
-  // Line and column of the failure, counted in characters.
+// Where the failure is: its 1-based line and column, counted in characters,
+// and the offset at which its line starts.
+struct ReportPosition {
   std::size_t line = 1;
   std::size_t column = 1;
   std::size_t line_start = 0;
+};
+
+ReportPosition locate(std::string_view text, std::size_t attempt) {
+  ReportPosition at;
   for (std::size_t i = 0; i < attempt;) {
     const char c = text[i];
     if (c == '\n') {
-      ++line;
-      column = 1;
-      line_start = i + 1;
+      ++at.line;
+      at.column = 1;
+      at.line_start = i + 1;
       ++i;
     } else if (c == '\r' && i + 1 < attempt && text[i + 1] == '\n') {
-      ++line;
-      column = 1;
-      line_start = i + 2;
+      ++at.line;
+      at.column = 1;
+      at.line_start = i + 2;
       i += 2;
     } else {
-      ++column;
+      ++at.column;
       i += char_length(text, i);
     }
   }
+  return at;
+}
 
-  // The line that holds the failure, up to and including its line feed.
+// The line that holds the failure, without its line break, which is shown as
+// a symbol only when the failure is at it.
+std::string shown_line(std::string_view text, std::size_t attempt, std::size_t line_start) {
   std::size_t line_end = text.find('\n', line_start);
   line_end = line_end == std::string_view::npos ? text.size() : line_end + 1;
   const std::string_view raw_line = text.substr(line_start, line_end - line_start);
@@ -577,8 +596,11 @@ std::string render_report(std::string_view text, std::size_t attempt, const std:
       shown.push_back(c);
     }
   }
+  return shown;
+}
 
-  // The underline keeps the tabs of the shown line so the caret lines up.
+// The underline keeps the tabs of the shown line so the caret lines up.
+std::string underline_to(std::string_view shown, std::size_t column) {
   std::string underline;
   std::size_t pos = 0;
   for (std::size_t i = 1; i < column; ++i) {
@@ -590,7 +612,13 @@ std::string render_report(std::string_view text, std::size_t attempt, const std:
     }
   }
   underline.append("^---");
+  return underline;
+}
 
+std::string expected_message(const std::vector<GrammarRule>& expected) {
+  if (expected.empty()) {
+    return "unknown parsing error";
+  }
   std::string message = "expected ";
   for (std::size_t i = 0; i < expected.size(); ++i) {
     if (i > 0) {
@@ -598,14 +626,21 @@ std::string render_report(std::string_view text, std::size_t attempt, const std:
     }
     message.append(rule_name(expected[i]));
   }
-  if (expected.empty()) {
-    message = "unknown parsing error";
-  }
+  return message;
+}
 
-  const std::string line_text = std::to_string(line);
+}  // namespace
+
+std::string render_report(std::string_view text, std::size_t attempt, const std::vector<GrammarRule>& expected) {
+  const ReportPosition at = locate(text, attempt);
+  const std::string shown = shown_line(text, attempt, at.line_start);
+  const std::string underline = underline_to(shown, at.column);
+  const std::string message = expected_message(expected);
+
+  const std::string line_text = std::to_string(at.line);
   const std::string gutter(line_text.size(), ' ');
   std::string report;
-  report.append(gutter).append("--> ").append(line_text).append(":").append(std::to_string(column)).append("\n");
+  report.append(gutter).append("--> ").append(line_text).append(":").append(std::to_string(at.column)).append("\n");
   report.append(gutter).append(" |\n");
   report.append(line_text).append(" | ").append(shown).append("\n");
   report.append(gutter).append(" | ").append(underline).append("\n");

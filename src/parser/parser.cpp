@@ -88,17 +88,11 @@ bool is_valid_identifier(std::string_view name) {
   if (!letter(name.front())) {
     return false;
   }
-  for (const char c : name) {
-    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') {
-      return false;
-    }
+  const auto continues = [&letter](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; };
+  if (!std::ranges::all_of(name, continues)) {
+    return false;
   }
-  for (const std::string_view word : reserved) {
-    if (name == word) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::find(reserved, name) == reserved.end();
 }
 
 // ---------------------------------------------------------------------------
