@@ -177,7 +177,7 @@ int run_with_large_stack(const std::function<int()>& body) {
       break;
     }
     ThreadTask task{&body, 1};
-    pthread_t thread;
+    pthread_t thread{};
     const bool started = pthread_attr_setstacksize(&attributes, size) == 0 &&
                          pthread_create(&thread, &attributes, run_task, &task) == 0;
     pthread_attr_destroy(&attributes);
@@ -213,14 +213,14 @@ int run_command(int argc, const char* const* argv);
 
 int main_entry(int argc, const char* const* argv) {
   // A reader that goes away must give an I/O error, not end the process.
-  std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
   try {
     return run_command(argc, argv);
   } catch (const std::bad_alloc&) {
     // Memory ran out even for making or showing an error: report it with
     // no allocation at all.
     constexpr std::string_view report = "runtime error: out of memory\n";
-    (void)!::write(STDERR_FILENO, report.data(), report.size());
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, report.data(), report.size());
     return 1;
   }
 }

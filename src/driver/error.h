@@ -84,18 +84,18 @@ class [[nodiscard]] Result {
   [[nodiscard]] bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
 
-  T& value() & { return *std::get_if<0>(&state_); }
-  const T& value() const& { return *std::get_if<0>(&state_); }
-  T&& value() && { return std::move(*std::get_if<0>(&state_)); }
+  [[nodiscard]] T& value() & { return *std::get_if<0>(&state_); }
+  [[nodiscard]] const T& value() const& { return *std::get_if<0>(&state_); }
+  [[nodiscard]] T&& value() && { return std::move(*std::get_if<0>(&state_)); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T&& operator*() && { return std::move(value()); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  Error& error() & { return *std::get_if<1>(&state_); }
-  const Error& error() const& { return *std::get_if<1>(&state_); }
-  Error&& error() && { return std::move(*std::get_if<1>(&state_)); }
+  [[nodiscard]] Error& error() & { return *std::get_if<1>(&state_); }
+  [[nodiscard]] const Error& error() const& { return *std::get_if<1>(&state_); }
+  [[nodiscard]] Error&& error() && { return std::move(*std::get_if<1>(&state_)); }
 
  private:
   std::variant<T, Error> state_;
@@ -109,9 +109,9 @@ class [[nodiscard]] Status {
 
   [[nodiscard]] bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
-  Error& error() & { return error_; }
-  const Error& error() const& { return error_; }
-  Error&& error() && { return std::move(error_); }
+  [[nodiscard]] Error& error() & { return error_; }
+  [[nodiscard]] const Error& error() const& { return error_; }
+  [[nodiscard]] Error&& error() && { return std::move(error_); }
 
  private:
   Error error_ = Error::runtime({});
@@ -119,6 +119,7 @@ class [[nodiscard]] Status {
 };
 
 // Hands the error of a failed Result or Status back to the caller.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage): only a macro can return from the function that uses it.
 #define SKERN_TRY(expr)                           \
   do {                                            \
     auto&& skern_try_result_ = (expr);            \
