@@ -43,7 +43,7 @@ if [[ $report_only -eq 0 ]]; then
   cmake --preset coverage
   cmake --build --preset coverage
   find "$build" -name '*.gcda' -delete
-  ctest --preset coverage || tests_status=$?
+  ctest --preset coverage || tests_status=1
 fi
 
 if ! find "$build" -name '*.gcda' -print -quit 2>/dev/null | grep -q .; then
