@@ -861,7 +861,7 @@ Outcome Machine::append(const Step& step) {
     }
   }
   Value result;
-  if (!apply(BinaryOp::Add, std::move(left), right, result)) {
+  if (!apply_slow(BinaryOp::Add, std::move(left), right, result)) {
     return Outcome::Failed;
   }
   return store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
@@ -1007,6 +1007,7 @@ const FunctionDecl* Interpreter::find_function(Symbol name) const {
 
 Result<Flow> Interpreter::execute_block(const Block& block) {
   try {
+    machine_->ensure_symbols();
     switch (machine_->run(*machine_->compile(block))) {
       case code::Outcome::Normal:
         return Flow{};
@@ -1023,6 +1024,7 @@ Result<Flow> Interpreter::execute_block(const Block& block) {
 
 Result<Value> Interpreter::evaluate(const Expr& expr) {
   try {
+    machine_->ensure_symbols();
     const code::Node* node = machine_->compile(expr);
     Value value;
     if (!node->eval(*machine_, *node, value)) {
@@ -1036,6 +1038,7 @@ Result<Value> Interpreter::evaluate(const Expr& expr) {
 
 Result<bool> Interpreter::evaluate_condition(const Expr& condition) {
   try {
+    machine_->ensure_symbols();
     bool value = false;
     if (!machine_->condition(*machine_->compile(condition), value)) {
       return machine_->take_error();
@@ -1048,6 +1051,7 @@ Result<bool> Interpreter::evaluate_condition(const Expr& condition) {
 
 Result<Value> Interpreter::call_function(Symbol name, const std::vector<Expr>& arguments) {
   try {
+    machine_->ensure_symbols();
     code::Node call;
     call.name = name;
     for (const Expr& argument : arguments) {

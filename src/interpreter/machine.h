@@ -148,11 +148,17 @@ class Machine {
     return true;
   }
   bool store_converted(Variable& target, Value&& value);
-  // Makes room for names made after the machine started (by callers of the
-  // public interface; the program's own names are all known at the start).
+  // Makes room for names made after the machine started: callers of the
+  // public interface may intern more into the program's table (the parser
+  // made all of the program's own before the run began).
   void ensure_symbol(Symbol name) {
     if (name.id >= heads_.size()) {
       heads_.resize(name.id + 1, 0);
+    }
+  }
+  void ensure_symbols() {
+    if (program_.symbols.size() > heads_.size()) {
+      heads_.resize(program_.symbols.size(), 0);
     }
   }
 
@@ -184,12 +190,6 @@ class Machine {
   }
   bool apply_blades(BinaryOp op, std::int64_t a, std::int64_t b, Value& out);
   bool apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out);
-  bool apply(BinaryOp op, Value&& left, const Value& right, Value& out) {
-    if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
-      return apply_blades(op, left.as_blade(), right.as_blade(), out);
-    }
-    return apply_slow(op, std::move(left), right, out);
-  }
   bool apply_unary(UnaryOp op, Value& value);
 
   // --- Statements with more to them -------------------------------------------
