@@ -599,17 +599,15 @@ std::string shown_line(std::string_view text, std::size_t attempt, std::size_t l
   return shown;
 }
 
-// The underline keeps the tabs of the shown line so the caret lines up.
+// One blank (or the tab, so the caret lines up) for each of the first
+// `column - 1` characters of the shown line; a shown line that lost line
+// breaks may hold fewer.
 std::string underline_to(std::string_view shown, std::size_t column) {
   std::string underline;
   std::size_t pos = 0;
-  for (std::size_t i = 1; i < column; ++i) {
-    if (pos < shown.size()) {
-      underline.push_back(shown[pos] == '\t' ? '\t' : ' ');
-      pos += char_length(shown, pos);
-    } else {
-      underline.push_back(' ');
-    }
+  for (std::size_t i = 1; i < column && pos < shown.size(); ++i) {
+    underline.push_back(shown[pos] == '\t' ? '\t' : ' ');
+    pos += char_length(shown, pos);
   }
   underline.append("^---");
   return underline;
