@@ -4,7 +4,7 @@
 # non-zero when either tool reports anything.
 #
 # Usage:
-#   scripts/static_analysis.sh [--build-dir DIR] [--jobs N] [--tidy-only | --cppcheck-only] [FILE...]
+#   bash scripts/static_analysis.sh [--build-dir DIR] [--jobs N] [--tidy-only | --cppcheck-only] [FILE...]
 #
 #   --build-dir DIR   where compile_commands.json lives (default: build/tidy);
 #                     configured with clang++ when it has none yet
@@ -57,21 +57,21 @@ find_tool() {
   return 1
 }
 
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
 # --- Compilation database ----------------------------------------------------
 
 if [[ ! -f "$build_dir/compile_commands.json" ]]; then
   echo "== configuring $build_dir for analysis"
   # Tests are left out: only src/ is analysed, and the configuration then needs no GoogleTest.
   if ! cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-      -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DSKERN_BUILD_TESTS=OFF >"$build_dir.configure.log" 2>&1; then
-    cat "$build_dir.configure.log" >&2
+      -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DSKERN_BUILD_TESTS=OFF >"$work/configure.log" 2>&1; then
+    cat "$work/configure.log" >&2
     echo "static_analysis: configuring $build_dir failed" >&2
     exit 2
   fi
 fi
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 
 tidy_status="skipped"
 tidy_count=0
@@ -137,7 +137,7 @@ if ((run_cppcheck)); then
     echo "static_analysis: cppcheck not found" >&2
     exit 2
   fi
-  echo "== $("$cppcheck" --version) over src/"
+  echo "== $("$cppcheck" --version) over ${#files[@]} file(s)"
   filters=()
   for file in "${files[@]}"; do
     filters+=("--file-filter=$file")
