@@ -28,6 +28,42 @@ bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The length of the run of ASCII digits at `from`.
+std::size_t digit_run(std::string_view text, std::size_t from) {
+  std::size_t end = from;
+  while (end < text.size() && is_digit(text[end])) {
+    ++end;
+  }
+  return end - from;
+}
+
+// Whether `body` (no sign) is decimal text: digits with an optional point,
+// digits on at least one side of it, then an optional exponent.
+bool is_decimal_text(std::string_view body) {
+  const std::size_t integral = digit_run(body, 0);
+  std::size_t i = integral;
+  std::size_t fraction = 0;
+  if (i < body.size() && body[i] == '.') {
+    fraction = digit_run(body, i + 1);
+    i += 1 + fraction;
+  }
+  if (integral + fraction == 0) {
+    return false;
+  }
+  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
+    ++i;
+    if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
+      ++i;
+    }
+    const std::size_t exponent = digit_run(body, i);
+    if (exponent == 0) {
+      return false;
+    }
+    i += exponent;
+  }
+  return i == body.size();
+}
+
 // Decimal floating-point text: sign, digits with an optional point (digits
 // on at least one side), optional exponent; or inf, infinity and nan in any
 // letter case with an optional sign.
@@ -45,36 +81,7 @@ std::optional<double> parse_wine_text(std::string_view text) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     return negative ? -nan : nan;
   }
-  std::size_t i = 0;
-  std::size_t digits = 0;
-  while (i < body.size() && is_digit(body[i])) {
-    ++i;
-    ++digits;
-  }
-  if (i < body.size() && body[i] == '.') {
-    ++i;
-    while (i < body.size() && is_digit(body[i])) {
-      ++i;
-      ++digits;
-    }
-  }
-  if (digits == 0) {
-    return std::nullopt;
-  }
-  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
-    ++i;
-    if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
-      ++i;
-    }
-    const std::size_t exponent_start = i;
-    while (i < body.size() && is_digit(body[i])) {
-      ++i;
-    }
-    if (i == exponent_start) {
-      return std::nullopt;
-    }
-  }
-  if (i != body.size()) {
+  if (!is_decimal_text(body)) {
     return std::nullopt;
   }
   double value = 0;

@@ -3,7 +3,7 @@
 #include "interpreter/interpreter.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <array>
 #include <limits>
 #include <new>
@@ -11,9 +11,9 @@
 #include "interpreter/machine.h"
 
 #if defined(__linux__)
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -222,7 +222,7 @@ constexpr std::size_t NESTED_CHAIN_LIMIT = 16;
 
 std::size_t spine_length(const Binary& binary) {
   std::size_t length = 1;
-  for (const Binary* step = binary.left->get_if<Binary>(); step != nullptr && length <= NESTED_CHAIN_LIMIT;
+  for (const auto* step = binary.left->get_if<Binary>(); step != nullptr && length <= NESTED_CHAIN_LIMIT;
        step = step->left->get_if<Binary>()) {
     ++length;
   }
@@ -298,7 +298,7 @@ Outcome exec_speak(Machine& machine, const Step& step) {
 Outcome exec_return(Machine& machine, const Step& step) {
   if (step.expr->eval == eval_variable) {
     if (const Value* value = machine.value_of(step.expr->name)) {
-      machine.returned = *value;
+      machine.returned() = *value;
       return Outcome::Returned;
     }
   }
@@ -306,7 +306,7 @@ Outcome exec_return(Machine& machine, const Step& step) {
   if (!step.expr->eval(machine, *step.expr, value)) {
     return Outcome::Failed;
   }
-  machine.returned = std::move(value);
+  machine.returned() = std::move(value);
   return Outcome::Returned;
 }
 
@@ -343,21 +343,33 @@ constexpr std::uintptr_t MAIN_THREAD_STACK = std::uintptr_t{1} << 19;
 
 std::uintptr_t stack_position();
 
+#if defined(__linux__)
+// The pages the process has mapped, the first field of /proc/self/statm; 0
+// when it cannot be read.
+std::uintptr_t mapped_pages() {
+  const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+  if (fd < 0) {
+    return 0;
+  }
+  std::array<char, 64> text{};
+  const ssize_t got = ::read(fd, text.data(), text.size());
+  ::close(fd);
+  std::uintptr_t pages = 0;
+  if (got > 0) {
+    std::from_chars(text.data(), text.data() + got, pages);
+  }
+  return pages;
+}
+#endif
+
 std::uintptr_t current_stack_floor() {
 #if defined(__linux__)
-  if (::getpid() == static_cast<pid_t>(::syscall(SYS_gettid))) {
+  if (::getpid() == ::gettid()) {
     std::uintptr_t budget = MAIN_THREAD_STACK;
     rlimit address_space{};
     if (::getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
       // What the address space has left is all the stack could grow into.
-      unsigned long pages = 0;
-      if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%lu", &pages) != 1) {
-          pages = 0;
-        }
-        std::fclose(statm);
-      }
-      const std::uintptr_t used = pages * static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+      const std::uintptr_t used = mapped_pages() * static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
       const std::uintptr_t limit = address_space.rlim_cur;
       budget = std::min(budget, limit > used ? (limit - used) / 4 : 0);
     }
@@ -502,8 +514,9 @@ const Node* Machine::compile_binary(const Binary& binary) {
   const Node* first = compile(*spine.back()->left);
   std::vector<std::pair<BinaryOp, const Node*>> chain;
   chain.reserve(spine.size());
-  for (auto step = spine.rbegin(); step != spine.rend(); ++step) {
-    chain.emplace_back((*step)->op, compile(*(*step)->right));
+  std::reverse(spine.begin(), spine.end());  // the innermost operator applies first
+  for (const Binary* step : spine) {
+    chain.emplace_back(step->op, compile(*step->right));
   }
   Node& node = new_node(eval_chain);
   node.left = first;
@@ -515,7 +528,7 @@ Step Machine::compile_step(const Statement& statement) {
   Step step;
   switch (statement.kind()) {
     case StatementKind::Declare: {
-      const Declare& declare = statement.as<Declare>();
+      const auto& declare = statement.as<Declare>();
       step.exec = exec_declare;
       step.expr = compile(declare.value);
       step.name = declare.name;
@@ -523,7 +536,7 @@ Step Machine::compile_step(const Statement& statement) {
       break;
     }
     case StatementKind::Assign: {
-      const Assign& assign = statement.as<Assign>();
+      const auto& assign = statement.as<Assign>();
       step.name = assign.name;
       step.exec = exec_assign;
       step.expr = compile(assign.value);
@@ -560,7 +573,7 @@ Step Machine::compile_step(const Statement& statement) {
       step.expr = compile(statement.as<Return>().value);
       break;
     case StatementKind::If: {
-      const If& branch = statement.as<If>();
+      const auto& branch = statement.as<If>();
       step.exec = exec_if;
       step.body = compile(branch.then_block);
       step.other = compile(branch.else_block);
@@ -568,14 +581,14 @@ Step Machine::compile_step(const Statement& statement) {
       break;
     }
     case StatementKind::RealmMarches: {
-      const RealmMarches& loop = statement.as<RealmMarches>();
+      const auto& loop = statement.as<RealmMarches>();
       step.exec = exec_marches;
       step.body = compile(loop.body);
       step.expr = compile(loop.count);
       break;
     }
     case StatementKind::While: {
-      const While& loop = statement.as<While>();
+      const auto& loop = statement.as<While>();
       step.exec = exec_while;
       step.body = compile(loop.body);
       step.expr = compile(loop.condition);
@@ -934,7 +947,7 @@ bool Machine::call(const Node& call, Value& out) {
     return false;
   }
   if (outcome == Outcome::Returned) {
-    out = std::move(returned);
+    out = std::move(returned_);
   } else {
     out = Value();
   }
@@ -1012,7 +1025,7 @@ Result<Flow> Interpreter::execute_block(const Block& block) {
       case code::Outcome::Normal:
         return Flow{};
       case code::Outcome::Returned:
-        return Flow{Flow::Kind::Returned, std::exchange(machine_->returned, Value())};
+        return Flow{Flow::Kind::Returned, std::exchange(machine_->returned(), Value())};
       case code::Outcome::Failed:
         break;
     }

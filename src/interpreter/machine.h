@@ -219,14 +219,14 @@ class Machine {
   }
   [[nodiscard]] const std::string& name_of(Symbol symbol) const { return program_.symbols.name(symbol); }
 
-  Value returned;  // the value of the latest `return`
-
-  const Program& program() const { return program_; }
+  // The value of the latest `return`, until the call or block that ran it takes it.
+  [[nodiscard]] Value& returned() { return returned_; }
+  [[nodiscard]] const Program& program() const { return program_; }
 
  private:
   struct Binding {
     Variable variable;
-    std::uint32_t previous;  // the binding of the same name that this one shadows; 0 for none
+    std::uint32_t previous = 0;  // the binding of the same name that this one shadows; 0 for none
     Symbol name;
   };
 
@@ -303,6 +303,7 @@ class Machine {
   std::vector<std::optional<Function>> functions_;  // by symbol, once compiled
 
   std::string line_;  // the output or input line being handled
+  Value returned_;
   std::optional<Error> error_;
   std::uint64_t call_depth_ = 0;
   std::uint64_t steps_left_ = 0;
