@@ -179,6 +179,7 @@ inline std::string unknown_data_type(std::string_view text) {
 inline std::string invalid_assignment_target(std::string_view target) {
   return quoted("invalid assignment target ", target, "");
 }
+inline constexpr std::string_view BLOCKS_TOO_DEEP_FOR_STACK = "blocks nest too deeply for the available stack";
 inline std::string blocks_nested_too_deeply(std::uint64_t limit) {
   return "blocks nest deeper than " + std::to_string(limit) + " levels";
 }
@@ -199,6 +200,7 @@ inline std::string sigil_literal_length(std::string_view literal) {
 inline std::string unexpected_expression_token(std::string_view rule) {
   return "unexpected expression token " + std::string(rule);
 }
+inline constexpr std::string_view EXPRESSION_TOO_DEEP_FOR_STACK = "expression nests too deeply for the available stack";
 inline std::string expression_nested_too_deeply(std::uint64_t limit) {
   return "expression nests deeper than " + std::to_string(limit) + " levels";
 }

@@ -10,12 +10,6 @@
 
 #include "interpreter/machine.h"
 
-#if defined(__linux__)
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
 
 namespace skern::code {
 
@@ -335,67 +329,6 @@ Outcome exec_expression(Machine& machine, const Step& step) {
 // expressions that the parser admits between two calls.
 constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{1} << 20;
 
-// On the process's main thread the stack grows on demand, and a limit on the
-// address space can stop it long before its nominal size: there, only this
-// much below the start is relied on. (The command runs programs on a thread
-// with a stack of its own, whose size is known.)
-constexpr std::uintptr_t MAIN_THREAD_STACK = std::uintptr_t{1} << 19;
-
-std::uintptr_t stack_position();
-
-#if defined(__linux__)
-// The pages the process has mapped, the first field of /proc/self/statm; 0
-// when it cannot be read.
-std::uintptr_t mapped_pages() {
-  const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);  // NOLINT(cppcoreguidelines-pro-type-vararg)
-  if (fd < 0) {
-    return 0;
-  }
-  std::array<char, 64> text{};
-  const ssize_t got = ::read(fd, text.data(), text.size());
-  ::close(fd);
-  std::uintptr_t pages = 0;
-  if (got > 0) {
-    std::from_chars(text.data(), text.data() + got, pages);
-  }
-  return pages;
-}
-#endif
-
-std::uintptr_t current_stack_floor() {
-#if defined(__linux__)
-  if (::getpid() == ::gettid()) {
-    std::uintptr_t budget = MAIN_THREAD_STACK;
-    rlimit address_space{};
-    if (::getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
-      // What the address space has left is all the stack could grow into.
-      const std::uintptr_t used = mapped_pages() * static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-      const std::uintptr_t limit = address_space.rlim_cur;
-      budget = std::min(budget, limit > used ? (limit - used) / 4 : 0);
-    }
-    const std::uintptr_t here = stack_position();
-    return here > budget ? here - budget : 0;
-  }
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-    void* low = nullptr;
-    std::size_t size = 0;
-    const int status = pthread_attr_getstack(&attributes, &low, &size);
-    pthread_attr_destroy(&attributes);
-    if (status == 0 && low != nullptr) {
-      const std::uintptr_t reserve = std::max<std::uintptr_t>(STACK_RESERVE, size / 8);
-      return reinterpret_cast<std::uintptr_t>(low) + std::min<std::uintptr_t>(reserve, size / 2);
-    }
-  }
-#endif
-  return 0;
-}
-
-std::uintptr_t stack_position() {
-  // The frame address stands for the stack pointer.
-  return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -410,7 +343,7 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       heads_(program.symbols.size(), 0),
       functions_(program.symbols.size()),
       steps_left_(limits.step_budget),
-      stack_floor_(current_stack_floor()) {
+      stack_(STACK_RESERVE) {
   bindings_.push({}, std::nullopt, Symbol{}, 0);  // index 0 means "no binding"
   scope_starts_.push_back(1);
 }
@@ -917,7 +850,7 @@ bool Machine::call(const Node& call, Value& out) {
     function = call.target = this->function(call.name);
   }
   if (function == nullptr || function->decl->params.size() != call.arguments.size() ||
-      call_depth_ >= limits_.call_depth || stack_position() < stack_floor_) [[unlikely]] {
+      call_depth_ >= limits_.call_depth || stack_.exhausted()) [[unlikely]] {
     bindings_.truncate(mark);
     return call_failure(call.name, function, call.arguments.size());
   }

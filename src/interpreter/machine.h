@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "interpreter/interpreter.h"
+#include "model/stack.h"
 
 namespace skern::code {
 
@@ -307,7 +308,7 @@ class Machine {
   std::optional<Error> error_;
   std::uint64_t call_depth_ = 0;
   std::uint64_t steps_left_ = 0;
-  std::uintptr_t stack_floor_ = 0;  // calls fail before the stack pointer passes this
+  StackGuard stack_;  // calls fail before the stack runs out
 };
 
 }  // namespace skern::code

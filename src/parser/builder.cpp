@@ -275,9 +275,12 @@ class Builder {
 
 struct ExpressionParser::Buffers {
   grammar::MatchState state;
+  StackGuard stack{grammar::PARSER_STACK_RESERVE};
 };
 
-ExpressionParser::ExpressionParser() : buffers_(std::make_unique<Buffers>()) {}
+ExpressionParser::ExpressionParser() : buffers_(std::make_unique<Buffers>()) {
+  buffers_->state.stack = &buffers_->stack;
+}
 ExpressionParser::~ExpressionParser() = default;
 
 Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
@@ -285,6 +288,8 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
   switch (grammar::run(text, state)) {
     case grammar::Outcome::TooDeep:
       return Error::expression(msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT));
+    case grammar::Outcome::TooDeepForStack:
+      return Error::expression(std::string(msg::EXPRESSION_TOO_DEEP_FOR_STACK));
     case grammar::Outcome::Failed:
       return Error::expression(grammar::render_report(text, state.attempt, state.expected_rules()));
     case grammar::Outcome::Matched:

@@ -63,7 +63,7 @@ class Matcher {
     state_.failures.clear();
     const bool matched = expression();
     if (too_deep_) {
-      return Outcome::TooDeep;
+      return out_of_stack_ ? Outcome::TooDeepForStack : Outcome::TooDeep;
     }
     return matched ? Outcome::Matched : Outcome::Failed;
   }
@@ -287,6 +287,9 @@ class Matcher {
   bool binary_expr_body() {
     if (++nesting_ > EXPRESSION_NESTING_LIMIT) {
       too_deep_ = true;
+    } else if (state_.stack != nullptr && state_.stack->exhausted()) {
+      too_deep_ = true;
+      out_of_stack_ = true;
     }
     const bool matched = !too_deep_ && unary_expr() && (repeat<&Matcher::operator_and_operand>(), true);
     --nesting_;
@@ -522,6 +525,7 @@ class Matcher {
   std::size_t atomic_depth_ = 0;
   std::size_t nesting_ = 0;
   bool too_deep_ = false;
+  bool out_of_stack_ = false;
 };
 
 }  // namespace
@@ -666,11 +670,15 @@ RuleMatch nest(const grammar::Stack<grammar::FlatMatch>& flat, std::size_t index
 
 std::variant<RuleMatch, std::string> match_expression(std::string_view text) {
   grammar::MatchState state;
+  const StackGuard stack(grammar::PARSER_STACK_RESERVE);
+  state.stack = &stack;
   switch (grammar::run(text, state)) {
     case grammar::Outcome::Matched:
       return nest(state.matches, 0);
     case grammar::Outcome::TooDeep:
       return msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT);
+    case grammar::Outcome::TooDeepForStack:
+      return std::string(msg::EXPRESSION_TOO_DEEP_FOR_STACK);
     case grammar::Outcome::Failed:
       break;
   }

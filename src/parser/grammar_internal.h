@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/stack.h"
 #include "parser/expression.h"
 
 namespace skern::grammar {
@@ -23,7 +24,7 @@ struct FlatMatch {
   std::size_t subtree_end;
 };
 
-enum class Outcome { Matched, Failed, TooDeep };
+enum class Outcome { Matched, Failed, TooDeep, TooDeepForStack };
 
 // A stack of plain values whose storage only grows, so that pushing and
 // cutting back on the matcher's hot path never allocate or free.
@@ -76,11 +77,16 @@ struct MatchState {
   Stack<Expected> expected;
   std::size_t attempt = 0;
   std::unordered_map<std::uint64_t, FailedAttempt> failures;  // by rule and position
+  const StackGuard* stack = nullptr;  // when set, nesting also stops before the stack runs out
   bool remember_failures = true;  // off only to check that remembering changes no result
 
   // The rules expected at the attempt position, in rule order, each once.
   [[nodiscard]] std::vector<GrammarRule> expected_rules() const;
 };
+
+// What parsing keeps back on the stack: enough for building the tree of the
+// deepest admitted text, which recurses beside the matcher's checks.
+inline constexpr std::uintptr_t PARSER_STACK_RESERVE = std::uintptr_t{256} << 10;
 
 // Runs the grammar from `expression` over the whole text.
 Outcome run(std::string_view text, MatchState& state);

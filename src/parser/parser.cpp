@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #include "parser/expression.h"
 #include "parser/grammar_internal.h"
@@ -196,6 +197,7 @@ class ProgramParser {
   Result<Statement> declaration(const SourceLine& line, std::size_t separator);
   static std::size_t assignment_sign(std::string_view text);
   Result<Statement> assignment(const SourceLine& line, std::size_t sign);
+  // The expression of a statement form: its text trimmed.
   Result<Expr> expression(std::string_view text) { return expressions_.parse(trim(text), symbols_, nodes_); }
 
   const std::vector<SourceLine>& lines_;
@@ -203,6 +205,7 @@ class ProgramParser {
   SymbolTable& symbols_;
   ExprArena& nodes_;
   ExpressionParser expressions_;
+  StackGuard stack_{grammar::PARSER_STACK_RESERVE};
   std::vector<Statement> pending_;  // statements of the blocks being parsed
   void drop_pending(std::size_t base) {
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(base), pending_.end());
@@ -229,6 +232,9 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
   }
   if (nesting_ >= BLOCK_NESTING_LIMIT) {
     return parse_error(first, msg::blocks_nested_too_deeply(BLOCK_NESTING_LIMIT));
+  }
+  if (stack_.exhausted()) {
+    return parse_error(first, msg::BLOCKS_TOO_DEEP_FOR_STACK);
   }
   ++nesting_;
   // Statements collect on one stack shared by every level of nesting; each
@@ -332,7 +338,10 @@ std::size_t ProgramParser::assignment_sign(std::string_view text) {
 
 template <class Form>
 Result<Statement> ProgramParser::expression_statement(std::string_view expression_text) {
-  Result<Expr> value = expression(expression_text);
+  // A line that is an expression is parsed whole, as it stands; the keyword
+  // forms hand on their expression trimmed.
+  Result<Expr> value = std::is_same_v<Form, ExprStatement> ? expressions_.parse(expression_text, symbols_, nodes_)
+                                                           : expression(expression_text);
   SKERN_TRY(value);
   ++cursor_;
   return Statement(Form{std::move(*value)});

@@ -786,6 +786,40 @@ def huge_input_line_under_64mib(suite):
     suite.expect(outcome, 1, "asking\n", OUT_OF_MEMORY)
 
 
+def without_threads(stack_kib):
+    """A preexec function: no thread can be started (the process limit is one,
+    for an unprivileged user) and the main thread's stack is small, so the
+    program runs on that stack."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        resource.setrlimit(resource.RLIMIT_NPROC, (1, 1))
+        resource.setrlimit(resource.RLIMIT_STACK, (stack_kib * 1024, stack_kib * 1024))
+        if os.geteuid() == 0:
+            os.setgroups([])
+            os.setgid(65534)
+            os.setuid(65534)
+    return apply
+
+
+@case("tight_memory", address_limit=True)
+def deep_nesting_on_a_small_main_stack(suite):
+    """Where no thread with a large stack can be had, deep blocks, deep
+    expressions and deep recursion end with an orderly report, not a crash."""
+    os.chmod(suite.workdir, 0o755)
+    blocks = suite.program(nested_ifs(1999))
+    expression = suite.program(speak_program("(" * 1990 + "1" + ")" * 1990))
+    calls = suite.program(recursion(100000))
+    for path in (blocks, expression, calls):
+        os.chmod(path, 0o644)
+    block_reports = tuple("parse error on line %d: blocks nest too deeply for the available stack" % line
+                          for line in range(1, 2002))
+    for kib in (1024, 256):
+        suite.expect_orderly(suite.run(blocks, preexec=without_threads(kib)), "start\ndeep\n", block_reports)
+        suite.expect_orderly(suite.run(expression, preexec=without_threads(kib)), "pre\n1\n",
+                             ("expression parse error: expression nests too deeply for the available stack",))
+        suite.expect_orderly(suite.run(calls, preexec=without_threads(kib)), "99999\n", (CALL_STACK,))
+
+
 @case("tight_memory", address_limit=True)
 def address_space_sweep(suite):
     """From the smallest address space in which the binary starts at all

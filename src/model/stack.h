@@ -1,0 +1,27 @@
+// How much of the machine stack is left to the calling thread. The parser and
+// the interpreter recurse once per nesting level and per call; they check
+// here before going deeper, so that no input can exhaust the stack.
+#pragma once
+
+#include <cstdint>
+
+namespace skern {
+
+class StackGuard {
+ public:
+  // For the calling thread, keeping `reserve` bytes back for the work done
+  // between two checks.
+  explicit StackGuard(std::uintptr_t reserve);
+
+  [[nodiscard]] bool exhausted() const { return position() < floor_; }
+
+  // The frame address of the caller, standing for the stack pointer.
+  [[gnu::always_inline]] static std::uintptr_t position() {
+    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  }
+
+ private:
+  std::uintptr_t floor_ = 0;
+};
+
+}  // namespace skern
