@@ -27,4 +27,4 @@ if ! cmp -s "$test_dir/package-lock.json" "$stamp"; then
   cp "$test_dir/package-lock.json" "$stamp"
 fi
 
-exec node --test-reporter=spec "$test_dir/grammar.test.js" "$source_dir" "$work_dir/node_modules"
+exec node --test-reporter=tap "$test_dir/grammar.test.js" "$source_dir" "$work_dir/node_modules"
