@@ -312,6 +312,22 @@ Outcome exec_if(Machine& machine, const Step& step) {
   return machine.run_scoped(condition ? *step.body : *step.other);
 }
 
+// `if c:` whose only statement is a `return` and which has no `else`: the
+// guard at the head of a recursive function, run without entering a block.
+Outcome exec_guard(Machine& machine, const Step& step) {
+  bool condition = false;
+  if (!machine.condition(*step.expr, condition)) {
+    return Outcome::Failed;
+  }
+  if (!condition) {
+    return Outcome::Normal;
+  }
+  if (!machine.take_step()) [[unlikely]] {
+    return Outcome::Failed;
+  }
+  return exec_return(machine, step.body->steps.front());
+}
+
 Outcome exec_marches(Machine& machine, const Step& step) { return machine.marches(step); }
 
 Outcome exec_while(Machine& machine, const Step& step) { return machine.repeat_while(step); }
@@ -345,7 +361,6 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       steps_left_(limits.step_budget),
       stack_(STACK_RESERVE) {
   bindings_.push({}, std::nullopt, Symbol{}, 0);  // index 0 means "no binding"
-  scope_starts_.push_back(1);
 }
 
 const Node* Machine::compile(const Expr& expr) {
@@ -511,6 +526,9 @@ Step Machine::compile_step(const Statement& statement) {
       step.body = compile(branch.then_block);
       step.other = compile(branch.else_block);
       step.expr = compile(branch.condition);
+      if (step.other->steps.empty() && step.body->steps.size() == 1 && step.body->steps.front().exec == exec_return) {
+        step.exec = exec_guard;
+      }
       break;
     }
     case StatementKind::RealmMarches: {
@@ -557,7 +575,7 @@ const Function* Machine::function(Symbol name) {
     functions_.resize(name.id + 1);
   }
   const Steps* body = compile(decl->body);
-  functions_[name.id] = Function{decl, body};
+  functions_[name.id] = Function{decl, body, decl->params.data(), static_cast<std::uint32_t>(decl->params.size())};
   return &*functions_[name.id];
 }
 
@@ -570,11 +588,12 @@ void Machine::BindingLog::grow() {
     throw std::bad_alloc();
   }
   slots_.resize(slots_.size() * 2);
+  capacity_ = static_cast<std::uint32_t>(slots_.size());
 }
 
 bool Machine::declare(Symbol name, std::optional<DataType> declared_type, Value&& value) {
   const std::uint32_t nearest = heads_[name.id];
-  if (nearest >= scope_starts_.back()) {
+  if (nearest >= scope_start_) {
     return fail(Error::runtime(msg::already_declared(name_of(name))));
   }
   heads_[name.id] = bindings_.push(std::move(value), declared_type, name, nearest);
@@ -834,39 +853,37 @@ bool Machine::call(const Node& call, Value& out) {
     // A variable is copied straight from where it lives.
     if (argument->eval == eval_variable) {
       if (const Value* value = value_of(argument->name)) {
-        bindings_.push(Value(*value), std::nullopt, Symbol{}, 0);
+        bindings_.push_unlinked(Value(*value));
         continue;
       }
     }
     Value value;
-    if (!argument->eval(*this, *argument, value)) {
+    if (!argument->eval(*this, *argument, value)) [[unlikely]] {
       bindings_.truncate(mark);
       return false;
     }
-    bindings_.push(std::move(value), std::nullopt, Symbol{}, 0);
+    bindings_.push_unlinked(std::move(value));
   }
   const Function* function = call.target;
-  if (function == nullptr) {
+  if (function == nullptr) [[unlikely]] {
     function = call.target = this->function(call.name);
   }
-  if (function == nullptr || function->decl->params.size() != call.arguments.size() ||
-      call_depth_ >= limits_.call_depth || stack_.exhausted()) [[unlikely]] {
+  const std::uint32_t count = bindings_.size() - mark;
+  if (function == nullptr || function->param_count != count || call_depth_ >= limits_.call_depth ||
+      stack_.exhausted()) [[unlikely]] {
     bindings_.truncate(mark);
-    return call_failure(call.name, function, call.arguments.size());
+    return call_failure(call.name, function, count);
   }
 
-  scope_starts_.push_back(mark);
-  const Symbol* params = function->decl->params.data();
-  const auto param_count = static_cast<std::uint32_t>(function->decl->params.size());
+  const std::uint32_t outer = enter_scope(mark);
+  const Symbol* params = function->params;
   Binding* slots = bindings_.data();
   std::uint32_t* heads = heads_.data();
-  for (std::uint32_t i = 0; i < param_count; ++i) {
+  for (std::uint32_t i = 0; i < count; ++i) {
     const Symbol param = params[i];
     const std::uint32_t nearest = heads[param.id];
     if (nearest >= mark) [[unlikely]] {
-      bindings_.truncate(mark + i);  // the rest were never linked
-      pop_scope();
-      return fail(Error::runtime(msg::already_declared(name_of(param))));
+      return duplicate_parameter(mark, i, outer, param);
     }
     slots[mark + i].previous = nearest;
     slots[mark + i].name = param;
@@ -875,16 +892,21 @@ bool Machine::call(const Node& call, Value& out) {
   ++call_depth_;
   const Outcome outcome = run(*function->body);
   --call_depth_;
-  pop_scope();
-  if (outcome == Outcome::Failed) {
-    return false;
-  }
-  if (outcome == Outcome::Returned) {
+  leave_scope(outer);
+  if (outcome == Outcome::Returned) [[likely]] {
     out = std::move(returned_);
-  } else {
-    out = Value();
+    return true;
   }
-  return true;
+  out = Value();
+  return outcome == Outcome::Normal;
+}
+
+// A parameter named twice: the first `linked` parameters are bound, the rest
+// of the arguments were never linked to a name.
+bool Machine::duplicate_parameter(std::uint32_t mark, std::uint32_t linked, std::uint32_t outer, Symbol param) {
+  bindings_.truncate(mark + linked);
+  leave_scope(outer);
+  return fail(Error::runtime(msg::already_declared(name_of(param))));
 }
 
 bool Machine::call_failure(Symbol name, const Function* function, std::size_t argument_count) {

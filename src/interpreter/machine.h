@@ -71,6 +71,8 @@ struct Step {
 struct Function {
   const FunctionDecl* decl;
   const Steps* body;
+  const Symbol* params;  // the declaration's, cached for the call path
+  std::uint32_t param_count;
 };
 
 class Machine {
@@ -87,7 +89,7 @@ class Machine {
   // --- Running ---------------------------------------------------------------
   Outcome run(const Steps& steps) {
     for (const Step& step : steps.steps) {
-      if (limits_.step_budget != 0 && !spend_step()) [[unlikely]] {
+      if (!take_step()) [[unlikely]] {
         return Outcome::Failed;
       }
       const Outcome outcome = step.exec(*this, step);
@@ -97,6 +99,8 @@ class Machine {
     }
     return Outcome::Normal;
   }
+  // Counts one statement against the step budget, when there is one.
+  bool take_step() { return limits_.step_budget == 0 || spend_step(); }
   // A block in a scope of its own, popped whatever the block gave. A block
   // that declares nothing directly cannot tell its scope from its parent's,
   // so it runs without one.
@@ -104,9 +108,9 @@ class Machine {
     if (!steps.declares) {
       return run(steps);
     }
-    push_scope();
+    const std::uint32_t outer = enter_scope(bindings_.size());
     const Outcome outcome = run(steps);
-    pop_scope();
+    leave_scope(outer);
     return outcome;
   }
   bool condition(const Node& node, bool& out) {
@@ -119,14 +123,21 @@ class Machine {
   bool call(const Node& call, Value& out);
 
   // --- Scopes ----------------------------------------------------------------
-  void push_scope() { scope_starts_.push_back(bindings_.size()); }
-  void pop_scope() {
-    assert(scope_starts_.size() > 1 && "interpreter always has at least one scope");
-    const std::uint32_t start = scope_starts_.back();
-    scope_starts_.pop_back();
-    bindings_.unwind(start, heads_.data());
+  // The innermost scope is the run of bindings from `scope_start_` up. The
+  // machine's own scopes keep the enclosing start in a local of the C++ frame
+  // that opened them; only scopes opened from outside are kept in a list.
+  [[nodiscard]] std::uint32_t enter_scope(std::uint32_t start) { return std::exchange(scope_start_, start); }
+  void leave_scope(std::uint32_t outer) {
+    bindings_.unwind(scope_start_, heads_.data());
+    scope_start_ = outer;
   }
-  [[nodiscard]] std::size_t scope_count() const { return scope_starts_.size(); }
+  void push_scope() { outer_starts_.push_back(enter_scope(bindings_.size())); }
+  void pop_scope() {
+    assert(!outer_starts_.empty() && "interpreter always has at least one scope");
+    leave_scope(outer_starts_.back());
+    outer_starts_.pop_back();
+  }
+  [[nodiscard]] std::size_t scope_count() const { return outer_starts_.size() + 1; }
   // The nearest variable of the name, or null.
   [[nodiscard]] Variable* variable(Symbol name) {
     const std::uint32_t nearest = heads_[name.id];
@@ -239,12 +250,21 @@ class Machine {
   // pushing and popping never construct or destroy a slot.
   class BindingLog {
    public:
-    BindingLog() : slots_(64) {}
+    BindingLog() : slots_(64), capacity_(64) {}
     [[nodiscard]] std::uint32_t size() const { return top_; }
     Binding& operator[](std::uint32_t index) { return slots_[index]; }
     const Binding& operator[](std::uint32_t index) const { return slots_[index]; }
+    // An argument's value, linked to its parameter's name once the call begins.
+    void push_unlinked(Value&& value) {
+      if (top_ == capacity_) [[unlikely]] {
+        grow();
+      }
+      Binding& slot = slots_[top_++];
+      slot.variable.value = std::move(value);
+      slot.variable.declared_type.reset();
+    }
     std::uint32_t push(Value&& value, std::optional<DataType> declared_type, Symbol name, std::uint32_t previous) {
-      if (top_ == slots_.size()) [[unlikely]] {
+      if (top_ == capacity_) [[unlikely]] {
         grow();
       }
       Binding& slot = slots_[top_];
@@ -278,10 +298,12 @@ class Machine {
     void grow();
     std::vector<Binding> slots_;
     std::uint32_t top_ = 0;
+    std::uint32_t capacity_;  // slots_.size()
   };
 
   bool spend_step();
   bool call_failure(Symbol name, const Function* function, std::size_t argument_count);
+  bool duplicate_parameter(std::uint32_t mark, std::uint32_t linked, std::uint32_t outer, Symbol param);
   Node& new_node(Eval eval) {
     Node& node = nodes_.emplace_back();
     node.eval = eval;
@@ -297,7 +319,8 @@ class Machine {
 
   BindingLog bindings_;
   std::vector<std::uint32_t> heads_;
-  std::vector<std::uint32_t> scope_starts_;
+  std::uint32_t scope_start_ = 1;            // binding 0 means "no binding"
+  std::vector<std::uint32_t> outer_starts_;  // enclosing starts of the scopes pushed from outside
 
   std::deque<Node> nodes_;    // stable addresses
   std::deque<Steps> blocks_;
