@@ -242,9 +242,16 @@ Outcome exec_declare(Machine& machine, const Step& step) {
   return machine.declare(step.name, step.type, std::move(value)) ? Outcome::Normal : Outcome::Failed;
 }
 
-Outcome exec_assign(Machine& machine, const Step& step) { return machine.assign(step); }
-
-Outcome exec_append(Machine& machine, const Step& step) { return machine.append(step); }
+Outcome exec_assign(Machine& machine, const Step& step) {
+  Value value;
+  if (!step.expr->eval(machine, *step.expr, value)) {
+    return Outcome::Failed;
+  }
+  if (value.is(DataType::Blade)) {
+    return machine.store_blade(step.name, value.as_blade()) ? Outcome::Normal : Outcome::Failed;
+  }
+  return machine.store(step.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
+}
 
 // `x = x + 1`, `x = x * y`: a blade variable updated in place. The result is a
 // blade, which a variable holding a blade always accepts; any other kinds
@@ -271,6 +278,42 @@ Outcome exec_update_variable(Machine& machine, const Step& step) {
   }
   return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
 }
+
+// `x = x op e` for any other `e`: the blade in `x` is read first, then `e`
+// is evaluated; `e` may run calls that grow the binding log or store into
+// `x`, so the variable is found afresh for the store.
+template <BinaryOp Op>
+Outcome exec_update_node(Machine& machine, const Step& step) {
+  static_assert(Op == BinaryOp::Add || Op == BinaryOp::Subtract || Op == BinaryOp::Multiply);
+  const Value* current = machine.value_of(step.name);
+  if (current == nullptr || !current->is(DataType::Blade)) {
+    return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
+  }
+  const std::int64_t before = current->as_blade();
+  Value right;
+  if (!step.operand->eval(machine, *step.operand, right)) {
+    return Outcome::Failed;
+  }
+  if (right.is(DataType::Blade)) [[likely]] {
+    std::int64_t result = 0;
+    if constexpr (Op == BinaryOp::Add) {
+      result = wrapping_add(before, right.as_blade());
+    } else if constexpr (Op == BinaryOp::Subtract) {
+      result = wrapping_sub(before, right.as_blade());
+    } else {
+      result = wrapping_mul(before, right.as_blade());
+    }
+    return machine.store_blade(step.name, result) ? Outcome::Normal : Outcome::Failed;
+  }
+  Value result;
+  if (!machine.apply_slow(Op, Value::blade(before), right, result)) {
+    return Outcome::Failed;
+  }
+  return machine.store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
+}
+
+constexpr std::array<Exec, 3> UPDATE_NODE = {&exec_update_node<BinaryOp::Add>, &exec_update_node<BinaryOp::Subtract>,
+                                             &exec_update_node<BinaryOp::Multiply>};
 
 constexpr std::array<Exec, 3> UPDATE_CONSTANT = {&exec_update_constant<BinaryOp::Add>,
                                                  &exec_update_constant<BinaryOp::Subtract>,
@@ -306,10 +349,28 @@ Outcome exec_return(Machine& machine, const Step& step) {
 
 Outcome exec_if(Machine& machine, const Step& step) {
   bool condition = false;
-  if (!machine.condition(*step.expr, condition)) {
+  if (!machine.condition_value(*step.expr, condition)) {
     return Outcome::Failed;
   }
   return machine.run_scoped(condition ? *step.body : *step.other);
+}
+
+// The same for a comparison that gives its vow directly.
+Outcome exec_if_test(Machine& machine, const Step& step) {
+  bool condition = false;
+  if (!step.expr->test(machine, *step.expr, condition)) {
+    return Outcome::Failed;
+  }
+  return machine.run_scoped(condition ? *step.body : *step.other);
+}
+
+// `x = literal`.
+Outcome exec_assign_constant(Machine& machine, const Step& step) {
+  const Value& constant = step.expr->constant;
+  if (constant.is(DataType::Blade)) {
+    return machine.store_blade(step.name, constant.as_blade()) ? Outcome::Normal : Outcome::Failed;
+  }
+  return machine.store(step.name, Value(constant)) ? Outcome::Normal : Outcome::Failed;
 }
 
 // `if c:` whose only statement is a `return` and which has no `else`: the
@@ -488,18 +549,19 @@ Step Machine::compile_step(const Statement& statement) {
       step.name = assign.name;
       step.exec = exec_assign;
       step.expr = compile(assign.value);
+      if (step.expr->eval == eval_constant) {
+        step.exec = exec_assign_constant;
+      }
       const auto* binary = assign.value.get_if<Binary>();
       const auto* left = binary == nullptr ? nullptr : binary->left->get_if<Identifier>();
       if (left == nullptr || left->name != assign.name) {
         break;
       }
       // `x = x op e`: updated in place where the kinds allow.
-      if (binary->op == BinaryOp::Add) {
-        step.exec = exec_append;
-        step.operand = compile(*binary->right);
-      }
       const auto op = static_cast<std::size_t>(binary->op);
-      if (op < UPDATE_CONSTANT.size()) {
+      if (op < UPDATE_NODE.size()) {
+        step.exec = UPDATE_NODE[op];
+        step.operand = compile(*binary->right);
         if (binary->right->kind() == ExprKind::IntegerLiteral) {
           step.exec = UPDATE_CONSTANT[op];
         } else if (binary->right->kind() == ExprKind::Identifier) {
@@ -526,6 +588,9 @@ Step Machine::compile_step(const Statement& statement) {
       step.body = compile(branch.then_block);
       step.other = compile(branch.else_block);
       step.expr = compile(branch.condition);
+      if (step.expr->test != nullptr) {
+        step.exec = exec_if_test;
+      }
       if (step.other->steps.empty() && step.body->steps.size() == 1 && step.body->steps.front().exec == exec_return) {
         step.exec = exec_guard;
       }
@@ -608,6 +673,19 @@ bool Machine::store_converted(Variable& target, Value&& value) {
   }
   target.value = std::move(*stored);
   return true;
+}
+
+Outcome Machine::run_counted(const Steps& steps) {
+  for (const Step& step : steps.steps) {
+    if (!spend_step()) {
+      return Outcome::Failed;
+    }
+    const Outcome outcome = step.exec(*this, step);
+    if (outcome != Outcome::Normal) {
+      return outcome;
+    }
+  }
+  return Outcome::Normal;
 }
 
 bool Machine::spend_step() {

@@ -88,10 +88,10 @@ class Machine {
 
   // --- Running ---------------------------------------------------------------
   Outcome run(const Steps& steps) {
+    if (limits_.step_budget != 0) [[unlikely]] {
+      return run_counted(steps);
+    }
     for (const Step& step : steps.steps) {
-      if (!take_step()) [[unlikely]] {
-        return Outcome::Failed;
-      }
       const Outcome outcome = step.exec(*this, step);
       if (outcome != Outcome::Normal) {
         return outcome;
@@ -99,6 +99,8 @@ class Machine {
     }
     return Outcome::Normal;
   }
+  // The same, counting every statement against the step budget.
+  Outcome run_counted(const Steps& steps);
   // Counts one statement against the step budget, when there is one.
   bool take_step() { return limits_.step_budget == 0 || spend_step(); }
   // A block in a scope of its own, popped whatever the block gave. A block
@@ -148,7 +150,7 @@ class Machine {
     return nearest == 0 ? nullptr : &bindings_[nearest].variable.value;
   }
   bool declare(Symbol name, std::optional<DataType> declared_type, Value&& value);
-  bool store(Symbol name, Value&& value) {
+  [[gnu::always_inline]] bool store(Symbol name, Value&& value) {
     Variable* target = variable(name);
     if (target == nullptr) [[unlikely]] {
       return fail_unknown_banner(name);
@@ -158,6 +160,16 @@ class Machine {
     }
     target->value = std::move(value);
     return true;
+  }
+  // A blade result stored: in place when the variable holds a blade, which
+  // only a variable of no declared type or of type blade can.
+  bool store_blade(Symbol name, std::int64_t value) {
+    Variable* target = variable(name);
+    if (target != nullptr && target->value.is(DataType::Blade)) [[likely]] {
+      target->value.set_blade(value);
+      return true;
+    }
+    return store(name, Value::blade(value));
   }
   bool store_converted(Variable& target, Value&& value);
   // Makes room for names made after the machine started: callers of the
@@ -284,11 +296,11 @@ class Machine {
     }
     // Drops the entries from `start` up, relinking each name to the entry it shadowed.
     void unwind(std::uint32_t start, std::uint32_t* heads) {
-      Binding* slots = slots_.data();
-      for (std::uint32_t i = top_; i > start; --i) {
-        Binding& binding = slots[i - 1];
-        heads[binding.name.id] = binding.previous;
-        binding.variable.value.reset();
+      Binding* const first = slots_.data() + start;
+      for (Binding* binding = slots_.data() + top_; binding != first;) {
+        --binding;
+        heads[binding->name.id] = binding->previous;
+        binding->variable.value.reset();
       }
       top_ = start;
     }

@@ -139,6 +139,12 @@ class Value {
     release();
     type_ = DataType::Void;
   }
+  // Makes this value the blade `v`.
+  void set_blade(std::int64_t v) noexcept {
+    release();
+    type_ = DataType::Blade;
+    payload_.blade = v;
+  }
   void swap(Value& other) noexcept {
     std::swap(payload_, other.payload_);
     std::swap(type_, other.type_);
