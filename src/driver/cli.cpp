@@ -148,7 +148,7 @@ Status FdInput::read_line(std::string& line) {
 Status FdOutput::write(std::string_view text) { return write_all(fd_, text); }
 
 // ---------------------------------------------------------------------------
-// A large stack for deep recursion
+// A large stack for deeply nested source
 // ---------------------------------------------------------------------------
 
 namespace {
@@ -167,10 +167,11 @@ void* run_task(void* argument) {
 }  // namespace
 
 int run_with_large_stack(const std::function<int()>& body) {
-  // Reserved address space only: pages are touched as the recursion deepens.
-  constexpr std::array<std::size_t, 8> sizes = {std::size_t{1} << 30, std::size_t{1} << 28, std::size_t{1} << 26,
-                                                std::size_t{1} << 24, std::size_t{1} << 23, std::size_t{1} << 22,
-                                                std::size_t{1} << 21, std::size_t{1} << 20};
+  // The parser recurses once per level of nesting in the source (calls do
+  // not recurse at all). Reserved address space only: pages are touched as
+  // the recursion deepens.
+  constexpr std::array<std::size_t, 5> sizes = {std::size_t{1} << 28, std::size_t{1} << 26, std::size_t{1} << 24,
+                                                std::size_t{1} << 22, std::size_t{1} << 20};
   for (const std::size_t size : sizes) {
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) {

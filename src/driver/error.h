@@ -250,7 +250,6 @@ inline constexpr std::string_view VOID_INPUT = "void cannot receive input";
 inline std::string call_depth_exceeded(std::uint64_t limit) {
   return "calls nest deeper than " + std::to_string(limit) + " levels";
 }
-inline constexpr std::string_view CALL_STACK_EXHAUSTED = "calls nest too deeply for the available stack";
 inline constexpr std::string_view OUT_OF_MEMORY = "out of memory";
 inline std::string step_budget_exhausted(std::uint64_t limit) {
   return "program ran longer than its budget of " + std::to_string(limit) + " steps";

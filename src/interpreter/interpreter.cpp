@@ -3,142 +3,77 @@
 #include "interpreter/interpreter.h"
 
 #include <algorithm>
-#include <charconv>
 #include <array>
 #include <limits>
 #include <new>
 
 #include "interpreter/machine.h"
 
-
 namespace skern::code {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Expression nodes
-// ---------------------------------------------------------------------------
+constexpr Op offset(Op first, std::size_t n) { return static_cast<Op>(static_cast<std::size_t>(first) + n); }
+constexpr Op offset(Op first, BinaryOp op) { return offset(first, static_cast<std::size_t>(op)); }
 
-bool eval_constant(Machine& /*machine*/, const Node& node, Value& out) {
-  out = node.constant;
-  return true;
+constexpr std::size_t FIRST_COMPARISON = static_cast<std::size_t>(BinaryOp::Greater);
+static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) == FIRST_COMPARISON + 3);
+static_assert(static_cast<std::size_t>(BinaryOp::Multiply) == 2);
+
+// Instructions are dispatched on their number, so that the operator families
+// can be written as offsets from their first member.
+constexpr std::uint8_t code_of(Op op) { return static_cast<std::uint8_t>(op); }
+
+constexpr bool is_comparison(BinaryOp op) { return static_cast<std::size_t>(op) >= FIRST_COMPARISON; }
+constexpr bool is_update(BinaryOp op) { return static_cast<std::size_t>(op) <= 2; }
+
+// A literal as the value it stands for; none for any other expression.
+std::optional<Value> literal_value(const Expr& expr) {
+  switch (expr.kind()) {
+    case ExprKind::IntegerLiteral:
+      return Value::blade(expr.as<IntegerLiteral>().value);
+    case ExprKind::FloatLiteral:
+      return Value::wine(expr.as<FloatLiteral>().value);
+    case ExprKind::StringLiteral:
+      return Value::scroll(expr.as<StringLiteral>().value);
+    case ExprKind::BoolLiteral:
+      return Value::vow(expr.as<BoolLiteral>().value);
+    case ExprKind::CharLiteral:
+      return Value::sigil(expr.as<CharLiteral>().value);
+    default:
+      return std::nullopt;
+  }
 }
 
-bool eval_variable(Machine& machine, const Node& node, Value& out) {
-  const Value* value = machine.value_of(node.name);
-  if (value == nullptr) [[unlikely]] {
-    return machine.fail_unknown_banner(node.name);
-  }
-  out = *value;
-  return true;
-}
+const Identifier* identifier(const Expr& expr) { return expr.get_if<Identifier>(); }
 
-// Every unary operator of a chain ("--x", "-!x") in one node, applied from the
-// one next to the operand outwards.
-bool eval_unary(Machine& machine, const Node& node, Value& out) {
-  Value value;
-  if (!node.left->eval(machine, *node.left, value)) {
-    return false;
-  }
-  for (const UnaryOp op : node.unary_ops) {
-    if (!machine.apply_unary(op, value)) {
+// Two blades under an operator known when compiling; false only for a
+// division by zero.
+template <BinaryOp Op>
+bool blades(std::int64_t a, std::int64_t b, Value& out) {
+  if constexpr (Op == BinaryOp::Add) {
+    out.set_blade(wrapping_add(a, b));
+  } else if constexpr (Op == BinaryOp::Subtract) {
+    out.set_blade(wrapping_sub(a, b));
+  } else if constexpr (Op == BinaryOp::Multiply) {
+    out.set_blade(wrapping_mul(a, b));
+  } else if constexpr (Op == BinaryOp::Divide) {
+    if (b == 0) [[unlikely]] {
       return false;
     }
+    out = Value::wine(static_cast<double>(a) / static_cast<double>(b));
+  } else if constexpr (Op == BinaryOp::Greater) {  // blades compare as floats, like every numeric pair
+    out = Value::vow(static_cast<double>(a) > static_cast<double>(b));
+  } else if constexpr (Op == BinaryOp::Less) {
+    out = Value::vow(static_cast<double>(a) < static_cast<double>(b));
+  } else if constexpr (Op == BinaryOp::Equal) {
+    out = Value::vow(a == b);
+  } else {
+    out = Value::vow(a != b);
   }
-  out = std::move(value);
   return true;
 }
 
-bool eval_call(Machine& machine, const Node& node, Value& out) { return machine.call(node, out); }
-
-// Two operands, any shapes: the left is evaluated completely before the right.
-template <BinaryOp Op>
-bool eval_binary(Machine& machine, const Node& node, Value& out) {
-  Value left;
-  Value right;
-  if (!node.left->eval(machine, *node.left, left) || !node.right->eval(machine, *node.right, right)) {
-    return false;
-  }
-  if (left.is(DataType::Blade) && right.is(DataType::Blade)) {
-    return machine.apply_blades<Op>(left.as_blade(), right.as_blade(), out);
-  }
-  return machine.apply_slow(Op, std::move(left), right, out);
-}
-
-// A variable and a constant: nothing runs between the two reads, so the
-// variable is read in place.
-template <BinaryOp Op>
-bool eval_variable_constant(Machine& machine, const Node& node, Value& out) {
-  const Value* left = machine.value_of(node.name);
-  if (left == nullptr) [[unlikely]] {
-    return machine.fail_unknown_banner(node.name);
-  }
-  if (left->is(DataType::Blade) && node.constant.is(DataType::Blade)) {
-    return machine.apply_blades<Op>(left->as_blade(), node.constant.as_blade(), out);
-  }
-  return machine.apply_slow(Op, Value(*left), node.constant, out);
-}
-
-// Any operand and a constant.
-template <BinaryOp Op>
-bool eval_node_constant(Machine& machine, const Node& node, Value& out) {
-  Value left;
-  if (!node.left->eval(machine, *node.left, left)) {
-    return false;
-  }
-  if (left.is(DataType::Blade) && node.constant.is(DataType::Blade)) {
-    return machine.apply_blades<Op>(left.as_blade(), node.constant.as_blade(), out);
-  }
-  return machine.apply_slow(Op, std::move(left), node.constant, out);
-}
-
-// Two variables, both read in place.
-template <BinaryOp Op>
-bool eval_variable_variable(Machine& machine, const Node& node, Value& out) {
-  const Value* left = machine.value_of(node.name);
-  if (left == nullptr) [[unlikely]] {
-    return machine.fail_unknown_banner(node.name);
-  }
-  const Value* right = machine.value_of(node.second);
-  if (right == nullptr) [[unlikely]] {
-    return machine.fail_unknown_banner(node.second);
-  }
-  if (left->is(DataType::Blade) && right->is(DataType::Blade)) {
-    return machine.apply_blades<Op>(left->as_blade(), right->as_blade(), out);
-  }
-  return machine.apply_slow(Op, Value(*left), *right, out);
-}
-
-// A left-grouped chain "a + b - c ..." in one node, walked in a loop so that
-// no chain length can exhaust the machine stack.
-bool eval_chain(Machine& machine, const Node& node, Value& out) {
-  Value running;
-  if (!node.left->eval(machine, *node.left, running)) {
-    return false;
-  }
-  for (const auto& [op, operand] : node.chain) {
-    Value right;
-    if (!operand->eval(machine, *operand, right)) {
-      return false;
-    }
-    if (running.is(DataType::Blade) && right.is(DataType::Blade)) {
-      if (!machine.apply_blades(op, running.as_blade(), right.as_blade(), running)) {
-        return false;
-      }
-      continue;
-    }
-    Value result;
-    if (!machine.apply_slow(op, std::move(running), right, result)) {
-      return false;
-    }
-    running = std::move(result);
-  }
-  out = std::move(running);
-  return true;
-}
-
-// Comparisons of a variable with a constant or another variable, giving the
-// vow of a condition directly.
 template <BinaryOp Op>
 bool compare_blades(std::int64_t a, std::int64_t b) {
   if constexpr (Op == BinaryOp::Greater) {
@@ -153,258 +88,15 @@ bool compare_blades(std::int64_t a, std::int64_t b) {
 }
 
 template <BinaryOp Op>
-bool test_variable_constant(Machine& machine, const Node& node, bool& out) {
-  const Value* left = machine.value_of(node.name);
-  if (left != nullptr && left->is(DataType::Blade) && node.constant.is(DataType::Blade)) {
-    out = compare_blades<Op>(left->as_blade(), node.constant.as_blade());
-    return true;
+std::int64_t update_blades(std::int64_t a, std::int64_t b) {
+  if constexpr (Op == BinaryOp::Add) {
+    return wrapping_add(a, b);
+  } else if constexpr (Op == BinaryOp::Subtract) {
+    return wrapping_sub(a, b);
+  } else {
+    return wrapping_mul(a, b);
   }
-  return machine.condition_value(node, out);
 }
-
-template <BinaryOp Op>
-bool test_variable_variable(Machine& machine, const Node& node, bool& out) {
-  const Value* left = machine.value_of(node.name);
-  const Value* right = machine.value_of(node.second);
-  if (left != nullptr && right != nullptr && left->is(DataType::Blade) && right->is(DataType::Blade)) {
-    out = compare_blades<Op>(left->as_blade(), right->as_blade());
-    return true;
-  }
-  return machine.condition_value(node, out);
-}
-
-template <template <BinaryOp> class Shape>
-constexpr std::array<Eval, 8> table_of() {
-  return {&Shape<BinaryOp::Add>::eval,     &Shape<BinaryOp::Subtract>::eval, &Shape<BinaryOp::Multiply>::eval,
-          &Shape<BinaryOp::Divide>::eval,  &Shape<BinaryOp::Greater>::eval,  &Shape<BinaryOp::Less>::eval,
-          &Shape<BinaryOp::Equal>::eval,   &Shape<BinaryOp::NotEqual>::eval};
-}
-template <BinaryOp Op>
-struct AnyShapes {
-  static bool eval(Machine& m, const Node& n, Value& out) { return eval_binary<Op>(m, n, out); }
-};
-template <BinaryOp Op>
-struct VariableConstant {
-  static bool eval(Machine& m, const Node& n, Value& out) { return eval_variable_constant<Op>(m, n, out); }
-};
-template <BinaryOp Op>
-struct NodeConstant {
-  static bool eval(Machine& m, const Node& n, Value& out) { return eval_node_constant<Op>(m, n, out); }
-};
-template <BinaryOp Op>
-struct VariableVariable {
-  static bool eval(Machine& m, const Node& n, Value& out) { return eval_variable_variable<Op>(m, n, out); }
-};
-// Indexed by comparison operator (Greater, Less, Equal, NotEqual), in enum order.
-constexpr std::array<Test, 4> TEST_VARIABLE_CONSTANT = {
-    &test_variable_constant<BinaryOp::Greater>, &test_variable_constant<BinaryOp::Less>,
-    &test_variable_constant<BinaryOp::Equal>, &test_variable_constant<BinaryOp::NotEqual>};
-constexpr std::array<Test, 4> TEST_VARIABLE_VARIABLE = {
-    &test_variable_variable<BinaryOp::Greater>, &test_variable_variable<BinaryOp::Less>,
-    &test_variable_variable<BinaryOp::Equal>, &test_variable_variable<BinaryOp::NotEqual>};
-constexpr std::size_t FIRST_COMPARISON = static_cast<std::size_t>(BinaryOp::Greater);
-static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) == FIRST_COMPARISON + 3);
-
-constexpr std::array<Eval, 8> ANY_SHAPES = table_of<AnyShapes>();
-constexpr std::array<Eval, 8> VARIABLE_CONSTANT = table_of<VariableConstant>();
-constexpr std::array<Eval, 8> VARIABLE_VARIABLE = table_of<VariableVariable>();
-constexpr std::array<Eval, 8> NODE_CONSTANT = table_of<NodeConstant>();
-
-// Operator chains up to this length compile to nested nodes, longer ones to
-// one chain node walked in a loop.
-constexpr std::size_t NESTED_CHAIN_LIMIT = 16;
-
-std::size_t spine_length(const Binary& binary) {
-  std::size_t length = 1;
-  for (const auto* step = binary.left->get_if<Binary>(); step != nullptr && length <= NESTED_CHAIN_LIMIT;
-       step = step->left->get_if<Binary>()) {
-    ++length;
-  }
-  return length;
-}
-
-// ---------------------------------------------------------------------------
-// Statement steps
-// ---------------------------------------------------------------------------
-
-Outcome exec_declare(Machine& machine, const Step& step) {
-  Value value;
-  if (!step.expr->eval(machine, *step.expr, value)) {
-    return Outcome::Failed;
-  }
-  if (value.type() != step.type) {
-    Result<Value> stored = coerce_for_store(std::move(value), step.type);
-    if (!stored.ok()) {
-      return machine.failed(std::move(stored).error());
-    }
-    value = std::move(*stored);
-  }
-  return machine.declare(step.name, step.type, std::move(value)) ? Outcome::Normal : Outcome::Failed;
-}
-
-Outcome exec_assign(Machine& machine, const Step& step) {
-  Value value;
-  if (!step.expr->eval(machine, *step.expr, value)) {
-    return Outcome::Failed;
-  }
-  if (value.is(DataType::Blade)) {
-    return machine.store_blade(step.name, value.as_blade()) ? Outcome::Normal : Outcome::Failed;
-  }
-  return machine.store(step.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
-}
-
-// `x = x + 1`, `x = x * y`: a blade variable updated in place. The result is a
-// blade, which a variable holding a blade always accepts; any other kinds
-// take the general way.
-template <BinaryOp Op>
-Outcome exec_update_constant(Machine& machine, const Step& step) {
-  static_assert(Op == BinaryOp::Add || Op == BinaryOp::Subtract || Op == BinaryOp::Multiply);
-  Variable* target = machine.variable(step.name);
-  const Value& constant = step.expr->constant;
-  if (target != nullptr && target->value.is(DataType::Blade) && constant.is(DataType::Blade)) {
-    machine.apply_blades<Op>(target->value.as_blade(), constant.as_blade(), target->value);
-    return Outcome::Normal;
-  }
-  return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
-}
-
-template <BinaryOp Op>
-Outcome exec_update_variable(Machine& machine, const Step& step) {
-  Variable* target = machine.variable(step.name);
-  const Value* other = machine.value_of(step.expr->second);
-  if (target != nullptr && other != nullptr && target->value.is(DataType::Blade) && other->is(DataType::Blade)) {
-    machine.apply_blades<Op>(target->value.as_blade(), other->as_blade(), target->value);
-    return Outcome::Normal;
-  }
-  return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
-}
-
-// `x = x op e` for any other `e`: the blade in `x` is read first, then `e`
-// is evaluated; `e` may run calls that grow the binding log or store into
-// `x`, so the variable is found afresh for the store.
-template <BinaryOp Op>
-Outcome exec_update_node(Machine& machine, const Step& step) {
-  static_assert(Op == BinaryOp::Add || Op == BinaryOp::Subtract || Op == BinaryOp::Multiply);
-  const Value* current = machine.value_of(step.name);
-  if (current == nullptr || !current->is(DataType::Blade)) {
-    return Op == BinaryOp::Add ? machine.append(step) : machine.assign(step);
-  }
-  const std::int64_t before = current->as_blade();
-  Value right;
-  if (!step.operand->eval(machine, *step.operand, right)) {
-    return Outcome::Failed;
-  }
-  if (right.is(DataType::Blade)) [[likely]] {
-    std::int64_t result = 0;
-    if constexpr (Op == BinaryOp::Add) {
-      result = wrapping_add(before, right.as_blade());
-    } else if constexpr (Op == BinaryOp::Subtract) {
-      result = wrapping_sub(before, right.as_blade());
-    } else {
-      result = wrapping_mul(before, right.as_blade());
-    }
-    return machine.store_blade(step.name, result) ? Outcome::Normal : Outcome::Failed;
-  }
-  Value result;
-  if (!machine.apply_slow(Op, Value::blade(before), right, result)) {
-    return Outcome::Failed;
-  }
-  return machine.store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
-}
-
-constexpr std::array<Exec, 3> UPDATE_NODE = {&exec_update_node<BinaryOp::Add>, &exec_update_node<BinaryOp::Subtract>,
-                                             &exec_update_node<BinaryOp::Multiply>};
-
-constexpr std::array<Exec, 3> UPDATE_CONSTANT = {&exec_update_constant<BinaryOp::Add>,
-                                                 &exec_update_constant<BinaryOp::Subtract>,
-                                                 &exec_update_constant<BinaryOp::Multiply>};
-constexpr std::array<Exec, 3> UPDATE_VARIABLE = {&exec_update_variable<BinaryOp::Add>,
-                                                 &exec_update_variable<BinaryOp::Subtract>,
-                                                 &exec_update_variable<BinaryOp::Multiply>};
-
-Outcome exec_input(Machine& machine, const Step& step) { return machine.input(step.name); }
-
-Outcome exec_speak(Machine& machine, const Step& step) {
-  Value value;
-  if (!step.expr->eval(machine, *step.expr, value)) {
-    return Outcome::Failed;
-  }
-  return machine.speak(value);
-}
-
-Outcome exec_return(Machine& machine, const Step& step) {
-  if (step.expr->eval == eval_variable) {
-    if (const Value* value = machine.value_of(step.expr->name)) {
-      machine.returned() = *value;
-      return Outcome::Returned;
-    }
-  }
-  Value value;
-  if (!step.expr->eval(machine, *step.expr, value)) {
-    return Outcome::Failed;
-  }
-  machine.returned() = std::move(value);
-  return Outcome::Returned;
-}
-
-Outcome exec_if(Machine& machine, const Step& step) {
-  bool condition = false;
-  if (!machine.condition_value(*step.expr, condition)) {
-    return Outcome::Failed;
-  }
-  return machine.run_scoped(condition ? *step.body : *step.other);
-}
-
-// The same for a comparison that gives its vow directly.
-Outcome exec_if_test(Machine& machine, const Step& step) {
-  bool condition = false;
-  if (!step.expr->test(machine, *step.expr, condition)) {
-    return Outcome::Failed;
-  }
-  return machine.run_scoped(condition ? *step.body : *step.other);
-}
-
-// `x = literal`.
-Outcome exec_assign_constant(Machine& machine, const Step& step) {
-  const Value& constant = step.expr->constant;
-  if (constant.is(DataType::Blade)) {
-    return machine.store_blade(step.name, constant.as_blade()) ? Outcome::Normal : Outcome::Failed;
-  }
-  return machine.store(step.name, Value(constant)) ? Outcome::Normal : Outcome::Failed;
-}
-
-// `if c:` whose only statement is a `return` and which has no `else`: the
-// guard at the head of a recursive function, run without entering a block.
-Outcome exec_guard(Machine& machine, const Step& step) {
-  bool condition = false;
-  if (!machine.condition(*step.expr, condition)) {
-    return Outcome::Failed;
-  }
-  if (!condition) {
-    return Outcome::Normal;
-  }
-  if (!machine.take_step()) [[unlikely]] {
-    return Outcome::Failed;
-  }
-  return exec_return(machine, step.body->steps.front());
-}
-
-Outcome exec_marches(Machine& machine, const Step& step) { return machine.marches(step); }
-
-Outcome exec_while(Machine& machine, const Step& step) { return machine.repeat_while(step); }
-
-Outcome exec_expression(Machine& machine, const Step& step) {
-  Value ignored;
-  return step.expr->eval(machine, *step.expr, ignored) ? Outcome::Normal : Outcome::Failed;
-}
-
-// ---------------------------------------------------------------------------
-// The machine stack
-// ---------------------------------------------------------------------------
-
-// How much stack a call must still find: enough for the deepest blocks and
-// expressions that the parser admits between two calls.
-constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{1} << 20;
 
 }  // namespace
 
@@ -412,220 +104,290 @@ constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{1} << 20;
 // Compiling
 // ---------------------------------------------------------------------------
 
-Machine::Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits)
-    : program_(program),
-      input_(input),
-      output_(output),
-      limits_(limits),
-      heads_(program.symbols.size(), 0),
-      functions_(program.symbols.size()),
-      steps_left_(limits.step_budget),
-      stack_(STACK_RESERVE) {
-  bindings_.push({}, std::nullopt, Symbol{}, 0);  // index 0 means "no binding"
-}
+// Statements compile with a register floor: the registers from it up are
+// free, the ones below hold loop counters of enclosing statements. An
+// expression compiles into one register, using the ones above it for its
+// operands.
+class Machine::Compiler {
+ public:
+  Compiler(Unit& unit, bool counted) : unit_(unit), counted_(counted) {}
 
-const Node* Machine::compile(const Expr& expr) {
-  switch (expr.kind()) {
-    case ExprKind::IntegerLiteral:
-      return &(new_node(eval_constant).constant = Value::blade(expr.as<IntegerLiteral>().value), nodes_.back());
-    case ExprKind::FloatLiteral:
-      return &(new_node(eval_constant).constant = Value::wine(expr.as<FloatLiteral>().value), nodes_.back());
-    case ExprKind::StringLiteral:
-      return &(new_node(eval_constant).constant = Value::scroll(expr.as<StringLiteral>().value), nodes_.back());
-    case ExprKind::BoolLiteral:
-      return &(new_node(eval_constant).constant = Value::vow(expr.as<BoolLiteral>().value), nodes_.back());
-    case ExprKind::CharLiteral:
-      return &(new_node(eval_constant).constant = Value::sigil(expr.as<CharLiteral>().value), nodes_.back());
-    case ExprKind::Identifier: {
-      Node& node = new_node(eval_variable);
-      node.name = expr.as<Identifier>().name;
-      return &node;
+  void block(const Block& block, std::uint32_t floor, bool scoped) {
+    const bool scope = scoped && block.declares();
+    if (scope) {
+      emit(Op::EnterScope);
     }
-    case ExprKind::Unary: {
-      // Gather the whole chain in a loop; the innermost operator applies first.
-      std::vector<UnaryOp> ops;
-      const Expr* operand = &expr;
-      while (const auto* unary = operand->get_if<Unary>()) {
-        ops.push_back(unary->op);
-        operand = unary->operand;
-      }
-      std::reverse(ops.begin(), ops.end());
-      const Node* compiled = compile(*operand);
-      Node& node = new_node(eval_unary);
-      node.left = compiled;
-      node.unary_ops = std::move(ops);
-      return &node;
+    for (const Statement& statement : block) {
+      this->statement(statement, floor);
     }
-    case ExprKind::Binary:
-      return compile_binary(expr.as<Binary>());
-    case ExprKind::Call: {
-      const Call& call = expr.as<Call>();
-      std::vector<const Node*> arguments;
-      arguments.reserve(call.arguments.size());
-      for (const Expr& argument : call.arguments) {
-        arguments.push_back(compile(argument));
-      }
-      Node& node = new_node(eval_call);
-      node.name = call.name;
-      node.arguments = std::move(arguments);
-      return &node;
+    if (scope) {
+      emit(Op::LeaveScope);
     }
   }
-  return nullptr;
-}
 
-const Node* Machine::compile_binary(const Binary& binary) {
-  const Expr& left = *binary.left;
-  const Expr& right = *binary.right;
-  if (spine_length(binary) <= NESTED_CHAIN_LIMIT) {
-    const auto op = static_cast<std::size_t>(binary.op);
-    const bool constant_right = right.kind() == ExprKind::IntegerLiteral || right.kind() == ExprKind::FloatLiteral;
-    if (const auto* variable = left.get_if<Identifier>()) {
-      if (const auto* other = right.get_if<Identifier>()) {
-        Node& node = new_node(VARIABLE_VARIABLE[op]);
-        node.name = variable->name;
-        node.second = other->name;
-        if (op >= FIRST_COMPARISON) {
-          node.test = TEST_VARIABLE_VARIABLE[op - FIRST_COMPARISON];
+  void expression(const Expr& expr, std::uint32_t dest) {
+    use(dest);
+    if (std::optional<Value> value = literal_value(expr)) {
+      emit(Op::LoadConstant, dest).index = constant(std::move(*value));
+      return;
+    }
+    switch (expr.kind()) {
+      case ExprKind::Identifier:
+        emit(Op::LoadVariable, dest).name = expr.as<Identifier>().name;
+        return;
+      case ExprKind::Unary: {
+        // Gather the whole run in a loop; the innermost operator applies first.
+        std::vector<UnaryOp> ops;
+        const Expr* operand = &expr;
+        while (const auto* unary = operand->get_if<Unary>()) {
+          ops.push_back(unary->op);
+          operand = unary->operand;
         }
-        return &node;
-      }
-      if (constant_right) {
-        const Node* constant = compile(right);
-        Node& node = new_node(VARIABLE_CONSTANT[op]);
-        node.name = variable->name;
-        node.constant = constant->constant;
-        if (op >= FIRST_COMPARISON) {
-          node.test = TEST_VARIABLE_CONSTANT[op - FIRST_COMPARISON];
+        std::reverse(ops.begin(), ops.end());
+        expression(*operand, dest);
+        for (const UnaryOp op : ops) {
+          emit(Op::Unary, dest).sub = static_cast<std::uint8_t>(op);
         }
-        return &node;
+        return;
       }
+      case ExprKind::Binary:
+        binary(expr.as<Binary>(), dest);
+        return;
+      case ExprKind::Call: {
+        const Call& called = expr.as<Call>();
+        call(called.name, called.arguments, dest);
+        return;
+      }
+      default:
+        return;
     }
-    const Node* compiled_left = compile(left);
-    if (constant_right) {
-      const Node* constant = compile(right);
-      Node& node = new_node(NODE_CONSTANT[op]);
-      node.left = compiled_left;
-      node.constant = constant->constant;
-      return &node;
-    }
-    const Node* compiled_right = compile(right);
-    Node& node = new_node(ANY_SHAPES[op]);
-    node.left = compiled_left;
-    node.right = compiled_right;
-    return &node;
   }
-  // A left spine of two or more operators becomes one chain, gathered in a loop.
-  std::vector<const Binary*> spine;
-  for (const Binary* step = &binary; step != nullptr; step = step->left->get_if<Binary>()) {
-    spine.push_back(step);
-  }
-  const Node* first = compile(*spine.back()->left);
-  std::vector<std::pair<BinaryOp, const Node*>> chain;
-  chain.reserve(spine.size());
-  std::reverse(spine.begin(), spine.end());  // the innermost operator applies first
-  for (const Binary* step : spine) {
-    chain.emplace_back(step->op, compile(*step->right));
-  }
-  Node& node = new_node(eval_chain);
-  node.left = first;
-  node.chain = std::move(chain);
-  return &node;
-}
 
-Step Machine::compile_step(const Statement& statement) {
-  Step step;
-  switch (statement.kind()) {
-    case StatementKind::Declare: {
-      const auto& declare = statement.as<Declare>();
-      step.exec = exec_declare;
-      step.expr = compile(declare.value);
-      step.name = declare.name;
-      step.type = declare.type;
-      break;
+  // The arguments into the registers from `dest` up, then the call.
+  void call(Symbol name, const std::vector<Expr>& arguments, std::uint32_t dest) {
+    use(dest);
+    std::uint32_t reg = dest;
+    for (const Expr& argument : arguments) {
+      expression(argument, reg++);
     }
-    case StatementKind::Assign: {
-      const auto& assign = statement.as<Assign>();
-      step.name = assign.name;
-      step.exec = exec_assign;
-      step.expr = compile(assign.value);
-      if (step.expr->eval == eval_constant) {
-        step.exec = exec_assign_constant;
+    Instr& instr = emit(Op::Call, dest);
+    instr.index = reg - dest;
+    instr.name = name;
+  }
+
+  void finish(Op last, std::uint32_t a = 0) { emit(last, a); }
+
+ private:
+  Instr& emit(Op op, std::uint32_t a = 0) {
+    Instr& instr = unit_.code.emplace_back();
+    instr.op = op;
+    instr.a = a;
+    return instr;
+  }
+  [[nodiscard]] std::uint32_t here() const { return static_cast<std::uint32_t>(unit_.code.size()); }
+  void land(std::uint32_t jump) { unit_.code[jump].target = here(); }
+  std::uint32_t constant(Value value) {
+    unit_.constants.push_back(std::move(value));
+    return static_cast<std::uint32_t>(unit_.constants.size() - 1);
+  }
+  void use(std::uint32_t reg) { unit_.registers = std::max(unit_.registers, reg + 1); }
+
+  // A left-grouped run "a + b - c ..." in a loop, so that no run length
+  // deepens the recursion; the innermost operator applies first.
+  void binary(const Binary& top, std::uint32_t dest) {
+    std::vector<const Binary*> spine;
+    for (const Binary* step = &top; step != nullptr; step = step->left->get_if<Binary>()) {
+      spine.push_back(step);
+    }
+    std::reverse(spine.begin(), spine.end());
+    const Binary& first = *spine.front();
+    std::size_t next = 0;
+    if (const Identifier* left = identifier(*first.left)) {
+      if (const Identifier* right = identifier(*first.right)) {
+        Instr& instr = emit(offset(Op::BinaryVariableVariableAdd, first.op), dest);
+        instr.name = left->name;
+        instr.second = right->name;
+        next = 1;
+      } else if (std::optional<Value> value = literal_value(*first.right)) {
+        Instr& instr = emit(offset(Op::BinaryVariableConstantAdd, first.op), dest);
+        instr.name = left->name;
+        instr.index = constant(std::move(*value));
+        next = 1;
       }
-      const auto* binary = assign.value.get_if<Binary>();
-      const auto* left = binary == nullptr ? nullptr : binary->left->get_if<Identifier>();
-      if (left == nullptr || left->name != assign.name) {
-        break;
+    }
+    if (next == 0) {
+      expression(*first.left, dest);
+    }
+    for (std::size_t i = next; i < spine.size(); ++i) {
+      const Binary& step = *spine[i];
+      if (std::optional<Value> value = literal_value(*step.right)) {
+        emit(offset(Op::BinaryConstantAdd, step.op), dest).index = constant(std::move(*value));
+      } else {
+        expression(*step.right, dest + 1);
+        emit(offset(Op::BinaryAdd, step.op), dest);
       }
-      // `x = x op e`: updated in place where the kinds allow.
-      const auto op = static_cast<std::size_t>(binary->op);
-      if (op < UPDATE_NODE.size()) {
-        step.exec = UPDATE_NODE[op];
-        step.operand = compile(*binary->right);
-        if (binary->right->kind() == ExprKind::IntegerLiteral) {
-          step.exec = UPDATE_CONSTANT[op];
-        } else if (binary->right->kind() == ExprKind::Identifier) {
-          step.exec = UPDATE_VARIABLE[op];
+    }
+  }
+
+  // The jump taken when the condition does not hold, to be landed.
+  std::uint32_t condition(const Expr& condition, std::uint32_t floor) {
+    if (const auto* binary = condition.get_if<Binary>(); binary != nullptr && is_comparison(binary->op)) {
+      const std::size_t cmp = static_cast<std::size_t>(binary->op) - FIRST_COMPARISON;
+      if (const Identifier* left = identifier(*binary->left)) {
+        if (const Identifier* right = identifier(*binary->right)) {
+          const std::uint32_t jump = here();
+          Instr& instr = emit(offset(Op::JumpUnlessVariableVariableGreater, cmp), floor);
+          instr.name = left->name;
+          instr.second = right->name;
+          return jump;
+        }
+        if (std::optional<Value> value = literal_value(*binary->right)) {
+          const std::uint32_t index = constant(std::move(*value));
+          const std::uint32_t jump = here();
+          Instr& instr = emit(offset(Op::JumpUnlessVariableConstantGreater, cmp), floor);
+          instr.name = left->name;
+          instr.index = index;
+          return jump;
         }
       }
-      break;
     }
-    case StatementKind::Input:
-      step.exec = exec_input;
-      step.name = statement.as<Input>().name;
-      break;
-    case StatementKind::Speak:
-      step.exec = exec_speak;
-      step.expr = compile(statement.as<Speak>().value);
-      break;
-    case StatementKind::Return:
-      step.exec = exec_return;
-      step.expr = compile(statement.as<Return>().value);
-      break;
-    case StatementKind::If: {
-      const auto& branch = statement.as<If>();
-      step.exec = exec_if;
-      step.body = compile(branch.then_block);
-      step.other = compile(branch.else_block);
-      step.expr = compile(branch.condition);
-      if (step.expr->test != nullptr) {
-        step.exec = exec_if_test;
-      }
-      if (step.other->steps.empty() && step.body->steps.size() == 1 && step.body->steps.front().exec == exec_return) {
-        step.exec = exec_guard;
-      }
-      break;
-    }
-    case StatementKind::RealmMarches: {
-      const auto& loop = statement.as<RealmMarches>();
-      step.exec = exec_marches;
-      step.body = compile(loop.body);
-      step.expr = compile(loop.count);
-      break;
-    }
-    case StatementKind::While: {
-      const auto& loop = statement.as<While>();
-      step.exec = exec_while;
-      step.body = compile(loop.body);
-      step.expr = compile(loop.condition);
-      break;
-    }
-    case StatementKind::ExprStatement:
-      step.exec = exec_expression;
-      step.expr = compile(statement.as<ExprStatement>().expression);
-      break;
+    expression(condition, floor);
+    const std::uint32_t jump = here();
+    emit(Op::JumpUnless, floor);
+    return jump;
   }
-  return step;
+
+  void statement(const Statement& statement, std::uint32_t floor) {
+    if (counted_) {
+      emit(Op::Step);
+    }
+    use(floor);
+    switch (statement.kind()) {
+      case StatementKind::Declare: {
+        const auto& declare = statement.as<Declare>();
+        expression(declare.value, floor);
+        Instr& instr = emit(Op::Declare, floor);
+        instr.name = declare.name;
+        instr.sub = static_cast<std::uint8_t>(declare.type);
+        return;
+      }
+      case StatementKind::Assign:
+        assign(statement.as<Assign>(), floor);
+        return;
+      case StatementKind::Input:
+        emit(Op::Input).name = statement.as<Input>().name;
+        return;
+      case StatementKind::Speak:
+        expression(statement.as<Speak>().value, floor);
+        emit(Op::Speak, floor);
+        return;
+      case StatementKind::Return:
+        expression(statement.as<Return>().value, floor);
+        emit(Op::Return, floor);
+        return;
+      case StatementKind::If: {
+        const auto& branch = statement.as<If>();
+        const std::uint32_t otherwise = condition(branch.condition, floor);
+        block(branch.then_block, floor, true);
+        if (branch.else_block.size() == 0) {
+          land(otherwise);
+          return;
+        }
+        const std::uint32_t done = here();
+        emit(Op::Jump);
+        land(otherwise);
+        block(branch.else_block, floor, true);
+        land(done);
+        return;
+      }
+      case StatementKind::RealmMarches: {
+        const auto& loop = statement.as<RealmMarches>();
+        expression(loop.count, floor);
+        emit(Op::MarchesStart, floor);
+        const std::uint32_t top = here();
+        emit(Op::MarchesNext, floor);
+        block(loop.body, floor + 1, true);
+        emit(Op::Jump).target = top;
+        land(top);
+        return;
+      }
+      case StatementKind::While: {
+        const auto& loop = statement.as<While>();
+        emit(Op::WhileStart, floor);
+        const std::uint32_t top = here();
+        const std::uint32_t done = condition(loop.condition, floor + 1);
+        emit(Op::WhileNext, floor);
+        block(loop.body, floor + 1, true);
+        emit(Op::Jump).target = top;
+        land(done);
+        return;
+      }
+      case StatementKind::ExprStatement:
+        expression(statement.as<ExprStatement>().expression, floor);
+        emit(Op::Discard, floor);
+        return;
+    }
+  }
+
+  void assign(const Assign& assign, std::uint32_t floor) {
+    if (std::optional<Value> value = literal_value(assign.value)) {
+      Instr& instr = emit(Op::StoreConstant);
+      instr.name = assign.name;
+      instr.index = constant(std::move(*value));
+      return;
+    }
+    // `x = x op e`: updated in place where the kinds allow.
+    const auto* binary = assign.value.get_if<Binary>();
+    const Identifier* left = binary == nullptr ? nullptr : identifier(*binary->left);
+    if (left != nullptr && left->name == assign.name && is_update(binary->op)) {
+      if (const Identifier* right = identifier(*binary->right)) {
+        Instr& instr = emit(offset(Op::UpdateVariableAdd, binary->op));
+        instr.name = assign.name;
+        instr.second = right->name;
+        return;
+      }
+      if (std::optional<Value> value = literal_value(*binary->right)) {
+        Instr& instr = emit(offset(Op::UpdateConstantAdd, binary->op));
+        instr.name = assign.name;
+        instr.index = constant(std::move(*value));
+        return;
+      }
+      use(floor + 1);
+      emit(Op::LoadVariable, floor).name = assign.name;
+      expression(*binary->right, floor + 1);
+      emit(offset(Op::UpdateAdd, binary->op), floor).name = assign.name;
+      return;
+    }
+    expression(assign.value, floor);
+    emit(Op::Store, floor).name = assign.name;
+  }
+
+  Unit& unit_;
+  bool counted_;
+};
+
+const Unit* Machine::compile_block(const Block& block) {
+  Unit& unit = units_.emplace_back();
+  Compiler compiler(unit, limits_.step_budget != 0);
+  compiler.block(block, 0, false);
+  compiler.finish(Op::End);
+  return &unit;
 }
 
-const Steps* Machine::compile(const Block& block) {
-  Steps compiled;
-  compiled.declares = block.declares();
-  compiled.steps.reserve(block.size());
-  for (const Statement& statement : block) {
-    compiled.steps.push_back(compile_step(statement));
-  }
-  return &blocks_.emplace_back(std::move(compiled));
+const Unit* Machine::compile_expression(const Expr& expr) {
+  Unit& unit = units_.emplace_back();
+  Compiler compiler(unit, false);
+  compiler.expression(expr, 0);
+  compiler.finish(Op::Halt, 0);
+  return &unit;
+}
+
+const Unit* Machine::compile_call(Symbol name, const std::vector<Expr>& arguments) {
+  Unit& unit = units_.emplace_back();
+  Compiler compiler(unit, false);
+  compiler.call(name, arguments, 0);
+  compiler.finish(Op::Halt, 0);
+  return &unit;
 }
 
 const Function* Machine::function(Symbol name) {
@@ -639,14 +401,30 @@ const Function* Machine::function(Symbol name) {
   if (name.id >= functions_.size()) {
     functions_.resize(name.id + 1);
   }
-  const Steps* body = compile(decl->body);
-  functions_[name.id] = Function{decl, body, decl->params.data(), static_cast<std::uint32_t>(decl->params.size())};
+  Unit& unit = units_.emplace_back();
+  Compiler compiler(unit, limits_.step_budget != 0);
+  compiler.block(decl->body, 0, false);  // the call's own scope holds the body's variables
+  compiler.finish(Op::ReturnVoid);
+  functions_[name.id] =
+      Function{decl, &unit, decl->params.data(), static_cast<std::uint32_t>(decl->params.size())};
   return &*functions_[name.id];
 }
 
 // ---------------------------------------------------------------------------
-// Scopes
+// Scopes and variables
 // ---------------------------------------------------------------------------
+
+Machine::Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits)
+    : program_(program),
+      input_(input),
+      output_(output),
+      limits_(limits),
+      heads_(program.symbols.size(), 0),
+      registers_(64),
+      functions_(program.symbols.size()),
+      steps_left_(limits.step_budget) {
+  bindings_.push({}, std::nullopt, Symbol{}, 0);  // index 0 means "no binding"
+}
 
 void Machine::BindingLog::grow() {
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
@@ -675,19 +453,6 @@ bool Machine::store_converted(Variable& target, Value&& value) {
   return true;
 }
 
-Outcome Machine::run_counted(const Steps& steps) {
-  for (const Step& step : steps.steps) {
-    if (!spend_step()) {
-      return Outcome::Failed;
-    }
-    const Outcome outcome = step.exec(*this, step);
-    if (outcome != Outcome::Normal) {
-      return outcome;
-    }
-  }
-  return Outcome::Normal;
-}
-
 bool Machine::spend_step() {
   if (steps_left_ == 0) {
     return fail(Error::runtime(msg::step_budget_exhausted(limits_.step_budget)));
@@ -703,28 +468,6 @@ bool Machine::fail_divide_by_zero() { return fail(Error::runtime(std::string(msg
 // ---------------------------------------------------------------------------
 // Operators
 // ---------------------------------------------------------------------------
-
-bool Machine::apply_blades(BinaryOp op, std::int64_t a, std::int64_t b, Value& out) {
-  switch (op) {
-    case BinaryOp::Add:
-      return apply_blades<BinaryOp::Add>(a, b, out);
-    case BinaryOp::Subtract:
-      return apply_blades<BinaryOp::Subtract>(a, b, out);
-    case BinaryOp::Multiply:
-      return apply_blades<BinaryOp::Multiply>(a, b, out);
-    case BinaryOp::Divide:
-      return apply_blades<BinaryOp::Divide>(a, b, out);
-    case BinaryOp::Greater:
-      return apply_blades<BinaryOp::Greater>(a, b, out);
-    case BinaryOp::Less:
-      return apply_blades<BinaryOp::Less>(a, b, out);
-    case BinaryOp::Equal:
-      return apply_blades<BinaryOp::Equal>(a, b, out);
-    case BinaryOp::NotEqual:
-      return apply_blades<BinaryOp::NotEqual>(a, b, out);
-  }
-  return true;
-}
 
 // Every kind pair other than two blades.
 bool Machine::apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out) {
@@ -766,6 +509,16 @@ bool Machine::apply_slow(BinaryOp op, Value&& left, const Value& right, Value& o
   return true;
 }
 
+// `left` = `left` op `right`, for any kinds.
+bool Machine::apply_binary(BinaryOp op, Value& left, const Value& right) {
+  Value result;
+  if (!apply_slow(op, std::move(left), right, result)) {
+    return false;
+  }
+  left = std::move(result);
+  return true;
+}
+
 bool Machine::apply_unary(UnaryOp op, Value& value) {
   Result<Value> result = op == UnaryOp::Negate ? negate_value(value) : not_value(value);
   if (!result.ok()) {
@@ -775,45 +528,50 @@ bool Machine::apply_unary(UnaryOp op, Value& value) {
   return true;
 }
 
-bool Machine::condition_value(const Node& node, bool& out) {
-  Value value;
-  if (!node.eval(*this, node, value)) {
+// `x = left op right` where `left` is the value x had before `right` was
+// evaluated. When x and `left` are the only holders of a text, x lets go of
+// it so that `right` is appended in place rather than the whole of x copied.
+bool Machine::update_slow(BinaryOp op, Symbol name, Value&& left, const Value& right) {
+  if (op == BinaryOp::Add && left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
+    if (Variable* target = variable(name); target != nullptr && target->value.shares_text_with(left)) {
+      target->value = Value();
+    }
+  }
+  Value result;
+  if (!apply_slow(op, std::move(left), right, result)) {
     return false;
   }
-  if (!value.is(DataType::Vow)) [[unlikely]] {
-    return fail(Error::runtime(msg::condition_not_vow(type_name(value))));
-  }
-  out = value.as_vow();
-  return true;
+  return store(name, std::move(result));
 }
 
 // ---------------------------------------------------------------------------
-// Statements
+// Statements with more to them
 // ---------------------------------------------------------------------------
 
-Outcome Machine::speak(const Value& value) {
+bool Machine::speak(Value& value) {
   line_.clear();
   append_display(line_, value);
   line_.push_back('\n');
+  value.reset();
   Status written = output_.write(line_);
   if (!written.ok()) {
-    return failed(std::move(written).error());
+    return fail(std::move(written).error());
   }
-  return Outcome::Normal;
+  return true;
 }
 
-Outcome Machine::input(Symbol name) {
+bool Machine::input(Symbol name) {
   const Variable* target = variable(name);
   if (target == nullptr || !target->declared_type) {
-    return failed(Error::runtime(msg::input_needs_concrete_type(name_of(name))));
+    return fail(Error::runtime(msg::input_needs_concrete_type(name_of(name))));
   }
   const DataType type = *target->declared_type;
   Status read = input_.read_line(line_);
   if (!read.ok()) {
-    return failed(std::move(read).error());
+    return fail(std::move(read).error());
   }
   if (!is_valid_utf8(line_)) {
-    return failed(Error::io_text(std::string(msg::INVALID_UTF8)));
+    return fail(Error::io_text(std::string(msg::INVALID_UTF8)));
   }
   std::string_view text = line_;
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
@@ -821,171 +579,14 @@ Outcome Machine::input(Symbol name) {
   }
   Result<Value> value = parse_input(text, type);
   if (!value.ok()) {
-    return failed(std::move(value).error());
+    return fail(std::move(value).error());
   }
-  return store(name, std::move(*value)) ? Outcome::Normal : Outcome::Failed;
-}
-
-Outcome Machine::marches(const Step& step) {
-  Value count;
-  if (!step.expr->eval(*this, *step.expr, count)) {
-    return Outcome::Failed;
-  }
-  if (!count.is(DataType::Blade)) {
-    return failed(Error::runtime(msg::marches_needs_blade(type_name(count))));
-  }
-  if (count.as_blade() < 0) {
-    return failed(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
-  }
-  for (std::int64_t remaining = count.as_blade(); remaining > 0; --remaining) {
-    const Outcome outcome = run_scoped(*step.body);
-    if (outcome != Outcome::Normal) {
-      return outcome;
-    }
-  }
-  return Outcome::Normal;
-}
-
-Outcome Machine::repeat_while(const Step& step) {
-  std::uint64_t allowance = WHILE_ITERATION_LIMIT;
-  while (true) {
-    bool holds = false;
-    if (!condition(*step.expr, holds)) {
-      return Outcome::Failed;
-    }
-    if (!holds) {
-      return Outcome::Normal;
-    }
-    if (allowance == 0) {
-      return failed(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
-    }
-    const Outcome outcome = run_scoped(*step.body);
-    if (outcome != Outcome::Normal) {
-      return outcome;
-    }
-    --allowance;
-  }
-}
-
-// `s = s + t`. Both operands are evaluated as usual, left first; then, when
-// the variable and the left operand are the only holders of the text, the
-// variable lets go of it so that `t` is appended in place rather than the
-// whole of `s` copied.
-Outcome Machine::append(const Step& step) {
-  const Value* current = value_of(step.name);
-  if (current == nullptr) [[unlikely]] {
-    fail_unknown_banner(step.name);
-    return Outcome::Failed;
-  }
-  if (current->is(DataType::Blade)) {
-    const std::int64_t before = current->as_blade();
-    Value right;
-    if (!step.operand->eval(*this, *step.operand, right)) {
-      return Outcome::Failed;
-    }
-    if (right.is(DataType::Blade)) {
-      return store(step.name, Value::blade(wrapping_add(before, right.as_blade()))) ? Outcome::Normal
-                                                                                     : Outcome::Failed;
-    }
-    Value result;
-    if (!apply_slow(BinaryOp::Add, Value::blade(before), right, result)) {
-      return Outcome::Failed;
-    }
-    return store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
-  }
-  Value left = *current;
-  Value right;
-  if (!step.operand->eval(*this, *step.operand, right)) {
-    return Outcome::Failed;
-  }
-  if (left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
-    if (Variable* target = variable(step.name); target != nullptr && target->value.shares_text_with(left)) {
-      target->value = Value();
-    }
-  }
-  Value result;
-  if (!apply_slow(BinaryOp::Add, std::move(left), right, result)) {
-    return Outcome::Failed;
-  }
-  return store(step.name, std::move(result)) ? Outcome::Normal : Outcome::Failed;
-}
-
-Outcome Machine::assign(const Step& step) {
-  Value value;
-  if (!step.expr->eval(*this, *step.expr, value)) {
-    return Outcome::Failed;
-  }
-  return store(step.name, std::move(value)) ? Outcome::Normal : Outcome::Failed;
+  return store(name, std::move(*value));
 }
 
 // ---------------------------------------------------------------------------
 // Calls
 // ---------------------------------------------------------------------------
-
-bool Machine::call(const Node& call, Value& out) {
-  // The arguments are evaluated first, left to right, before the function is
-  // even looked up. Their values go straight into the binding log, where they
-  // become the parameters; until then they are linked to no name.
-  const std::uint32_t mark = bindings_.size();
-  for (const Node* argument : call.arguments) {
-    // A variable is copied straight from where it lives.
-    if (argument->eval == eval_variable) {
-      if (const Value* value = value_of(argument->name)) {
-        bindings_.push_unlinked(Value(*value));
-        continue;
-      }
-    }
-    Value value;
-    if (!argument->eval(*this, *argument, value)) [[unlikely]] {
-      bindings_.truncate(mark);
-      return false;
-    }
-    bindings_.push_unlinked(std::move(value));
-  }
-  const Function* function = call.target;
-  if (function == nullptr) [[unlikely]] {
-    function = call.target = this->function(call.name);
-  }
-  const std::uint32_t count = bindings_.size() - mark;
-  if (function == nullptr || function->param_count != count || call_depth_ >= limits_.call_depth ||
-      stack_.exhausted()) [[unlikely]] {
-    bindings_.truncate(mark);
-    return call_failure(call.name, function, count);
-  }
-
-  const std::uint32_t outer = enter_scope(mark);
-  const Symbol* params = function->params;
-  Binding* slots = bindings_.data();
-  std::uint32_t* heads = heads_.data();
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const Symbol param = params[i];
-    const std::uint32_t nearest = heads[param.id];
-    if (nearest >= mark) [[unlikely]] {
-      return duplicate_parameter(mark, i, outer, param);
-    }
-    slots[mark + i].previous = nearest;
-    slots[mark + i].name = param;
-    heads[param.id] = mark + i;
-  }
-  ++call_depth_;
-  const Outcome outcome = run(*function->body);
-  --call_depth_;
-  leave_scope(outer);
-  if (outcome == Outcome::Returned) [[likely]] {
-    out = std::move(returned_);
-    return true;
-  }
-  out = Value();
-  return outcome == Outcome::Normal;
-}
-
-// A parameter named twice: the first `linked` parameters are bound, the rest
-// of the arguments were never linked to a name.
-bool Machine::duplicate_parameter(std::uint32_t mark, std::uint32_t linked, std::uint32_t outer, Symbol param) {
-  bindings_.truncate(mark + linked);
-  leave_scope(outer);
-  return fail(Error::runtime(msg::already_declared(name_of(param))));
-}
 
 bool Machine::call_failure(Symbol name, const Function* function, std::size_t argument_count) {
   if (function == nullptr) {
@@ -995,13 +596,609 @@ bool Machine::call_failure(Symbol name, const Function* function, std::size_t ar
   if (expected != argument_count) {
     return fail(Error::runtime(msg::wrong_argument_count(name_of(name), expected, argument_count)));
   }
-  if (call_depth_ >= limits_.call_depth) {
-    return fail(Error::runtime(msg::call_depth_exceeded(limits_.call_depth)));
-  }
-  return fail(Error::runtime(std::string(msg::CALL_STACK_EXHAUSTED)));
+  return fail(Error::runtime(msg::call_depth_exceeded(limits_.call_depth)));
 }
 
+void Machine::reset_registers(std::uint32_t from) {
+  for (std::size_t i = from; i < registers_.size(); ++i) {
+    registers_[i].reset();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Running
+// ---------------------------------------------------------------------------
+
+Outcome Machine::run(const Unit& unit) {
+  const std::size_t scopes = outer_starts_.size();
+  if (registers_.size() < unit.registers) {
+    registers_.resize(unit.registers);
+  }
+  Outcome outcome = Outcome::Failed;
+  try {
+    frames_.push_back(Frame{nullptr, nullptr, 0, static_cast<std::uint32_t>(scopes), scope_start_});
+    outcome = execute(&unit, 0);
+  } catch (...) {
+    unwind_frames();
+    reset_registers(0);
+    throw;
+  }
+  if (outcome == Outcome::Failed) {
+    unwind_frames();
+  }
+  reset_registers(0);
+  return outcome;
+}
+
+// The arguments are already in the registers from the call's own register
+// up, evaluated left to right before the function is even looked up. They
+// move into the binding log, where they become the parameters in a scope of
+// the call's own, and the callee's instructions run above the caller's
+// registers.
+[[gnu::always_inline]] inline bool Machine::call(const Instr*& pc, const Unit*& unit, std::uint32_t& base) {
+  const Instr& instr = *pc;
+  const Function* function = instr.function;
+  if (function == nullptr) [[unlikely]] {
+    function = instr.function = this->function(instr.name);
+  }
+  const std::uint32_t count = instr.index;
+  if (function == nullptr || function->param_count != count || call_depth_ >= limits_.call_depth) [[unlikely]] {
+    return call_failure(instr.name, function, count);
+  }
+  const std::uint32_t mark = bindings_.size();
+  Value* arguments = registers_.data() + base + instr.a;
+  const Symbol* params = function->params;
+  std::uint32_t* heads = heads_.data();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const Symbol param = params[i];
+    const std::uint32_t nearest = heads[param.id];
+    if (nearest >= mark) [[unlikely]] {
+      bindings_.unwind(mark, heads);
+      return fail(Error::runtime(msg::already_declared(name_of(param))));
+    }
+    heads[param.id] = bindings_.push(std::move(arguments[i]), std::nullopt, param, nearest);
+  }
+  frames_.push_back(Frame{unit, pc + 1, base, static_cast<std::uint32_t>(outer_starts_.size()), scope_start_});
+  scope_start_ = mark;
+  ++call_depth_;
+  base += unit->registers;
+  unit = function->unit;
+  const std::size_t needed = std::size_t{base} + unit->registers;
+  if (needed > registers_.size()) [[unlikely]] {
+    grow_registers(needed);
+  }
+  pc = unit->code.data();
+  return true;
+}
+
+// Ends the innermost call, closing its scopes, and resumes its caller; false when it was the unit run from
+// outside that returned.
+[[gnu::always_inline]] inline bool Machine::return_from_call(const Instr*& pc, const Unit*& unit, std::uint32_t& base,
+                                                             Value& value) {
+  const Frame& frame = frames_.back();
+  if (outer_starts_.size() != frame.scopes) {
+    leave_scopes(frame.scopes);
+  }
+  if (frame.unit == nullptr) {
+    returned_ = std::move(value);
+    frames_.pop_back();
+    return false;
+  }
+  // The callee's registers need no clearing: every instruction that takes a
+  // register's value moves it out or clears it, so between statements they
+  // hold no text.
+  bindings_.unwind(scope_start_, heads_.data());
+  scope_start_ = frame.outer_start;
+  --call_depth_;
+  unit = frame.unit;
+  base = frame.base;
+  pc = frame.resume;
+  frames_.pop_back();
+  return true;
+}
+
+void Machine::grow_registers(std::size_t needed) { registers_.resize(std::max(registers_.size() * 2, needed)); }
+
+// After a failure: every call and scope opened since the unit run from
+// outside began is closed again, innermost first.
+void Machine::unwind_frames() {
+  while (!frames_.empty()) {
+    const Frame& frame = frames_.back();
+    leave_scopes(frame.scopes);
+    if (frame.unit != nullptr) {
+      bindings_.unwind(scope_start_, heads_.data());
+      scope_start_ = frame.outer_start;
+    }
+    frames_.pop_back();
+  }
+  call_depth_ = 0;
+}
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): the
+// handlers of each operator family are written once, as macros.
+
+// Instructions are dispatched with computed gotos where the compiler has
+// them: each handler ends in a jump of its own, which the processor predicts
+// far better than one shared jump. Elsewhere a switch does the same.
+#ifndef SKERN_THREADED
+#if defined(__GNUC__)
+#define SKERN_THREADED 1
+#else
+#define SKERN_THREADED 0
+#endif
+#endif
+
+#if SKERN_THREADED
+#define SKERN_HANDLER(name) handle_##name:
+#define SKERN_NEXT() goto* dispatch[code_of(pc->op)]
+#else
+#define SKERN_HANDLER(name) case Op::name:
+#define SKERN_NEXT() continue
+#endif
+
+// One function, so that the dispatch jumps stay within it; its size is that
+// of the instruction set.
+// NOLINTNEXTLINE(readability-function-size,readability-function-cognitive-complexity)
+Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
+#if SKERN_THREADED
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+#define SKERN_LABEL(name) &&handle_##name,
+  static constexpr std::array<void*, INSTRUCTION_COUNT> dispatch = {SKERN_INSTRUCTIONS(SKERN_LABEL)};
+#undef SKERN_LABEL
+#endif
+  const Instr* pc = unit->code.data();
+  Value* r = registers_.data() + base;
+  const Value* constants = unit->constants.data();
+  // The binding log and the name heads, kept at hand; they move only when a
+  // declaration or a call grows the log.
+  Binding* slots = bindings_.data();
+  const std::uint32_t* heads = heads_.data();
+  const auto nearest_value = [&](Symbol name) -> Value* {
+    const std::uint32_t nearest = heads[name.id];
+    return nearest == 0 ? nullptr : &slots[nearest].variable.value;
+  };
+  const auto refresh = [&] {
+    slots = bindings_.data();
+    heads = heads_.data();
+  };
+  // Into a call or back from one: the unit, its constants and registers change.
+  const auto switch_unit = [&] {
+    r = registers_.data() + base;
+    constants = unit->constants.data();
+  };
+
+#if SKERN_THREADED
+  SKERN_NEXT();
+#else
+  while (true) {
+    switch (pc->op) {
+#endif
+
+  SKERN_HANDLER(LoadConstant) {
+    r[pc->a] = constants[pc->index];
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(LoadVariable) {
+    const Value* value = nearest_value(pc->name);
+    if (value == nullptr) [[unlikely]] {
+      fail_unknown_banner(pc->name);
+      return Outcome::Failed;
+    }
+    r[pc->a] = *value;
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Unary) {
+    if (!apply_unary(static_cast<UnaryOp>(pc->sub), r[pc->a])) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Call) {
+    if (!call(pc, unit, base)) {
+      return Outcome::Failed;
+    }
+    switch_unit();
+    refresh();
+    SKERN_NEXT();
+  }
+
+#define SKERN_BINARY(OP)                                                    \
+  SKERN_HANDLER(Binary##OP) {                                               \
+    Value& left = r[pc->a];                                                 \
+    Value& right = r[pc->a + 1];                                            \
+    if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] { \
+      if (!blades<BinaryOp::OP>(left.as_blade(), right.as_blade(), left)) { \
+        fail_divide_by_zero();                                              \
+        return Outcome::Failed;                                             \
+      }                                                                     \
+    } else {                                                                \
+      if (!apply_binary(BinaryOp::OP, left, right)) {                       \
+        return Outcome::Failed;                                             \
+      }                                                                     \
+      right.reset();                                                        \
+    }                                                                       \
+    ++pc;                                                                   \
+    SKERN_NEXT();                                                           \
+  }
+  SKERN_BINARY_OPERATORS(SKERN_BINARY)
+#undef SKERN_BINARY
+
+#define SKERN_BINARY_CONSTANT(OP)                                                   \
+  SKERN_HANDLER(BinaryConstant##OP) {                                               \
+    Value& left = r[pc->a];                                                         \
+    const Value& right = constants[pc->index];                                      \
+    if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {         \
+      if (!blades<BinaryOp::OP>(left.as_blade(), right.as_blade(), left)) {         \
+        fail_divide_by_zero();                                                      \
+        return Outcome::Failed;                                                     \
+      }                                                                             \
+    } else if (!apply_binary(BinaryOp::OP, left, right)) {                          \
+      return Outcome::Failed;                                                       \
+    }                                                                               \
+    ++pc;                                                                           \
+    SKERN_NEXT();                                                                   \
+  }
+  SKERN_BINARY_OPERATORS(SKERN_BINARY_CONSTANT)
+#undef SKERN_BINARY_CONSTANT
+
+#define SKERN_BINARY_VARIABLE_CONSTANT(OP)                                             \
+  SKERN_HANDLER(BinaryVariableConstant##OP) {                                          \
+    const Value* left = nearest_value(pc->name);                                       \
+    if (left == nullptr) [[unlikely]] {                                                \
+      fail_unknown_banner(pc->name);                                                   \
+      return Outcome::Failed;                                                          \
+    }                                                                                  \
+    const Value& right = constants[pc->index];                                         \
+    if (left->is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {           \
+      if (!blades<BinaryOp::OP>(left->as_blade(), right.as_blade(), r[pc->a])) {       \
+        fail_divide_by_zero();                                                         \
+        return Outcome::Failed;                                                        \
+      }                                                                                \
+    } else if (!apply_slow(BinaryOp::OP, Value(*left), right, r[pc->a])) {             \
+      return Outcome::Failed;                                                          \
+    }                                                                                  \
+    ++pc;                                                                              \
+    SKERN_NEXT();                                                                      \
+  }
+  SKERN_BINARY_OPERATORS(SKERN_BINARY_VARIABLE_CONSTANT)
+#undef SKERN_BINARY_VARIABLE_CONSTANT
+
+#define SKERN_BINARY_VARIABLE_VARIABLE(OP)                                             \
+  SKERN_HANDLER(BinaryVariableVariable##OP) {                                          \
+    const Value* left = nearest_value(pc->name);                                       \
+    if (left == nullptr) [[unlikely]] {                                                \
+      fail_unknown_banner(pc->name);                                                   \
+      return Outcome::Failed;                                                          \
+    }                                                                                  \
+    const Value* right = nearest_value(pc->second);                                    \
+    if (right == nullptr) [[unlikely]] {                                               \
+      fail_unknown_banner(pc->second);                                                 \
+      return Outcome::Failed;                                                          \
+    }                                                                                  \
+    if (left->is(DataType::Blade) && right->is(DataType::Blade)) [[likely]] {          \
+      if (!blades<BinaryOp::OP>(left->as_blade(), right->as_blade(), r[pc->a])) {      \
+        fail_divide_by_zero();                                                         \
+        return Outcome::Failed;                                                        \
+      }                                                                                \
+    } else if (!apply_slow(BinaryOp::OP, Value(*left), *right, r[pc->a])) {            \
+      return Outcome::Failed;                                                          \
+    }                                                                                  \
+    ++pc;                                                                              \
+    SKERN_NEXT();                                                                      \
+  }
+  SKERN_BINARY_OPERATORS(SKERN_BINARY_VARIABLE_VARIABLE)
+#undef SKERN_BINARY_VARIABLE_VARIABLE
+
+  SKERN_HANDLER(JumpUnless) {
+    const Value& value = r[pc->a];
+    if (!value.is(DataType::Vow)) [[unlikely]] {
+      fail(Error::runtime(msg::condition_not_vow(type_name(value))));
+      return Outcome::Failed;
+    }
+    pc = value.as_vow() ? pc + 1 : unit->code.data() + pc->target;
+    SKERN_NEXT();
+  }
+
+// A comparison whose operands are not both blades gives its vow, or its
+// error, the general way.
+#define SKERN_JUMP_VARIABLE_CONSTANT(OP)                                                   \
+  SKERN_HANDLER(JumpUnlessVariableConstant##OP) {                                          \
+    const Value* left = nearest_value(pc->name);                                           \
+    const Value& right = constants[pc->index];                                             \
+    bool holds = false;                                                                    \
+    if (left != nullptr && left->is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] { \
+      holds = compare_blades<BinaryOp::OP>(left->as_blade(), right.as_blade());            \
+    } else {                                                                               \
+      if (left == nullptr) {                                                               \
+        fail_unknown_banner(pc->name);                                                     \
+        return Outcome::Failed;                                                            \
+      }                                                                                    \
+      Value result;                                                                        \
+      if (!apply_slow(BinaryOp::OP, Value(*left), right, result)) {                        \
+        return Outcome::Failed;                                                            \
+      }                                                                                    \
+      holds = result.as_vow();                                                             \
+    }                                                                                      \
+    pc = holds ? pc + 1 : unit->code.data() + pc->target;                                  \
+    SKERN_NEXT();                                                                          \
+  }
+  SKERN_COMPARISON_OPERATORS(SKERN_JUMP_VARIABLE_CONSTANT)
+#undef SKERN_JUMP_VARIABLE_CONSTANT
+
+#define SKERN_JUMP_VARIABLE_VARIABLE(OP)                                                   \
+  SKERN_HANDLER(JumpUnlessVariableVariable##OP) {                                          \
+    const Value* left = nearest_value(pc->name);                                           \
+    const Value* right = nearest_value(pc->second);                                        \
+    bool holds = false;                                                                    \
+    if (left != nullptr && right != nullptr && left->is(DataType::Blade) &&                \
+        right->is(DataType::Blade)) [[likely]] {                                           \
+      holds = compare_blades<BinaryOp::OP>(left->as_blade(), right->as_blade());           \
+    } else {                                                                               \
+      if (left == nullptr) {                                                               \
+        fail_unknown_banner(pc->name);                                                     \
+        return Outcome::Failed;                                                            \
+      }                                                                                    \
+      if (right == nullptr) {                                                              \
+        fail_unknown_banner(pc->second);                                                   \
+        return Outcome::Failed;                                                            \
+      }                                                                                    \
+      Value result;                                                                        \
+      if (!apply_slow(BinaryOp::OP, Value(*left), *right, result)) {                       \
+        return Outcome::Failed;                                                            \
+      }                                                                                    \
+      holds = result.as_vow();                                                             \
+    }                                                                                      \
+    pc = holds ? pc + 1 : unit->code.data() + pc->target;                                  \
+    SKERN_NEXT();                                                                          \
+  }
+  SKERN_COMPARISON_OPERATORS(SKERN_JUMP_VARIABLE_VARIABLE)
+#undef SKERN_JUMP_VARIABLE_VARIABLE
+
+  SKERN_HANDLER(Jump) {
+    pc = unit->code.data() + pc->target;
+    SKERN_NEXT();
+  }
+
+  SKERN_HANDLER(Declare) {
+    const auto type = static_cast<DataType>(pc->sub);
+    Value& value = r[pc->a];
+    if (value.type() != type) {
+      Result<Value> stored = coerce_for_store(std::move(value), type);
+      if (!stored.ok()) {
+        fail(std::move(stored).error());
+        return Outcome::Failed;
+      }
+      value = std::move(*stored);
+    }
+    if (!declare(pc->name, type, std::move(value))) {
+      return Outcome::Failed;
+    }
+    refresh();
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Store) {
+    Value& value = r[pc->a];
+    Value* target = nearest_value(pc->name);
+    if (target != nullptr && target->is(DataType::Blade) && value.is(DataType::Blade)) [[likely]] {
+      target->set_blade(value.as_blade());
+    } else if (!store(pc->name, std::move(value))) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(StoreConstant) {
+    const Value& value = constants[pc->index];
+    Value* target = nearest_value(pc->name);
+    if (target != nullptr && target->is(DataType::Blade) && value.is(DataType::Blade)) [[likely]] {
+      target->set_blade(value.as_blade());
+    } else if (!store(pc->name, Value(value))) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+// A variable holding a blade takes a blade in place: only a variable of no
+// declared type or of type blade can hold one.
+#define SKERN_UPDATE(OP)                                                                    \
+  SKERN_HANDLER(Update##OP) {                                                               \
+    Value& left = r[pc->a];                                                                 \
+    Value& right = r[pc->a + 1];                                                            \
+    Value* target = nearest_value(pc->name);                                                \
+    if (target != nullptr && target->is(DataType::Blade) && left.is(DataType::Blade) &&     \
+        right.is(DataType::Blade)) [[likely]] {                                             \
+      target->set_blade(update_blades<BinaryOp::OP>(left.as_blade(), right.as_blade()));   \
+    } else {                                                                                \
+      if (!update_slow(BinaryOp::OP, pc->name, std::move(left), right)) {                   \
+        return Outcome::Failed;                                                             \
+      }                                                                                     \
+      right.reset();                                                                        \
+    }                                                                                       \
+    ++pc;                                                                                   \
+    SKERN_NEXT();                                                                           \
+  }
+  SKERN_UPDATE_OPERATORS(SKERN_UPDATE)
+#undef SKERN_UPDATE
+
+#define SKERN_UPDATE_CONSTANT(OP)                                                           \
+  SKERN_HANDLER(UpdateConstant##OP) {                                                       \
+    Value* target = nearest_value(pc->name);                                                \
+    const Value& right = constants[pc->index];                                              \
+    if (target != nullptr && target->is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] { \
+      target->set_blade(update_blades<BinaryOp::OP>(target->as_blade(), right.as_blade())); \
+    } else {                                                                                \
+      if (target == nullptr) {                                                              \
+        fail_unknown_banner(pc->name);                                                      \
+        return Outcome::Failed;                                                             \
+      }                                                                                     \
+      if (!update_slow(BinaryOp::OP, pc->name, Value(*target), right)) {                    \
+        return Outcome::Failed;                                                             \
+      }                                                                                     \
+    }                                                                                       \
+    ++pc;                                                                                   \
+    SKERN_NEXT();                                                                           \
+  }
+  SKERN_UPDATE_OPERATORS(SKERN_UPDATE_CONSTANT)
+#undef SKERN_UPDATE_CONSTANT
+
+#define SKERN_UPDATE_VARIABLE(OP)                                                           \
+  SKERN_HANDLER(UpdateVariable##OP) {                                                       \
+    Value* target = nearest_value(pc->name);                                                \
+    const Value* right = nearest_value(pc->second);                                         \
+    if (target != nullptr && right != nullptr && target->is(DataType::Blade) &&             \
+        right->is(DataType::Blade)) [[likely]] {                                            \
+      target->set_blade(update_blades<BinaryOp::OP>(target->as_blade(), right->as_blade())); \
+    } else {                                                                                \
+      if (target == nullptr) {                                                              \
+        fail_unknown_banner(pc->name);                                                      \
+        return Outcome::Failed;                                                             \
+      }                                                                                     \
+      if (right == nullptr) {                                                               \
+        fail_unknown_banner(pc->second);                                                    \
+        return Outcome::Failed;                                                             \
+      }                                                                                     \
+      Value other = *right;                                                                 \
+      if (!update_slow(BinaryOp::OP, pc->name, Value(*target), other)) {                    \
+        return Outcome::Failed;                                                             \
+      }                                                                                     \
+    }                                                                                       \
+    ++pc;                                                                                   \
+    SKERN_NEXT();                                                                           \
+  }
+  SKERN_UPDATE_OPERATORS(SKERN_UPDATE_VARIABLE)
+#undef SKERN_UPDATE_VARIABLE
+
+  SKERN_HANDLER(Speak) {
+    if (!speak(r[pc->a])) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Input) {
+    if (!input(pc->name)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Discard) {
+    r[pc->a].reset();
+    ++pc;
+    SKERN_NEXT();
+  }
+  // No value with a destructor may be alive at a dispatch jump, hence the
+  // inner blocks.
+  SKERN_HANDLER(Return) {
+    {
+      Value value = std::move(r[pc->a]);
+      if (!return_from_call(pc, unit, base, value)) {
+        return Outcome::Returned;
+      }
+      switch_unit();
+      refresh();
+      r[(pc - 1)->a] = std::move(value);
+    }
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(ReturnVoid) {
+    {
+      Value value;
+      if (!return_from_call(pc, unit, base, value)) {
+        return Outcome::Returned;
+      }
+      switch_unit();
+      refresh();
+      r[(pc - 1)->a] = Value();
+    }
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(End) {
+    frames_.pop_back();
+    return Outcome::Normal;
+  }
+  SKERN_HANDLER(Halt) {
+    result_ = std::move(r[pc->a]);
+    frames_.pop_back();
+    return Outcome::Normal;
+  }
+  SKERN_HANDLER(EnterScope) {
+    enter_scope();
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(LeaveScope) {
+    leave_scope();
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(MarchesStart) {
+    const Value& count = r[pc->a];
+    if (!count.is(DataType::Blade)) {
+      fail(Error::runtime(msg::marches_needs_blade(type_name(count))));
+      return Outcome::Failed;
+    }
+    if (count.as_blade() < 0) {
+      fail(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(MarchesNext) {
+    Value& remaining = r[pc->a];
+    if (remaining.as_blade() <= 0) {
+      pc = unit->code.data() + pc->target;
+      SKERN_NEXT();
+    }
+    remaining.set_blade(remaining.as_blade() - 1);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(WhileStart) {
+    r[pc->a].set_blade(static_cast<std::int64_t>(WHILE_ITERATION_LIMIT));
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(WhileNext) {
+    Value& allowance = r[pc->a];
+    if (allowance.as_blade() == 0) {
+      fail(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
+      return Outcome::Failed;
+    }
+    allowance.set_blade(allowance.as_blade() - 1);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Step) {
+    if (!spend_step()) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+#if SKERN_THREADED
+#pragma GCC diagnostic pop
+#else
+    }
+  }
+#endif
+}
+
+#undef SKERN_HANDLER
+#undef SKERN_NEXT
+#undef SKERN_THREADED
+// NOLINTEND(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
+
 }  // namespace skern::code
+
 
 // ---------------------------------------------------------------------------
 // The public interface: failures, allocation failures included, become values
@@ -1054,7 +1251,7 @@ const FunctionDecl* Interpreter::find_function(Symbol name) const {
 Result<Flow> Interpreter::execute_block(const Block& block) {
   try {
     machine_->ensure_symbols();
-    switch (machine_->run(*machine_->compile(block))) {
+    switch (machine_->run(*machine_->compile_block(block))) {
       case code::Outcome::Normal:
         return Flow{};
       case code::Outcome::Returned:
@@ -1071,44 +1268,34 @@ Result<Flow> Interpreter::execute_block(const Block& block) {
 Result<Value> Interpreter::evaluate(const Expr& expr) {
   try {
     machine_->ensure_symbols();
-    const code::Node* node = machine_->compile(expr);
-    Value value;
-    if (!node->eval(*machine_, *node, value)) {
+    if (machine_->run(*machine_->compile_expression(expr)) == code::Outcome::Failed) {
       return machine_->take_error();
     }
-    return value;
+    return machine_->take_result();
   } catch (const std::bad_alloc&) {
     return out_of_memory();
   }
 }
 
 Result<bool> Interpreter::evaluate_condition(const Expr& condition) {
-  try {
-    machine_->ensure_symbols();
-    bool value = false;
-    if (!machine_->condition(*machine_->compile(condition), value)) {
-      return machine_->take_error();
-    }
-    return value;
-  } catch (const std::bad_alloc&) {
-    return out_of_memory();
+  Result<Value> value = evaluate(condition);
+  if (!value.ok()) {
+    return std::move(value).error();
   }
+  if (!value->is(DataType::Vow)) {
+    return Error::runtime(msg::condition_not_vow(type_name(*value)));
+  }
+  return value->as_vow();
 }
 
 Result<Value> Interpreter::call_function(Symbol name, const std::vector<Expr>& arguments) {
   try {
     machine_->ensure_symbols();
-    code::Node call;
-    call.name = name;
-    for (const Expr& argument : arguments) {
-      call.arguments.push_back(machine_->compile(argument));
-    }
     machine_->ensure_symbol(name);
-    Value value;
-    if (!machine_->call(call, value)) {
+    if (machine_->run(*machine_->compile_call(name, arguments)) == code::Outcome::Failed) {
       return machine_->take_error();
     }
-    return value;
+    return machine_->take_result();
   } catch (const std::bad_alloc&) {
     return out_of_memory();
   }

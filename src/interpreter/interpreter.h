@@ -19,8 +19,9 @@ namespace skern {
 // The most times the body of one `while` statement may run in one execution.
 inline constexpr std::uint64_t WHILE_ITERATION_LIMIT = 100000;
 
-// Calls nest by recursion on the machine stack; deeper calls end the run with
-// an orderly error. The driver runs programs on a stack large enough for it.
+// Calls nest this deep at most; deeper calls end the run with an orderly
+// error. Calls do not recurse on the machine stack, so only memory bounds
+// them below this limit.
 inline constexpr std::uint64_t CALL_DEPTH_LIMIT = 200000;
 
 struct Limits {
