@@ -154,6 +154,47 @@ TEST_F(Session, CallFailuresInTheirOrder) {
   EXPECT_EQ(interp.scope_count(), 1U);
 }
 
+// A failure deep inside calls, loops and branches closes every scope and
+// call that was open: the interpreter is as it was, with the same call
+// depth to spend, and runs the next call normally.
+TEST_F(Session, AFailureInsideCallsAndBlocksLeavesNothingOpen) {
+  load(
+      "we declare sink with n ->\n"
+      "council says:\n"
+      "    the realm marches 1 times:\n"
+      "        step is a blade with n\n"
+      "        if n == 0:\n"
+      "            inner is a scroll with \"deep\"\n"
+      "            return missing\n"
+      "        return sink with n - 1\n"
+      "    return 0\n"
+      "on the iron throne:\n"
+      "    speak 0\n");
+  const Symbol sink = name("sink");
+  const Symbol n = name("n");
+  const Symbol step = name("step");
+  const Symbol inner = name("inner");
+  std::vector<Expr> deep = arguments({"40"});
+  std::vector<Expr> up_to_the_limit = arguments({"49"});
+  interpreter = std::make_unique<Interpreter>(*program, input, output, Limits{.call_depth = 50});
+  Interpreter& interp = *interpreter;
+  ASSERT_TRUE(interp.declare(step, DataType::Scroll, Value::scroll("outer")).ok());
+  interp.push_scope();
+
+  EXPECT_EQ(error_of(interp.call_function(sink, deep)), "runtime error: unknown banner `missing`");
+  EXPECT_EQ(interp.scope_count(), 2U);
+  EXPECT_EQ(interp.lookup(n), nullptr);
+  EXPECT_EQ(interp.lookup(inner), nullptr);
+  ASSERT_NE(interp.lookup(step), nullptr);
+  EXPECT_EQ(interp.lookup(step)->value.as_text(), "outer");
+  // Fifty nested calls are still allowed: the failed ones were all undone.
+  EXPECT_EQ(error_of(interp.call_function(sink, up_to_the_limit)), "runtime error: unknown banner `missing`");
+  EXPECT_EQ(error_of(interp.call_function(sink, arguments({"50"}))), "runtime error: calls nest deeper than 50 levels");
+  interp.pop_scope();
+  EXPECT_EQ(interp.scope_count(), 1U);
+  EXPECT_EQ(interp.lookup(step)->value.as_text(), "outer");
+}
+
 // A run given a step budget executes that many statements and fails on the
 // next one; every statement counts, a loop header as well as its body.
 TEST(Limits, StepBudgetCountsEveryStatement) {
