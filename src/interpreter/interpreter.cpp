@@ -282,6 +282,10 @@ class Machine::Compiler {
         emit(Op::Speak, floor);
         return;
       case StatementKind::Return:
+        if (const Identifier* variable = identifier(statement.as<Return>().value)) {
+          emit(Op::ReturnVariable).name = variable->name;
+          return;
+        }
         expression(statement.as<Return>().value, floor);
         emit(Op::Return, floor);
         return;
@@ -303,12 +307,12 @@ class Machine::Compiler {
       case StatementKind::RealmMarches: {
         const auto& loop = statement.as<RealmMarches>();
         expression(loop.count, floor);
+        const std::uint32_t start = here();
         emit(Op::MarchesStart, floor);
-        const std::uint32_t top = here();
-        emit(Op::MarchesNext, floor);
+        const std::uint32_t body = here();
         block(loop.body, floor + 1, true);
-        emit(Op::Jump).target = top;
-        land(top);
+        emit(Op::MarchesAgain, floor).target = body;
+        land(start);
         return;
       }
       case StatementKind::While: {
@@ -1107,6 +1111,23 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     }
     SKERN_NEXT();
   }
+  SKERN_HANDLER(ReturnVariable) {
+    {
+      const Value* variable = nearest_value(pc->name);
+      if (variable == nullptr) [[unlikely]] {
+        fail_unknown_banner(pc->name);
+        return Outcome::Failed;
+      }
+      Value value = *variable;
+      if (!return_from_call(pc, unit, base, value)) {
+        return Outcome::Returned;
+      }
+      switch_unit();
+      refresh();
+      r[(pc - 1)->a] = std::move(value);
+    }
+    SKERN_NEXT();
+  }
   SKERN_HANDLER(ReturnVoid) {
     {
       Value value;
@@ -1148,16 +1169,21 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
       fail(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
       return Outcome::Failed;
     }
-    ++pc;
-    SKERN_NEXT();
-  }
-  SKERN_HANDLER(MarchesNext) {
-    Value& remaining = r[pc->a];
-    if (remaining.as_blade() <= 0) {
+    if (count.as_blade() == 0) {
       pc = unit->code.data() + pc->target;
       SKERN_NEXT();
     }
-    remaining.set_blade(remaining.as_blade() - 1);
+    r[pc->a].set_blade(count.as_blade() - 1);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(MarchesAgain) {
+    Value& remaining = r[pc->a];
+    if (remaining.as_blade() > 0) {
+      remaining.set_blade(remaining.as_blade() - 1);
+      pc = unit->code.data() + pc->target;
+      SKERN_NEXT();
+    }
     ++pc;
     SKERN_NEXT();
   }

@@ -48,7 +48,9 @@ enum class Outcome : std::uint8_t { Normal, Returned, Failed };
 //   UpdateVariable...     `name` = `name` op `second`
 //   Return, ReturnVoid    ends the call with R[a], or with void
 //   End, Halt             ends a unit run from outside, Halt with the value R[a]
-//   MarchesStart/Next     checks the count in R[a]; counts a round down, or on to `target`
+//   MarchesStart          checks the count in R[a] and counts the first round down, or on to `target`
+//   MarchesAgain          counts one more round down and back to `target`, or on
+//   ReturnVariable        ends the call with the value of `name`
 //   WhileStart/Next       R[a] = the rounds a while loop may run; uses one, or fails
 //   Step                  spends one statement of the step budget
 // NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): one list of instructions gives
@@ -76,8 +78,8 @@ enum class Outcome : std::uint8_t { Normal, Returned, Failed };
   X(UpdateAdd) X(UpdateSubtract) X(UpdateMultiply)                                                            \
   X(UpdateConstantAdd) X(UpdateConstantSubtract) X(UpdateConstantMultiply)                                    \
   X(UpdateVariableAdd) X(UpdateVariableSubtract) X(UpdateVariableMultiply)                                    \
-  X(Speak) X(Input) X(Discard) X(Return) X(ReturnVoid) X(End) X(Halt) X(EnterScope) X(LeaveScope)             \
-  X(MarchesStart) X(MarchesNext) X(WhileStart) X(WhileNext) X(Step)
+  X(Speak) X(Input) X(Discard) X(Return) X(ReturnVariable) X(ReturnVoid) X(End) X(Halt) X(EnterScope) X(LeaveScope)             \
+  X(MarchesStart) X(MarchesAgain) X(WhileStart) X(WhileNext) X(Step)
 
 enum class Op : std::uint8_t {
 #define SKERN_ENUMERATOR(name) name,
