@@ -537,6 +537,10 @@ bool Machine::apply_unary(UnaryOp op, Value& value) {
 // it so that `right` is appended in place rather than the whole of x copied.
 bool Machine::update_slow(BinaryOp op, Symbol name, Value&& left, const Value& right) {
   if (op == BinaryOp::Add && left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
+    // Too long a result fails before x lets go of its text, so x keeps it.
+    if (right.as_text().size() > limits_.scroll_bytes - std::min(limits_.scroll_bytes, left.as_text().size())) {
+      return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
+    }
     if (Variable* target = variable(name); target != nullptr && target->value.shares_text_with(left)) {
       target->value = Value();
     }
@@ -649,6 +653,7 @@ Outcome Machine::run(const Unit& unit) {
   if (function == nullptr || function->param_count != count || call_depth_ >= limits_.call_depth) [[unlikely]] {
     return call_failure(instr.name, function, count);
   }
+  bindings_.reserve(count);  // so that no parameter is bound when memory runs out
   const std::uint32_t mark = bindings_.size();
   Value* arguments = registers_.data() + base + instr.a;
   const Symbol* params = function->params;

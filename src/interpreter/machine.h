@@ -235,6 +235,12 @@ class Machine {
       return top_++;
     }
     [[nodiscard]] Binding* data() { return slots_.data(); }
+    // Room for `extra` more entries, so that pushing them cannot fail.
+    void reserve(std::uint32_t extra) {
+      while (capacity_ - top_ < extra) [[unlikely]] {
+        grow();
+      }
+    }
     // Drops the entries from `start` up, relinking each name to the entry it shadowed.
     [[gnu::always_inline]] void unwind(std::uint32_t start, std::uint32_t* heads) {
       Binding* const first = slots_.data() + start;

@@ -287,6 +287,23 @@ TEST(Limits, CallDepthAdmitsExactlyTheLimit) {
   EXPECT_EQ(output.text(), "2\n");
 }
 
+// An append that would pass the cap fails before the variable lets go of
+// its text: the variable keeps the value it had.
+TEST_F(Session, AnAppendPastTheCapLeavesTheVariableAsItWas) {
+  load(
+      "on the iron throne:\n"
+      "    s is a scroll with \"abc\"\n"
+      "    s = s + \"defg\"\n");
+  const Symbol s = name("s");
+  interpreter = std::make_unique<Interpreter>(*program, input, output, Limits{.scroll_bytes = 6});
+  Result<Flow> flow = interpreter->execute_block(program->main);
+  ASSERT_FALSE(flow.ok());
+  EXPECT_EQ(flow.error().display(), "runtime error: out of memory");
+  ASSERT_NE(interpreter->lookup(s), nullptr);
+  EXPECT_EQ(interpreter->lookup(s)->value.type(), DataType::Scroll);
+  EXPECT_EQ(interpreter->lookup(s)->value.as_text(), "abc");
+}
+
 TEST_F(Session, NamesMadeAfterTheStartCanBeDeclaredAssignedAndLookedUp) {
   load("on the iron throne:\n    speak 0\n");
   Interpreter& interp = start();
