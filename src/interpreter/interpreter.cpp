@@ -680,10 +680,11 @@ Outcome Machine::run(const Unit& unit) {
   return true;
 }
 
-// Ends the innermost call, closing its scopes, and resumes its caller; false when it was the unit run from
+// Ends the innermost call, closing its scopes, and resumes its caller with
+// the call's value; false when it was the unit run from
 // outside that returned.
 [[gnu::always_inline]] inline bool Machine::return_from_call(const Instr*& pc, const Unit*& unit, std::uint32_t& base,
-                                                             Value& value) {
+                                                             Value&& value) {
   const Frame& frame = frames_.back();
   if (outer_starts_.size() != frame.scopes) {
     leave_scopes(frame.scopes);
@@ -703,6 +704,7 @@ Outcome Machine::run(const Unit& unit) {
   base = frame.base;
   pc = frame.resume;
   frames_.pop_back();
+  registers_[std::size_t{base} + (pc - 1)->a] = std::move(value);  // the call's own register
   return true;
 }
 
@@ -721,6 +723,41 @@ void Machine::unwind_frames() {
     frames_.pop_back();
   }
   call_depth_ = 0;
+}
+
+// `left` = `left` op `right`, where `left` is a register: a text in it may
+// grow in place.
+template <BinaryOp Op>
+[[gnu::always_inline]] inline bool Machine::operate_in_place(Value& left, const Value& right) {
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {
+    return blades<Op>(left.as_blade(), right.as_blade(), left) || fail_divide_by_zero();
+  }
+  return apply_binary(Op, left, right);
+}
+
+// `out` = `left` op `right`, where `left` is a variable, read in place.
+template <BinaryOp Op>
+[[gnu::always_inline]] inline bool Machine::operate(const Value& left, const Value& right, Value& out) {
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {
+    return blades<Op>(left.as_blade(), right.as_blade(), out) || fail_divide_by_zero();
+  }
+  return apply_slow(Op, Value(left), right, out);
+}
+
+// The vow of a comparison of two variables' values, or of one and a
+// constant; operands that are not both blades compare the general way.
+template <BinaryOp Op>
+[[gnu::always_inline]] inline bool Machine::compare(const Value& left, const Value& right, bool& holds) {
+  if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {
+    holds = compare_blades<Op>(left.as_blade(), right.as_blade());
+    return true;
+  }
+  Value result;
+  if (!apply_slow(Op, Value(left), right, result)) {
+    return false;
+  }
+  holds = result.as_vow();
+  return true;
 }
 
 // NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): the
@@ -815,89 +852,60 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     SKERN_NEXT();
   }
 
-#define SKERN_BINARY(OP)                                                    \
-  SKERN_HANDLER(Binary##OP) {                                               \
-    Value& left = r[pc->a];                                                 \
-    Value& right = r[pc->a + 1];                                            \
-    if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] { \
-      if (!blades<BinaryOp::OP>(left.as_blade(), right.as_blade(), left)) { \
-        fail_divide_by_zero();                                              \
-        return Outcome::Failed;                                             \
-      }                                                                     \
-    } else {                                                                \
-      if (!apply_binary(BinaryOp::OP, left, right)) {                       \
-        return Outcome::Failed;                                             \
-      }                                                                     \
-      right.reset();                                                        \
-    }                                                                       \
-    ++pc;                                                                   \
-    SKERN_NEXT();                                                           \
+#define SKERN_BINARY(OP)                                            \
+  SKERN_HANDLER(Binary##OP) {                                       \
+    if (!operate_in_place<BinaryOp::OP>(r[pc->a], r[pc->a + 1])) {  \
+      return Outcome::Failed;                                       \
+    }                                                               \
+    if (r[pc->a + 1].is(DataType::Scroll)) {                        \
+      r[pc->a + 1].reset();                                         \
+    }                                                               \
+    ++pc;                                                           \
+    SKERN_NEXT();                                                   \
   }
   SKERN_BINARY_OPERATORS(SKERN_BINARY)
 #undef SKERN_BINARY
 
-#define SKERN_BINARY_CONSTANT(OP)                                                   \
-  SKERN_HANDLER(BinaryConstant##OP) {                                               \
-    Value& left = r[pc->a];                                                         \
-    const Value& right = constants[pc->index];                                      \
-    if (left.is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {         \
-      if (!blades<BinaryOp::OP>(left.as_blade(), right.as_blade(), left)) {         \
-        fail_divide_by_zero();                                                      \
-        return Outcome::Failed;                                                     \
-      }                                                                             \
-    } else if (!apply_binary(BinaryOp::OP, left, right)) {                          \
-      return Outcome::Failed;                                                       \
-    }                                                                               \
-    ++pc;                                                                           \
-    SKERN_NEXT();                                                                   \
+#define SKERN_BINARY_CONSTANT(OP)                                          \
+  SKERN_HANDLER(BinaryConstant##OP) {                                      \
+    if (!operate_in_place<BinaryOp::OP>(r[pc->a], constants[pc->index])) { \
+      return Outcome::Failed;                                              \
+    }                                                                      \
+    ++pc;                                                                  \
+    SKERN_NEXT();                                                          \
   }
   SKERN_BINARY_OPERATORS(SKERN_BINARY_CONSTANT)
 #undef SKERN_BINARY_CONSTANT
 
-#define SKERN_BINARY_VARIABLE_CONSTANT(OP)                                             \
-  SKERN_HANDLER(BinaryVariableConstant##OP) {                                          \
-    const Value* left = nearest_value(pc->name);                                       \
-    if (left == nullptr) [[unlikely]] {                                                \
-      fail_unknown_banner(pc->name);                                                   \
-      return Outcome::Failed;                                                          \
-    }                                                                                  \
-    const Value& right = constants[pc->index];                                         \
-    if (left->is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] {           \
-      if (!blades<BinaryOp::OP>(left->as_blade(), right.as_blade(), r[pc->a])) {       \
-        fail_divide_by_zero();                                                         \
-        return Outcome::Failed;                                                        \
-      }                                                                                \
-    } else if (!apply_slow(BinaryOp::OP, Value(*left), right, r[pc->a])) {             \
-      return Outcome::Failed;                                                          \
-    }                                                                                  \
-    ++pc;                                                                              \
-    SKERN_NEXT();                                                                      \
+#define SKERN_BINARY_VARIABLE_CONSTANT(OP)                                   \
+  SKERN_HANDLER(BinaryVariableConstant##OP) {                                \
+    const Value* left = nearest_value(pc->name);                             \
+    if (left == nullptr) [[unlikely]] {                                      \
+      fail_unknown_banner(pc->name);                                         \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    if (!operate<BinaryOp::OP>(*left, constants[pc->index], r[pc->a])) {     \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    ++pc;                                                                    \
+    SKERN_NEXT();                                                            \
   }
   SKERN_BINARY_OPERATORS(SKERN_BINARY_VARIABLE_CONSTANT)
 #undef SKERN_BINARY_VARIABLE_CONSTANT
 
-#define SKERN_BINARY_VARIABLE_VARIABLE(OP)                                             \
-  SKERN_HANDLER(BinaryVariableVariable##OP) {                                          \
-    const Value* left = nearest_value(pc->name);                                       \
-    if (left == nullptr) [[unlikely]] {                                                \
-      fail_unknown_banner(pc->name);                                                   \
-      return Outcome::Failed;                                                          \
-    }                                                                                  \
-    const Value* right = nearest_value(pc->second);                                    \
-    if (right == nullptr) [[unlikely]] {                                               \
-      fail_unknown_banner(pc->second);                                                 \
-      return Outcome::Failed;                                                          \
-    }                                                                                  \
-    if (left->is(DataType::Blade) && right->is(DataType::Blade)) [[likely]] {          \
-      if (!blades<BinaryOp::OP>(left->as_blade(), right->as_blade(), r[pc->a])) {      \
-        fail_divide_by_zero();                                                         \
-        return Outcome::Failed;                                                        \
-      }                                                                                \
-    } else if (!apply_slow(BinaryOp::OP, Value(*left), *right, r[pc->a])) {            \
-      return Outcome::Failed;                                                          \
-    }                                                                                  \
-    ++pc;                                                                              \
-    SKERN_NEXT();                                                                      \
+#define SKERN_BINARY_VARIABLE_VARIABLE(OP)                  \
+  SKERN_HANDLER(BinaryVariableVariable##OP) {               \
+    const Value* left = nearest_value(pc->name);            \
+    const Value* right = nearest_value(pc->second);         \
+    if (left == nullptr || right == nullptr) [[unlikely]] { \
+      fail_unknown_banner(left == nullptr ? pc->name : pc->second); \
+      return Outcome::Failed;                               \
+    }                                                       \
+    if (!operate<BinaryOp::OP>(*left, *right, r[pc->a])) {  \
+      return Outcome::Failed;                               \
+    }                                                       \
+    ++pc;                                                   \
+    SKERN_NEXT();                                           \
   }
   SKERN_BINARY_OPERATORS(SKERN_BINARY_VARIABLE_VARIABLE)
 #undef SKERN_BINARY_VARIABLE_VARIABLE
@@ -912,57 +920,37 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     SKERN_NEXT();
   }
 
-// A comparison whose operands are not both blades gives its vow, or its
-// error, the general way.
-#define SKERN_JUMP_VARIABLE_CONSTANT(OP)                                                   \
-  SKERN_HANDLER(JumpUnlessVariableConstant##OP) {                                          \
-    const Value* left = nearest_value(pc->name);                                           \
-    const Value& right = constants[pc->index];                                             \
-    bool holds = false;                                                                    \
-    if (left != nullptr && left->is(DataType::Blade) && right.is(DataType::Blade)) [[likely]] { \
-      holds = compare_blades<BinaryOp::OP>(left->as_blade(), right.as_blade());            \
-    } else {                                                                               \
-      if (left == nullptr) {                                                               \
-        fail_unknown_banner(pc->name);                                                     \
-        return Outcome::Failed;                                                            \
-      }                                                                                    \
-      Value result;                                                                        \
-      if (!apply_slow(BinaryOp::OP, Value(*left), right, result)) {                        \
-        return Outcome::Failed;                                                            \
-      }                                                                                    \
-      holds = result.as_vow();                                                             \
-    }                                                                                      \
-    pc = holds ? pc + 1 : unit->code.data() + pc->target;                                  \
-    SKERN_NEXT();                                                                          \
+#define SKERN_JUMP_VARIABLE_CONSTANT(OP)                                     \
+  SKERN_HANDLER(JumpUnlessVariableConstant##OP) {                            \
+    const Value* left = nearest_value(pc->name);                             \
+    bool holds = false;                                                      \
+    if (left == nullptr) [[unlikely]] {                                      \
+      fail_unknown_banner(pc->name);                                         \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    if (!compare<BinaryOp::OP>(*left, constants[pc->index], holds)) {        \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    pc = holds ? pc + 1 : unit->code.data() + pc->target;                    \
+    SKERN_NEXT();                                                            \
   }
   SKERN_COMPARISON_OPERATORS(SKERN_JUMP_VARIABLE_CONSTANT)
 #undef SKERN_JUMP_VARIABLE_CONSTANT
 
-#define SKERN_JUMP_VARIABLE_VARIABLE(OP)                                                   \
-  SKERN_HANDLER(JumpUnlessVariableVariable##OP) {                                          \
-    const Value* left = nearest_value(pc->name);                                           \
-    const Value* right = nearest_value(pc->second);                                        \
-    bool holds = false;                                                                    \
-    if (left != nullptr && right != nullptr && left->is(DataType::Blade) &&                \
-        right->is(DataType::Blade)) [[likely]] {                                           \
-      holds = compare_blades<BinaryOp::OP>(left->as_blade(), right->as_blade());           \
-    } else {                                                                               \
-      if (left == nullptr) {                                                               \
-        fail_unknown_banner(pc->name);                                                     \
-        return Outcome::Failed;                                                            \
-      }                                                                                    \
-      if (right == nullptr) {                                                              \
-        fail_unknown_banner(pc->second);                                                   \
-        return Outcome::Failed;                                                            \
-      }                                                                                    \
-      Value result;                                                                        \
-      if (!apply_slow(BinaryOp::OP, Value(*left), *right, result)) {                       \
-        return Outcome::Failed;                                                            \
-      }                                                                                    \
-      holds = result.as_vow();                                                             \
-    }                                                                                      \
-    pc = holds ? pc + 1 : unit->code.data() + pc->target;                                  \
-    SKERN_NEXT();                                                                          \
+#define SKERN_JUMP_VARIABLE_VARIABLE(OP)                                     \
+  SKERN_HANDLER(JumpUnlessVariableVariable##OP) {                            \
+    const Value* left = nearest_value(pc->name);                             \
+    const Value* right = nearest_value(pc->second);                          \
+    bool holds = false;                                                      \
+    if (left == nullptr || right == nullptr) [[unlikely]] {                  \
+      fail_unknown_banner(left == nullptr ? pc->name : pc->second);          \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    if (!compare<BinaryOp::OP>(*left, *right, holds)) {                      \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    pc = holds ? pc + 1 : unit->code.data() + pc->target;                    \
+    SKERN_NEXT();                                                            \
   }
   SKERN_COMPARISON_OPERATORS(SKERN_JUMP_VARIABLE_VARIABLE)
 #undef SKERN_JUMP_VARIABLE_VARIABLE
@@ -1102,47 +1090,35 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     ++pc;
     SKERN_NEXT();
   }
-  // No value with a destructor may be alive at a dispatch jump, hence the
-  // inner blocks.
+  // A call's value goes to the caller's register; when the unit run from
+  // outside returns, the run is over.
   SKERN_HANDLER(Return) {
-    {
-      Value value = std::move(r[pc->a]);
-      if (!return_from_call(pc, unit, base, value)) {
-        return Outcome::Returned;
-      }
-      switch_unit();
-      refresh();
-      r[(pc - 1)->a] = std::move(value);
+    if (!return_from_call(pc, unit, base, std::move(r[pc->a]))) {
+      return Outcome::Returned;
     }
+    switch_unit();
+    refresh();
     SKERN_NEXT();
   }
   SKERN_HANDLER(ReturnVariable) {
-    {
-      const Value* variable = nearest_value(pc->name);
-      if (variable == nullptr) [[unlikely]] {
-        fail_unknown_banner(pc->name);
-        return Outcome::Failed;
-      }
-      Value value = *variable;
-      if (!return_from_call(pc, unit, base, value)) {
-        return Outcome::Returned;
-      }
-      switch_unit();
-      refresh();
-      r[(pc - 1)->a] = std::move(value);
+    const Value* variable = nearest_value(pc->name);
+    if (variable == nullptr) [[unlikely]] {
+      fail_unknown_banner(pc->name);
+      return Outcome::Failed;
     }
+    if (!return_from_call(pc, unit, base, Value(*variable))) {
+      return Outcome::Returned;
+    }
+    switch_unit();
+    refresh();
     SKERN_NEXT();
   }
   SKERN_HANDLER(ReturnVoid) {
-    {
-      Value value;
-      if (!return_from_call(pc, unit, base, value)) {
-        return Outcome::Returned;
-      }
-      switch_unit();
-      refresh();
-      r[(pc - 1)->a] = Value();
+    if (!return_from_call(pc, unit, base, Value())) {
+      return Outcome::Returned;
     }
+    switch_unit();
+    refresh();
     SKERN_NEXT();
   }
   SKERN_HANDLER(End) {

@@ -290,7 +290,7 @@ class Machine {
 
   Outcome execute(const Unit* unit, std::uint32_t base);
   bool call(const Instr*& pc, const Unit*& unit, std::uint32_t& base);
-  bool return_from_call(const Instr*& pc, const Unit*& unit, std::uint32_t& base, Value& value);
+  bool return_from_call(const Instr*& pc, const Unit*& unit, std::uint32_t& base, Value&& value);
   const Function* function(Symbol name);
   bool store_converted(Variable& target, Value&& value);
   bool spend_step();
@@ -299,6 +299,12 @@ class Machine {
   bool call_failure(Symbol name, const Function* function, std::size_t argument_count);
   bool apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out);
   bool apply_binary(BinaryOp op, Value& left, const Value& right);
+  template <BinaryOp Op>
+  bool operate_in_place(Value& left, const Value& right);
+  template <BinaryOp Op>
+  bool operate(const Value& left, const Value& right, Value& out);
+  template <BinaryOp Op>
+  bool compare(const Value& left, const Value& right, bool& holds);
   bool apply_unary(UnaryOp op, Value& value);
   bool update_slow(BinaryOp op, Symbol name, Value&& left, const Value& right);
   bool speak(Value& value);
