@@ -34,15 +34,5 @@ TEST(ReportLines, ACarriageReturnAndLineFeedStartOneNewLine) {
             "  = expected unary_expr");
 }
 
-TEST(ReportLines, TheGutterIsAsWideAsTheLineNumber) {
-  EXPECT_EQ(report("\"" + std::string(9, '\n') + "\" +"),
-            "  --> 10:4\n"
-            "   |\n"
-            "10 | \" +\n"
-            "   |    ^---\n"
-            "   |\n"
-            "   = expected unary_expr");
-}
-
 }  // namespace
 }  // namespace skern
