@@ -473,14 +473,22 @@ bool Machine::fail_divide_by_zero() { return fail(Error::runtime(std::string(msg
 // Operators
 // ---------------------------------------------------------------------------
 
+// Whether two scrolls joined stay within the scroll cap; longer ones fail
+// as out of memory.
+bool Machine::joinable(const Value& left, const Value& right) {
+  if (right.as_text().size() > limits_.scroll_bytes - std::min(limits_.scroll_bytes, left.as_text().size())) {
+    return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
+  }
+  return true;
+}
+
 // Every kind pair other than two blades.
 bool Machine::apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out) {
   Result<Value> result = Value();
   switch (op) {
     case BinaryOp::Add:
-      if (left.is(DataType::Scroll) && right.is(DataType::Scroll) &&
-          right.as_text().size() > limits_.scroll_bytes - std::min(limits_.scroll_bytes, left.as_text().size())) {
-        return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
+      if (left.is(DataType::Scroll) && right.is(DataType::Scroll) && !joinable(left, right)) {
+        return false;
       }
       result = add_values(std::move(left), right);
       break;
@@ -538,8 +546,8 @@ bool Machine::apply_unary(UnaryOp op, Value& value) {
 bool Machine::update_slow(BinaryOp op, Symbol name, Value&& left, const Value& right) {
   if (op == BinaryOp::Add && left.is(DataType::Scroll) && right.is(DataType::Scroll)) {
     // Too long a result fails before x lets go of its text, so x keeps it.
-    if (right.as_text().size() > limits_.scroll_bytes - std::min(limits_.scroll_bytes, left.as_text().size())) {
-      return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
+    if (!joinable(left, right)) {
+      return false;
     }
     if (Variable* target = variable(name); target != nullptr && target->value.shares_text_with(left)) {
       target->value = Value();

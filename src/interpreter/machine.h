@@ -297,6 +297,7 @@ class Machine {
   bool fail_unknown_banner(Symbol name);
   bool fail_divide_by_zero();
   bool call_failure(Symbol name, const Function* function, std::size_t argument_count);
+  bool joinable(const Value& left, const Value& right);
   bool apply_slow(BinaryOp op, Value&& left, const Value& right, Value& out);
   bool apply_binary(BinaryOp op, Value& left, const Value& right);
   template <BinaryOp Op>
