@@ -70,8 +70,8 @@ class Interpreter {
   Status declare(Symbol name, std::optional<DataType> declared_type, Value value);
   // Stores into the nearest variable of the name, through the store rule.
   Status assign(Symbol name, Value value);
-  // The nearest variable of the name, innermost scope first.
-  [[nodiscard]] const Variable* lookup(Symbol name) const;
+  // A copy of the nearest variable of the name, innermost scope first.
+  [[nodiscard]] std::optional<Variable> lookup(Symbol name) const;
   [[nodiscard]] const FunctionDecl* find_function(Symbol name) const;
 
   // --- Running --------------------------------------------------------------

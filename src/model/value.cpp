@@ -85,6 +85,23 @@ void Value::append_text(std::string_view tail) {
   payload_.scroll = grown;
 }
 
+void Value::reserve_text(std::size_t size, Value& other) {
+  detail::ScrollRep* rep = payload_.scroll;
+  const bool shared = other.shares_text_with(*this);
+  if (rep != nullptr && (rep->refs == 1 || (rep->refs == 2 && shared)) && rep->capacity >= size) {
+    if (shared) {
+      other.reset();
+    }
+    return;
+  }
+  const std::string_view text = detail::view_of(rep);
+  // Growing geometrically keeps repeated appends to one scroll linear overall.
+  const std::size_t capacity = std::max(size, text.size() * 2);
+  detail::ScrollRep* grown = detail::make_scroll_rep(text, {}, capacity);
+  detail::release(rep);
+  payload_.scroll = grown;
+}
+
 // ---------------------------------------------------------------------------
 // Display
 // ---------------------------------------------------------------------------
@@ -241,8 +258,7 @@ void append_wine(std::string& out, double value) {
   // digits are then placed positionally, since fixed notation would print the
   // exact binary value of large numbers rather than the shortest text.
   std::array<char, 64> buffer{};
-  const auto result =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
   const std::string_view text(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
   const std::size_t e_pos = text.find('e');
   std::array<char, 32> digits{};

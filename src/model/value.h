@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -17,8 +18,8 @@ namespace skern {
 enum class DataType : std::uint8_t { Blade, Wine, Scroll, Vow, Sigil, Void };
 
 inline constexpr std::size_t DATA_TYPE_COUNT = 6;
-inline constexpr std::array<std::string_view, DATA_TYPE_COUNT> DATA_TYPE_NAMES = {
-    "blade", "wine", "scroll", "vow", "sigil", "void"};
+inline constexpr std::array<std::string_view, DATA_TYPE_COUNT> DATA_TYPE_NAMES = {"blade", "wine",  "scroll",
+                                                                                  "vow",   "sigil", "void"};
 static_assert(static_cast<std::size_t>(DataType::Void) + 1 == DATA_TYPE_NAMES.size());
 
 [[nodiscard]] constexpr std::string_view type_name(DataType type) {
@@ -100,12 +101,12 @@ class Value {
   static Value scroll(std::string_view text) { return scroll(Scroll(text)); }
   static Value vow(bool v) noexcept {
     Value value(DataType::Vow);
-    value.payload_.vow = v;
+    value.payload_.word = v ? 1 : 0;
     return value;
   }
   static Value sigil(char32_t v) noexcept {
     Value value(DataType::Sigil);
-    value.payload_.sigil = v;
+    value.payload_.word = v;
     return value;
   }
 
@@ -139,11 +140,21 @@ class Value {
     release();
     type_ = DataType::Void;
   }
-  // Makes this value the blade `v`.
+  // Make this value a blade, a wine or a vow.
   void set_blade(std::int64_t v) noexcept {
     release();
     type_ = DataType::Blade;
     payload_.blade = v;
+  }
+  void set_wine(double v) noexcept {
+    release();
+    type_ = DataType::Wine;
+    payload_.wine = v;
+  }
+  void set_vow(bool v) noexcept {
+    release();
+    type_ = DataType::Vow;
+    payload_.word = v ? 1 : 0;
   }
   void swap(Value& other) noexcept {
     std::swap(payload_, other.payload_);
@@ -152,11 +163,21 @@ class Value {
 
   [[nodiscard]] DataType type() const { return type_; }
   [[nodiscard]] bool is(DataType type) const { return type_ == type; }
+  // The type as a number: Blade is 0 and Wine 1, so that the tags of two
+  // values or'ed together tell with one comparison whether both are blades
+  // (0) or both are numbers (at most 1).
+  [[nodiscard]] std::uint8_t tag() const { return static_cast<std::uint8_t>(type_); }
+  // The payload's bits: equal for equal blades, vows, sigils and voids.
+  [[nodiscard]] std::uint64_t bits() const { return std::bit_cast<std::uint64_t>(payload_); }
   [[nodiscard]] std::int64_t as_blade() const { return payload_.blade; }
   [[nodiscard]] double as_wine() const { return payload_.wine; }
+  // A blade or a wine as a float.
+  [[nodiscard]] double as_number() const {
+    return type_ == DataType::Blade ? static_cast<double>(payload_.blade) : payload_.wine;
+  }
   [[nodiscard]] std::string_view as_text() const { return detail::view_of(payload_.scroll); }
-  [[nodiscard]] bool as_vow() const { return payload_.vow; }
-  [[nodiscard]] char32_t as_sigil() const { return payload_.sigil; }
+  [[nodiscard]] bool as_vow() const { return payload_.word != 0; }
+  [[nodiscard]] char32_t as_sigil() const { return static_cast<char32_t>(payload_.word); }
 
   // Whether this scroll and `other` hold the very same buffer.
   [[nodiscard]] bool shares_text_with(const Value& other) const {
@@ -166,6 +187,12 @@ class Value {
   // Appends `tail` to this scroll: in place when this value is the buffer's
   // only holder, into a new buffer otherwise.
   void append_text(std::string_view tail);
+  // Makes this scroll the only holder of a buffer with room for `size`
+  // bytes, so that appending up to that size happens in place. When `other`
+  // shares the buffer and is all that keeps it from being the only holder,
+  // `other` lets go of it instead of the text being copied; that happens
+  // only once nothing can fail, so a failed allocation leaves both as they were.
+  void reserve_text(std::size_t size, Value& other);
 
  private:
   explicit Value(DataType type) noexcept : type_(type) {}
@@ -175,17 +202,18 @@ class Value {
     }
   }
 
+  // Every member fills all eight bytes, so that bits() is defined for every kind.
   union Payload {
     std::int64_t blade;
     double wine;
     detail::ScrollRep* scroll;
-    bool vow;
-    char32_t sigil;
+    std::uint64_t word;  // a vow (0 or 1), a sigil's code point, 0 for void
   };
   Payload payload_{0};
   DataType type_ = DataType::Void;
 };
 static_assert(sizeof(Value) == 16);
+static_assert(static_cast<int>(DataType::Blade) == 0 && static_cast<int>(DataType::Wine) == 1);
 
 [[nodiscard]] inline std::string_view type_name(const Value& value) { return type_name(value.type()); }
 

@@ -131,9 +131,9 @@ TEST_F(Session, CallsRunTheBodyInANewScopeAboveTheCaller) {
 
   // The body assigns the caller's variable; its own declaration goes with it.
   ASSERT_TRUE(interp.call_function(bump, {}).ok());
-  ASSERT_NE(interp.lookup(counter), nullptr);
+  ASSERT_TRUE(interp.lookup(counter).has_value());
   EXPECT_EQ(interp.lookup(counter)->value.as_blade(), 42);
-  EXPECT_EQ(interp.lookup(local), nullptr);
+  EXPECT_FALSE(interp.lookup(local).has_value());
   EXPECT_EQ(interp.scope_count(), 1U);
 }
 
@@ -183,9 +183,9 @@ TEST_F(Session, AFailureInsideCallsAndBlocksLeavesNothingOpen) {
 
   EXPECT_EQ(error_of(interp.call_function(sink, deep)), "runtime error: unknown banner `missing`");
   EXPECT_EQ(interp.scope_count(), 2U);
-  EXPECT_EQ(interp.lookup(n), nullptr);
-  EXPECT_EQ(interp.lookup(inner), nullptr);
-  ASSERT_NE(interp.lookup(step), nullptr);
+  EXPECT_FALSE(interp.lookup(n).has_value());
+  EXPECT_FALSE(interp.lookup(inner).has_value());
+  ASSERT_TRUE(interp.lookup(step).has_value());
   EXPECT_EQ(interp.lookup(step)->value.as_text(), "outer");
   // Fifty nested calls are still allowed: the failed ones were all undone.
   EXPECT_EQ(error_of(interp.call_function(sink, up_to_the_limit)), "runtime error: unknown banner `missing`");
@@ -299,7 +299,7 @@ TEST_F(Session, AnAppendPastTheCapLeavesTheVariableAsItWas) {
   Result<Flow> flow = interpreter->execute_block(program->main);
   ASSERT_FALSE(flow.ok());
   EXPECT_EQ(flow.error().display(), "runtime error: out of memory");
-  ASSERT_NE(interpreter->lookup(s), nullptr);
+  ASSERT_TRUE(interpreter->lookup(s).has_value());
   EXPECT_EQ(interpreter->lookup(s)->value.type(), DataType::Scroll);
   EXPECT_EQ(interpreter->lookup(s)->value.as_text(), "abc");
 }
@@ -309,10 +309,10 @@ TEST_F(Session, NamesMadeAfterTheStartCanBeDeclaredAssignedAndLookedUp) {
   Interpreter& interp = start();
   const Symbol late = name("late");
   const Symbol never = name("never");
-  EXPECT_EQ(interp.lookup(late), nullptr);
+  EXPECT_FALSE(interp.lookup(late).has_value());
   ASSERT_TRUE(interp.declare(late, DataType::Wine, Value::wine(0.5)).ok());
   ASSERT_TRUE(interp.assign(late, Value::blade(3)).ok());
-  ASSERT_NE(interp.lookup(late), nullptr);
+  ASSERT_TRUE(interp.lookup(late).has_value());
   EXPECT_EQ(display_value(interp.lookup(late)->value), "3");
   EXPECT_TRUE(interp.lookup(late)->value.is(DataType::Wine));
   Status unknown = interp.assign(never, Value::blade(1));

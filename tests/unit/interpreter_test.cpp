@@ -22,15 +22,15 @@ class Scopes : public ::testing::Test {
   Interpreter interpreter{program, input, output};
 
   std::int64_t blade_of(Symbol name) {
-    const Variable* variable = interpreter.lookup(name);
-    EXPECT_NE(variable, nullptr);
-    return variable == nullptr ? -1 : variable->value.as_blade();
+    const std::optional<Variable> variable = interpreter.lookup(name);
+    EXPECT_TRUE(variable.has_value());
+    return variable ? variable->value.as_blade() : -1;
   }
 };
 
 TEST_F(Scopes, StartWithOneEmptyGlobalScope) {
   EXPECT_EQ(interpreter.scope_count(), 1U);
-  EXPECT_EQ(interpreter.lookup(x), nullptr);
+  EXPECT_FALSE(interpreter.lookup(x).has_value());
 }
 
 TEST_F(Scopes, InnerDeclarationShadowsUntilPopped) {
@@ -61,7 +61,7 @@ TEST_F(Scopes, AssignmentReachesOuterScopesThroughTheStoreRule) {
   ASSERT_TRUE(interpreter.assign(x, Value::blade(4)).ok());
   interpreter.pop_scope();
   interpreter.pop_scope();
-  const Variable* variable = interpreter.lookup(x);
+  const std::optional<Variable> variable = interpreter.lookup(x);
   ASSERT_TRUE(variable->value.is(DataType::Wine));
   EXPECT_EQ(variable->value.as_wine(), 4.0);
 }
@@ -75,7 +75,7 @@ TEST_F(Scopes, FailedAssignmentsChangeNothing) {
   Status unknown = interpreter.assign(y, Value::blade(1));
   ASSERT_FALSE(unknown.ok());
   EXPECT_EQ(unknown.error().message(), "unknown banner `y`");
-  EXPECT_EQ(interpreter.lookup(y), nullptr);
+  EXPECT_FALSE(interpreter.lookup(y).has_value());
 }
 
 TEST_F(Scopes, UntypedVariablesTakeAnyKind) {

@@ -1,0 +1,239 @@
+// What compiling knows before it emits: the kinds an expression may give,
+// the shape of operator runs, and which names functions reach in their callers.
+#include "interpreter/analysis.h"
+
+#include <algorithm>
+
+namespace skern::code {
+
+namespace {
+
+// The kind of `left op right` for single kinds, or none where it fails.
+std::optional<DataType> result_kind(BinaryOp op, DataType left, DataType right) {
+  const bool numbers =
+      (left == DataType::Blade || left == DataType::Wine) && (right == DataType::Blade || right == DataType::Wine);
+  const bool blades = left == DataType::Blade && right == DataType::Blade;
+  switch (op) {
+    case BinaryOp::Add:
+      if (left == DataType::Scroll && right == DataType::Scroll) {
+        return DataType::Scroll;
+      }
+      [[fallthrough]];
+    case BinaryOp::Subtract:
+    case BinaryOp::Multiply:
+      if (!numbers) {
+        return std::nullopt;
+      }
+      return blades ? DataType::Blade : DataType::Wine;
+    case BinaryOp::Divide:
+      return numbers ? std::optional(DataType::Wine) : std::nullopt;
+    case BinaryOp::Greater:
+    case BinaryOp::Less:
+      return numbers ? std::optional(DataType::Vow) : std::nullopt;
+    case BinaryOp::Equal:
+    case BinaryOp::NotEqual:
+      return DataType::Vow;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
+  Kinds out = 0;
+  for (std::size_t l = 0; l < DATA_TYPE_COUNT; ++l) {
+    for (std::size_t r = 0; r < DATA_TYPE_COUNT; ++r) {
+      if ((left & (1U << l)) != 0 && (right & (1U << r)) != 0) {
+        if (auto kind = result_kind(op, static_cast<DataType>(l), static_cast<DataType>(r))) {
+          out = static_cast<Kinds>(out | bit(*kind));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+Kinds unary_kinds(UnaryOp op, Kinds operand) {
+  if (op == UnaryOp::Not) {
+    return static_cast<Kinds>(operand & bit(DataType::Vow));
+  }
+  return static_cast<Kinds>(operand & NUMBERS);
+}
+
+std::optional<Value> literal_value(const Expr& expr) {
+  switch (expr.kind()) {
+    case ExprKind::IntegerLiteral:
+      return Value::blade(expr.as<IntegerLiteral>().value);
+    case ExprKind::FloatLiteral:
+      return Value::wine(expr.as<FloatLiteral>().value);
+    case ExprKind::StringLiteral:
+      return Value::scroll(expr.as<StringLiteral>().value);
+    case ExprKind::BoolLiteral:
+      return Value::vow(expr.as<BoolLiteral>().value);
+    case ExprKind::CharLiteral:
+      return Value::sigil(expr.as<CharLiteral>().value);
+    default:
+      return std::nullopt;
+  }
+}
+
+std::vector<const Binary*> spine_of(const Binary& top) {
+  std::vector<const Binary*> spine;
+  for (const Binary* step = &top; step != nullptr; step = step->left->get_if<Binary>()) {
+    spine.push_back(step);
+  }
+  std::reverse(spine.begin(), spine.end());
+  return spine;
+}
+
+bool calls(const Expr& expr) {
+  const Expr* at = &expr;
+  while (true) {
+    switch (at->kind()) {
+      case ExprKind::Call:
+        return true;
+      case ExprKind::Unary:
+        at = at->as<Unary>().operand;
+        continue;
+      case ExprKind::Binary: {
+        for (const Binary* step : spine_of(at->as<Binary>())) {
+          if (calls(*step->right)) {
+            return true;
+          }
+        }
+        at = spine_of(at->as<Binary>()).front()->left;
+        continue;
+      }
+      default:
+        return false;
+    }
+  }
+}
+
+namespace {
+
+// Walks a function body under the compiler's scope rules and marks each name
+// that it uses where the function has not declared it.
+class NameWalker {
+ public:
+  NameWalker(std::vector<bool>& reachable, std::vector<std::uint32_t>& visible)
+      : reachable_(reachable), visible_(visible) {}
+
+  void function(const FunctionDecl& function) {
+    for (const Symbol param : function.params) {
+      declare(param);
+    }
+    block(function.body);
+    while (!declared_.empty()) {
+      --visible_[declared_.back().id];
+      declared_.pop_back();
+    }
+  }
+
+ private:
+  void declare(Symbol name) {
+    ++visible_[name.id];
+    declared_.push_back(name);
+  }
+  void use(Symbol name) {
+    if (visible_[name.id] == 0) {
+      reachable_[name.id] = true;
+    }
+  }
+
+  void block(const Block& block) {
+    const std::size_t mark = declared_.size();
+    for (const Statement& statement : block) {
+      this->statement(statement);
+    }
+    while (declared_.size() > mark) {
+      --visible_[declared_.back().id];
+      declared_.pop_back();
+    }
+  }
+
+  void statement(const Statement& statement) {
+    switch (statement.kind()) {
+      case StatementKind::Declare:
+        expression(statement.as<Declare>().value);
+        declare(statement.as<Declare>().name);
+        return;
+      case StatementKind::Assign:
+        expression(statement.as<Assign>().value);
+        use(statement.as<Assign>().name);
+        return;
+      case StatementKind::Input:
+        use(statement.as<Input>().name);
+        return;
+      case StatementKind::Speak:
+        expression(statement.as<Speak>().value);
+        return;
+      case StatementKind::Return:
+        expression(statement.as<Return>().value);
+        return;
+      case StatementKind::If:
+        expression(statement.as<If>().condition);
+        block(statement.as<If>().then_block);
+        block(statement.as<If>().else_block);
+        return;
+      case StatementKind::RealmMarches:
+        expression(statement.as<RealmMarches>().count);
+        block(statement.as<RealmMarches>().body);
+        return;
+      case StatementKind::While:
+        expression(statement.as<While>().condition);
+        block(statement.as<While>().body);
+        return;
+      case StatementKind::ExprStatement:
+        expression(statement.as<ExprStatement>().expression);
+        return;
+    }
+  }
+
+  void expression(const Expr& expr) {
+    const Expr* at = &expr;
+    while (true) {
+      switch (at->kind()) {
+        case ExprKind::Identifier:
+          use(at->as<Identifier>().name);
+          return;
+        case ExprKind::Unary:
+          at = at->as<Unary>().operand;
+          continue;
+        case ExprKind::Binary: {
+          const std::vector<const Binary*> spine = spine_of(at->as<Binary>());
+          for (const Binary* step : spine) {
+            expression(*step->right);
+          }
+          at = spine.front()->left;
+          continue;
+        }
+        case ExprKind::Call:
+          for (const Expr& argument : at->as<Call>().arguments) {
+            expression(argument);
+          }
+          return;
+        default:
+          return;
+      }
+    }
+  }
+
+  std::vector<bool>& reachable_;
+  std::vector<std::uint32_t>& visible_;
+  std::vector<Symbol> declared_;
+};
+
+}  // namespace
+
+std::vector<bool> reachable_names(const Program& program) {
+  std::vector<bool> reachable(program.symbols.size(), false);
+  std::vector<std::uint32_t> visible(program.symbols.size(), 0);
+  NameWalker walker(reachable, visible);
+  for (const FunctionDecl& function : program.functions) {
+    walker.function(function);
+  }
+  return reachable;
+}
+
+}  // namespace skern::code

@@ -1,0 +1,134 @@
+// Private to the interpreter: the instructions that the compiler emits and
+// the machine runs, and the compiled form of one function or unit.
+//
+// Every call runs in a window of registers on one value stack. A function's
+// parameters and its own variables live in registers at places fixed when it
+// is compiled, so reading or writing them is one index; the rest of the
+// window holds the temporaries of expressions and the counters of loops.
+// Dynamic scoping stays exact: a variable that some function may reach by
+// name is also entered in a table of names while it is in scope, and a name
+// that a function does not declare itself is looked up there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "model/tree.h"
+#include "model/value.h"
+
+namespace skern::code {
+
+// Operands are named A, B and C. R[n] is register n of the running window,
+// K[n] constant n of the running unit; `name` is a symbol. Binary operators
+// come in three forms: R op R, R op K and K op R.
+//   Move A B             R[A] = R[B]                     Take: and R[B] is left void
+//   LoadConstant A B     R[A] = K[B]
+//   GetName A B          R[A] = the variable named B
+//   SetName A B          the variable named B = R[A], through its store rule
+//   Store A B sub        R[A] = R[B] through the store rule of type `sub`
+//   Coerce A sub         R[A] = R[A] through the store rule of type `sub`
+//   <op>RR/RK/KR A B C   R[A] = B op C
+//   Negate, Not A B      R[A] = op R[B]
+//   AppendStart A B      R[A] = R[B] (or the variable named B, for ...Name), opening a chain
+//   AppendR, AppendK A C R[A] = R[A] + C; a text defers the join to the store
+//   AppendStore A B sub  R[B] = the chain's result, through the store rule of `sub`
+//   AppendStoreName A B  the variable named B = the chain's result
+//   Jump C               on at C
+//   JumpUnless A C       on at C unless the vow R[A] holds
+//   JumpUnless<cmp>.. A B C  on at C unless A cmp B holds
+//   MarchesStart A C     checks the count R[A]; none left: on at C; else counts one round off
+//   MarchesAgain A C     a round left: counts it off and goes on at C
+//   WhileStart A / WhileNext A   the rounds left to a while loop in R[A], spent one by one
+//   Call A B C           R[A] = the function named C with the B arguments from R[A] up
+//   Return A / ReturnVoid       ends the call with R[A] (Take: moving it) or with void
+//   End / Halt A         ends a unit run from outside, Halt with the value R[A]
+//   Link A B sub         the variable in R[A] becomes findable as B, of type `sub`
+//   LinkOutside A B sub  the same, at the top level of a unit run from outside,
+//                        which first checks that the scope holds no B
+//   Unlink A             the last A variables linked are found by name no more
+//   Clear A B            R[A] up to R[A + B] let go of their texts
+//   Speak A              writes R[A] (Take: and lets it go)
+//   InputLocal A sub     reads a line into R[A] of type `sub`
+//   InputName B          reads a line into the variable named B
+//   Fail A B sub         a runtime error known when compiling, of kind `sub` about the name B
+//   Step                 spends one statement of the step budget
+// NOLINTBEGIN(cppcoreguidelines-macro-usage): one list gives the enumeration,
+// the dispatch table and the handlers.
+#define SKERN_OPERATORS(X) X(Add) X(Subtract) X(Multiply) X(Divide) X(Greater) X(Less) X(Equal) X(NotEqual)
+#define SKERN_COMPARISONS(X) X(Greater) X(Less) X(Equal) X(NotEqual)
+#define SKERN_INSTRUCTIONS(X)                                                                                         \
+  X(Move)                                                                                                             \
+  X(Take) X(LoadConstant) X(GetName) X(SetName) X(Store) X(Coerce) X(AddRR) X(AddRK) X(AddKR) X(SubtractRR)           \
+      X(SubtractRK) X(SubtractKR) X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR)       \
+          X(GreaterRR) X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR) X(EqualRR) X(EqualRK) X(EqualKR)       \
+              X(NotEqualRR) X(NotEqualRK) X(NotEqualKR) X(Negate) X(Not) X(AppendStart) X(AppendStartName) X(AppendR) \
+                  X(AppendK) X(AppendStore) X(AppendStoreName) X(Jump) X(JumpUnless) X(JumpUnlessGreaterRR)           \
+                      X(JumpUnlessGreaterRK) X(JumpUnlessGreaterKR) X(JumpUnlessLessRR) X(JumpUnlessLessRK)           \
+                          X(JumpUnlessLessKR) X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR)          \
+                              X(JumpUnlessNotEqualRR) X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR) X(MarchesStart) \
+                                  X(MarchesAgain) X(WhileStart) X(WhileNext) X(Call) X(Return) X(ReturnVoid) X(End)   \
+                                      X(Halt) X(Link) X(LinkOutside) X(Unlink) X(Clear) X(Speak) X(InputLocal)        \
+                                          X(InputName) X(Fail) X(Step)
+
+enum class Op : std::uint8_t {
+#define SKERN_ENUMERATOR(name) name,
+  SKERN_INSTRUCTIONS(SKERN_ENUMERATOR)
+#undef SKERN_ENUMERATOR
+};
+
+#define SKERN_ONE(name) +1
+inline constexpr std::size_t INSTRUCTION_COUNT = 0 SKERN_INSTRUCTIONS(SKERN_ONE);
+#undef SKERN_ONE
+// NOLINTEND(cppcoreguidelines-macro-usage)
+
+// The three forms of an operator follow each other, and the operators follow
+// the order of BinaryOp, so that an operator and a form select one instruction.
+enum class Form : std::uint8_t { RR, RK, KR };
+[[nodiscard]] constexpr Op operator_op(BinaryOp op, Form form) {
+  return static_cast<Op>(static_cast<std::size_t>(Op::AddRR) + static_cast<std::size_t>(op) * 3 +
+                         static_cast<std::size_t>(form));
+}
+[[nodiscard]] constexpr Op jump_unless_op(BinaryOp op, Form form) {
+  return static_cast<Op>(static_cast<std::size_t>(Op::JumpUnlessGreaterRR) +
+                         (static_cast<std::size_t>(op) - static_cast<std::size_t>(BinaryOp::Greater)) * 3 +
+                         static_cast<std::size_t>(form));
+}
+static_assert(operator_op(BinaryOp::NotEqual, Form::KR) == Op::NotEqualKR);
+static_assert(operator_op(BinaryOp::Divide, Form::RK) == Op::DivideRK);
+static_assert(jump_unless_op(BinaryOp::NotEqual, Form::KR) == Op::JumpUnlessNotEqualKR);
+static_assert(jump_unless_op(BinaryOp::Greater, Form::RR) == Op::JumpUnlessGreaterRR);
+
+// Flags of an instruction.
+inline constexpr std::uint8_t TEMP_B = 1;  // B is a temporary: a slow path lets go of its text
+inline constexpr std::uint8_t TEMP_C = 2;  // the same for C
+inline constexpr std::uint8_t TAKE = 4;    // Speak and Return: the register is a temporary, move out of it
+
+// `sub` of an instruction that names a declared type, or none.
+inline constexpr std::uint16_t UNTYPED = 0xFF;
+
+// The compile-time errors that `Fail` raises when it runs.
+enum class Failure : std::uint8_t { AlreadyDeclared, UnknownCouncil, WrongArity, InputUntyped };
+
+struct Instr {
+  Op op = Op::End;
+  std::uint8_t flags = 0;
+  std::uint16_t sub = 0;
+  std::uint32_t a = 0;
+  std::uint32_t b = 0;
+  std::uint32_t c = 0;
+};
+static_assert(sizeof(Instr) == 16);
+
+// A compiled function body, or a unit run from outside (a block, an
+// expression or a call that the public interface runs in the current scope).
+struct Unit {
+  std::vector<Instr> code;
+  std::vector<Value> constants;
+  std::uint32_t registers = 1;  // the window's size
+  // For a unit run from outside: its top-level declarations take the first
+  // registers, and outlive the run in the scope it ran in.
+  std::uint32_t outliving = 0;
+};
+
+}  // namespace skern::code

@@ -1,0 +1,496 @@
+// The machine's dispatch loop: one handler per instruction, each family of
+// instructions written once. Handlers keep to their fast paths and leave
+// everything rarer (texts, conversions, failures) to functions out of line.
+#include "interpreter/machine.h"
+
+#include <array>
+
+#include "interpreter/operators.h"
+
+namespace skern::code {
+
+namespace {
+constexpr std::uint8_t code_of(Op op) { return static_cast<std::uint8_t>(op); }
+constexpr auto BLADE = static_cast<std::uint8_t>(DataType::Blade);
+constexpr auto WINE = static_cast<std::uint8_t>(DataType::Wine);
+constexpr auto VOW = static_cast<std::uint8_t>(DataType::Vow);
+}  // namespace
+
+// NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): the
+// handlers of each instruction family are written once, as macros.
+
+// Instructions are dispatched with computed gotos where the compiler has
+// them: each handler ends in a jump of its own, which the processor predicts
+// far better than one shared jump. Elsewhere a switch does the same.
+#ifndef SKERN_THREADED
+#if defined(__GNUC__)
+#define SKERN_THREADED 1
+#else
+#define SKERN_THREADED 0
+#endif
+#endif
+
+#if SKERN_THREADED
+#define SKERN_HANDLER(name) handle_##name:
+#define SKERN_NEXT() goto* dispatch[code_of(pc->op)]
+#else
+#define SKERN_HANDLER(name) case Op::name:
+#define SKERN_NEXT() continue
+#endif
+
+// One function, so that the dispatch jumps stay within it; its size is that
+// of the instruction set.
+// NOLINTNEXTLINE(readability-function-size,readability-function-cognitive-complexity)
+Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
+#if SKERN_THREADED
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+#define SKERN_LABEL(name) &&handle_##name,
+  static constexpr std::array<void*, INSTRUCTION_COUNT> dispatch = {SKERN_INSTRUCTIONS(SKERN_LABEL)};
+#undef SKERN_LABEL
+#endif
+  const Instr* pc = unit->code.data();
+  Value* r = stack_.data() + base;
+  const Value* k = unit->constants.data();
+  // Into a call or back from one: the window and the constants change. (Macros
+  // rather than lambdas: a lambda that captures the loop's state would keep it
+  // in memory instead of in machine registers.)
+#define SKERN_ENTER()           \
+  do {                          \
+    r = stack_.data() + base;   \
+    k = unit->constants.data(); \
+  } while (false)
+  // Ends the innermost call with RESULT, which goes to the register that
+  // held the callee's first argument, and resumes the caller. The callee's
+  // registers let go of their texts, so that nothing holds what no one sees.
+#define SKERN_LEAVE(RESULT)                          \
+  do {                                               \
+    const Frame frame = frames_.back();              \
+    frames_.pop_back();                              \
+    if (links_.size() != frame.links) [[unlikely]] { \
+      unlink_to(frame.links);                        \
+    }                                                \
+    Value* const end = r + unit->registers;          \
+    for (Value* reg = r; reg != end; ++reg) {        \
+      if (reg->is(DataType::Scroll)) [[unlikely]] {  \
+        reg->reset();                                \
+      }                                              \
+    }                                                \
+    r[0] = RESULT;                                   \
+    --call_depth_;                                   \
+    base = frame.base;                               \
+    unit = frame.unit;                               \
+    pc = frame.resume;                               \
+    SKERN_ENTER();                                   \
+  } while (false)
+
+#if SKERN_THREADED
+  SKERN_NEXT();
+#else
+  while (true) {
+    switch (pc->op) {
+#endif
+
+  // --- Values and variables ---------------------------------------------------
+
+  SKERN_HANDLER(Move) {
+    r[pc->a] = r[pc->b];
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Take) {
+    r[pc->a] = std::move(r[pc->b]);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(LoadConstant) {
+    r[pc->a] = k[pc->b];
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(GetName) {
+    const std::uint32_t nearest = nearest_[pc->b];
+    if (nearest == 0) [[unlikely]] {
+      fail_unknown_banner(pc->b);
+      return Outcome::Failed;
+    }
+    r[pc->a] = stack_[nearest - 1];
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(SetName) {
+    const std::uint32_t nearest = nearest_[pc->b];
+    if (nearest == 0) [[unlikely]] {
+      fail_unknown_banner(pc->b);
+      return Outcome::Failed;
+    }
+    Value& value = r[pc->a];
+    const std::uint8_t type = types_[nearest - 1];
+    if (type == UNTYPED || value.tag() == type) [[likely]] {
+      stack_[nearest - 1] = std::move(value);
+    } else if (!store_slow(stack_[nearest - 1], std::move(value), type)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Store) {
+    Value& value = r[pc->b];
+    if (pc->sub == UNTYPED || value.tag() == pc->sub) [[likely]] {
+      r[pc->a] = std::move(value);
+    } else if (!store_slow(r[pc->a], std::move(value), pc->sub)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Coerce) {
+    Value& value = r[pc->a];
+    if (value.tag() != pc->sub && !store_slow(value, std::move(value), pc->sub)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+  // --- Operators ----------------------------------------------------------------
+
+#define SKERN_OPERATE(OP, LEFT, RIGHT)                         \
+  switch (operate_fast<BinaryOp::OP>(r[pc->a], LEFT, RIGHT)) { \
+    case Fast::Done:                                           \
+      break;                                                   \
+    case Fast::Texts:                                          \
+      if (pc->flags != 0) {                                    \
+        release_temporaries(*pc, r);                           \
+      }                                                        \
+      break;                                                   \
+    case Fast::DivideByZero:                                   \
+      fail_divide_by_zero();                                   \
+      return Outcome::Failed;                                  \
+    case Fast::Slow:                                           \
+      if (!operate_slow(*pc, r, k)) {                          \
+        return Outcome::Failed;                                \
+      }                                                        \
+      break;                                                   \
+  }                                                            \
+  ++pc;                                                        \
+  SKERN_NEXT();
+
+#define SKERN_OPERATOR(OP)                                                            \
+  SKERN_HANDLER(OP##RR){SKERN_OPERATE(OP, r[pc->b], r[pc->c])} SKERN_HANDLER(OP##RK){ \
+      SKERN_OPERATE(OP, r[pc->b], k[pc->c])} SKERN_HANDLER(OP##KR){SKERN_OPERATE(OP, k[pc->b], r[pc->c])}
+  SKERN_OPERATORS(SKERN_OPERATOR)
+#undef SKERN_OPERATOR
+#undef SKERN_OPERATE
+
+  SKERN_HANDLER(Negate) {
+    const Value& operand = r[pc->b];
+    if (operand.tag() == BLADE) [[likely]] {
+      r[pc->a].set_blade(wrapping_neg(operand.as_blade()));
+    } else if (operand.tag() == WINE) {
+      r[pc->a].set_wine(-operand.as_wine());
+    } else {
+      unary_slow(*pc, r);
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Not) {
+    const Value& operand = r[pc->b];
+    if (operand.tag() != VOW) [[unlikely]] {
+      unary_slow(*pc, r);
+      return Outcome::Failed;
+    }
+    r[pc->a].set_vow(!operand.as_vow());
+    ++pc;
+    SKERN_NEXT();
+  }
+
+  // --- Building a text ------------------------------------------------------------
+
+  SKERN_HANDLER(AppendStart) {
+    r[pc->a] = r[pc->b];
+    if (r[pc->a].is(DataType::Scroll)) {
+      chains_.push_back(Chain{pieces_.size(), r[pc->a].as_text().size()});
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(AppendStartName) {
+    const std::uint32_t nearest = nearest_[pc->b];
+    if (nearest == 0) [[unlikely]] {
+      fail_unknown_banner(pc->b);
+      return Outcome::Failed;
+    }
+    r[pc->a] = stack_[nearest - 1];
+    if (r[pc->a].is(DataType::Scroll)) {
+      chains_.push_back(Chain{pieces_.size(), r[pc->a].as_text().size()});
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+#define SKERN_APPEND(FORM, PIECE, TAKE_PIECE)                             \
+  SKERN_HANDLER(Append##FORM) {                                           \
+    Value& acc = r[pc->a];                                                \
+    const Value& piece = PIECE;                                           \
+    const unsigned tags = static_cast<unsigned>(acc.tag()) | piece.tag(); \
+    if (tags == 0) [[likely]] {                                           \
+      acc.set_blade(wrapping_add(acc.as_blade(), piece.as_blade()));      \
+    } else if (tags == 1) {                                               \
+      acc.set_wine(acc.as_number() + piece.as_number());                  \
+    } else if (!append_slow(acc, piece, TAKE_PIECE)) {                    \
+      return Outcome::Failed;                                             \
+    }                                                                     \
+    ++pc;                                                                 \
+    SKERN_NEXT();                                                         \
+  }
+  SKERN_APPEND(R, r[pc->c], (pc->flags & TEMP_C) != 0 ? &r[pc->c] : nullptr)
+  SKERN_APPEND(K, k[pc->c], nullptr)
+#undef SKERN_APPEND
+
+  SKERN_HANDLER(AppendStore) {
+    Value& acc = r[pc->a];
+    if (!acc.is(DataType::Scroll) && (pc->sub == UNTYPED || acc.tag() == pc->sub)) [[likely]] {
+      r[pc->b] = std::move(acc);
+    } else if (!append_store(acc, r[pc->b], pc->sub)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(AppendStoreName) {
+    const std::uint32_t nearest = nearest_[pc->b];
+    if (nearest == 0) [[unlikely]] {
+      fail_unknown_banner(pc->b);
+      return Outcome::Failed;
+    }
+    Value& acc = r[pc->a];
+    const std::uint8_t type = types_[nearest - 1];
+    if (!acc.is(DataType::Scroll) && (type == UNTYPED || acc.tag() == type)) [[likely]] {
+      stack_[nearest - 1] = std::move(acc);
+    } else if (!append_store(acc, stack_[nearest - 1], type)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+  // --- Jumps and loops --------------------------------------------------------------
+
+  SKERN_HANDLER(Jump) {
+    pc = unit->code.data() + pc->c;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(JumpUnless) {
+    const Value& value = r[pc->a];
+    if (value.tag() != VOW) [[unlikely]] {
+      fail(Error::runtime(msg::condition_not_vow(type_name(value))));
+      return Outcome::Failed;
+    }
+    pc = value.as_vow() ? pc + 1 : unit->code.data() + pc->c;
+    SKERN_NEXT();
+  }
+
+#define SKERN_JUMP_FORM(OP, FORM, LEFT, RIGHT)            \
+  SKERN_HANDLER(JumpUnless##OP##FORM) {                   \
+    int holds = compare_fast<BinaryOp::OP>(LEFT, RIGHT);  \
+    if (holds < 0) [[unlikely]] {                         \
+      holds = compare_slow(*pc, r, k);                    \
+      if (holds < 0) {                                    \
+        return Outcome::Failed;                           \
+      }                                                   \
+    }                                                     \
+    pc = holds != 0 ? pc + 1 : unit->code.data() + pc->c; \
+    SKERN_NEXT();                                         \
+  }
+#define SKERN_JUMP(OP)                        \
+  SKERN_JUMP_FORM(OP, RR, r[pc->a], r[pc->b]) \
+  SKERN_JUMP_FORM(OP, RK, r[pc->a], k[pc->b]) \
+  SKERN_JUMP_FORM(OP, KR, k[pc->a], r[pc->b])
+  SKERN_COMPARISONS(SKERN_JUMP)
+#undef SKERN_JUMP
+#undef SKERN_JUMP_FORM
+
+  // The count is checked once, then counted down in its register.
+  SKERN_HANDLER(MarchesStart) {
+    Value& count = r[pc->a];
+    if (count.tag() != BLADE || count.as_blade() < 0) [[unlikely]] {
+      march_check(count);
+      return Outcome::Failed;
+    }
+    if (count.as_blade() == 0) {
+      pc = unit->code.data() + pc->c;
+      SKERN_NEXT();
+    }
+    count.set_blade(count.as_blade() - 1);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(MarchesAgain) {
+    Value& left = r[pc->a];
+    if (left.as_blade() > 0) [[likely]] {
+      left.set_blade(left.as_blade() - 1);
+      pc = unit->code.data() + pc->c;
+      SKERN_NEXT();
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(WhileStart) {
+    r[pc->a].set_blade(static_cast<std::int64_t>(WHILE_ITERATION_LIMIT));
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(WhileNext) {
+    Value& allowance = r[pc->a];
+    if (allowance.as_blade() == 0) [[unlikely]] {
+      fail(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
+      return Outcome::Failed;
+    }
+    allowance.set_blade(allowance.as_blade() - 1);
+    ++pc;
+    SKERN_NEXT();
+  }
+
+  // --- Calls --------------------------------------------------------------------------
+
+  // The arguments are in the registers from A up: they become the callee's
+  // first registers, its parameters, without a copy.
+  SKERN_HANDLER(Call) {
+    const Unit* callee = functions_[pc->c];
+    if (callee == nullptr) [[unlikely]] {
+      callee = function(pc->c);
+    }
+    if (call_depth_ >= limits_.call_depth) [[unlikely]] {
+      fail_call_depth();
+      return Outcome::Failed;
+    }
+    const std::uint32_t callee_base = base + pc->a;
+    if (std::size_t{callee_base} + callee->registers > stack_.size()) [[unlikely]] {
+      ensure_registers(std::size_t{callee_base} + callee->registers);
+    }
+    frames_.push_back(Frame{pc + 1, unit, base, static_cast<std::uint32_t>(links_.size())});
+    ++call_depth_;
+    base = callee_base;
+    unit = callee;
+    pc = callee->code.data();
+    SKERN_ENTER();
+    SKERN_NEXT();
+  }
+  // A return from the unit run from outside ends the run; its top-level
+  // variables stay.
+  SKERN_HANDLER(Return) {
+    Value result = (pc->flags & TAKE) != 0 ? std::move(r[pc->a]) : Value(r[pc->a]);
+    if (frames_.back().unit == nullptr) {
+      returned_ = std::move(result);
+      unlink_to(frames_.back().links);
+      frames_.pop_back();
+      return Outcome::Returned;
+    }
+    SKERN_LEAVE(std::move(result));
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(ReturnVoid) {
+    SKERN_LEAVE(Value());
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(End) {
+    frames_.pop_back();
+    return Outcome::Normal;
+  }
+  SKERN_HANDLER(Halt) {
+    result_ = std::move(r[pc->a]);
+    frames_.pop_back();
+    return Outcome::Normal;
+  }
+
+  // --- Scopes ---------------------------------------------------------------------------
+
+  SKERN_HANDLER(Link) {
+    link(base + pc->a, pc->b, pc->sub);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(LinkOutside) {
+    if (outside_declared(pc->b)) [[unlikely]] {
+      fail(Error::runtime(msg::already_declared(program_.symbols.name(Symbol{pc->b}))));
+      return Outcome::Failed;
+    }
+    link(base + pc->a, pc->b, pc->sub);
+    frames_.back().links = static_cast<std::uint32_t>(links_.size());
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Unlink) {
+    unlink_to(links_.size() - pc->a);
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Clear) {
+    for (std::uint32_t i = pc->a; i < pc->a + pc->b; ++i) {
+      if (r[i].is(DataType::Scroll)) {
+        r[i].reset();
+      }
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+  // --- The console and the rest -------------------------------------------------------
+
+  SKERN_HANDLER(Speak) {
+    if (!speak(r[pc->a], (pc->flags & TAKE) != 0)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(InputLocal) {
+    if (!input(r[pc->a], pc->sub)) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(InputName) {
+    const std::uint32_t nearest = nearest_[pc->b];
+    if (nearest == 0 || types_[nearest - 1] == UNTYPED) {
+      fail(Error::runtime(msg::input_needs_concrete_type(program_.symbols.name(Symbol{pc->b}))));
+      return Outcome::Failed;
+    }
+    if (!input(stack_[nearest - 1], types_[nearest - 1])) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Fail) {
+    fail_known(*pc);
+    return Outcome::Failed;
+  }
+  SKERN_HANDLER(Step) {
+    if (!spend_step()) {
+      return Outcome::Failed;
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+
+#if SKERN_THREADED
+#pragma GCC diagnostic pop
+#else
+    }
+  }
+#endif
+}
+
+#undef SKERN_LEAVE
+#undef SKERN_ENTER
+#undef SKERN_HANDLER
+#undef SKERN_NEXT
+#undef SKERN_THREADED
+// NOLINTEND(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
+
+}  // namespace skern::code
