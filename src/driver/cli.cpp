@@ -73,16 +73,18 @@ Result<std::string> read_source_file(const char* path) {
     if (file.get() < 0) {
       return Error::io(errno);
     }
+    // A regular file is read into a buffer of its size (and one byte more, to
+    // meet the end without growing); anything else grows as it comes.
     std::string text;
     struct stat info {};
-    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      text.reserve(static_cast<std::size_t>(info.st_size) + 1);
-    }
     constexpr std::size_t chunk = std::size_t{1} << 16;
+    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      text.resize(static_cast<std::size_t>(info.st_size) + 1);
+    }
     std::size_t filled = 0;
     while (true) {
-      if (text.size() - filled < chunk) {
-        text.resize(filled + chunk);
+      if (filled == text.size()) {
+        text.resize(std::max(text.size() * 2, filled + chunk));
       }
       const ssize_t got = ::read(file.get(), text.data() + filled, text.size() - filled);
       if (got < 0) {

@@ -3,6 +3,8 @@
 #include "interpreter/analysis.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 namespace skern::code {
 
@@ -40,14 +42,24 @@ std::optional<DataType> result_kind(BinaryOp op, DataType left, DataType right) 
 }  // namespace
 
 Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
-  Kinds out = 0;
-  for (std::size_t l = 0; l < DATA_TYPE_COUNT; ++l) {
-    for (std::size_t r = 0; r < DATA_TYPE_COUNT; ++r) {
-      if ((left & (1U << l)) != 0 && (right & (1U << r)) != 0) {
-        if (auto kind = result_kind(op, static_cast<DataType>(l), static_cast<DataType>(r))) {
-          out = static_cast<Kinds>(out | bit(*kind));
+  // The kind of each pair of single kinds, worked out once.
+  static const auto table = [] {
+    std::array<std::array<std::array<Kinds, DATA_TYPE_COUNT>, DATA_TYPE_COUNT>, 8> kinds{};
+    for (std::size_t o = 0; o < kinds.size(); ++o) {
+      for (std::size_t l = 0; l < DATA_TYPE_COUNT; ++l) {
+        for (std::size_t r = 0; r < DATA_TYPE_COUNT; ++r) {
+          const auto kind = result_kind(static_cast<BinaryOp>(o), static_cast<DataType>(l), static_cast<DataType>(r));
+          kinds[o][l][r] = kind ? bit(*kind) : Kinds{0};
         }
       }
+    }
+    return kinds;
+  }();
+  Kinds out = 0;
+  for (unsigned l = left; l != 0; l &= l - 1) {
+    for (unsigned r = right; r != 0; r &= r - 1) {
+      out = static_cast<Kinds>(out | table[static_cast<std::size_t>(op)][static_cast<std::size_t>(std::countr_zero(l))]
+                                         [static_cast<std::size_t>(std::countr_zero(r))]);
     }
   }
   return out;
@@ -96,12 +108,13 @@ bool calls(const Expr& expr) {
         at = at->as<Unary>().operand;
         continue;
       case ExprKind::Binary: {
-        for (const Binary* step : spine_of(at->as<Binary>())) {
+        const Binary* step = &at->as<Binary>();
+        for (; step != nullptr; step = step->left->get_if<Binary>()) {
           if (calls(*step->right)) {
             return true;
           }
+          at = step->left;
         }
-        at = spine_of(at->as<Binary>()).front()->left;
         continue;
       }
       default:

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <map>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -145,14 +144,14 @@ class Compiler {
       texts_.emplace(unit_.constants.back().as_text(), index);
       return index;
     }
-    const auto key = std::make_pair(value.tag(), value.bits());
-    const auto found = others_.find(key);
-    if (found != others_.end()) {
+    auto& others = others_[value.tag()];
+    const auto found = others.find(value.bits());
+    if (found != others.end()) {
       return found->second;
     }
     const auto index = static_cast<std::uint32_t>(unit_.constants.size());
+    others.emplace(value.bits(), index);
     unit_.constants.push_back(std::move(value));
-    others_.emplace(key, index);
     return index;
   }
 
@@ -637,7 +636,7 @@ class Compiler {
   std::uint32_t top_ = 0;             // the first free register
   std::uint32_t outliving_next_ = 0;  // the register of the next top-level declaration run from outside
   std::unordered_map<std::string_view, std::uint32_t> texts_;
-  std::map<std::pair<std::uint8_t, std::uint64_t>, std::uint32_t> others_;
+  std::unordered_map<std::uint64_t, std::uint32_t> others_[DATA_TYPE_COUNT];  // by kind, then bits
 };
 
 }  // namespace

@@ -280,6 +280,7 @@ struct ExpressionParser::Buffers {
 
 ExpressionParser::ExpressionParser() : buffers_(std::make_unique<Buffers>()) {
   buffers_->state.stack = &buffers_->stack;
+  buffers_->state.collapse = true;
 }
 ExpressionParser::~ExpressionParser() = default;
 

@@ -1,6 +1,7 @@
 // The expression grammar: a backtracking recursive-descent PEG matcher with
 // one function per rule, its failure tracking, and the failure report.
 #include <algorithm>
+#include <new>
 #include <variant>
 
 #include "parser/grammar_internal.h"
@@ -57,6 +58,9 @@ class Matcher {
   Matcher(std::string_view text, MatchState& state) : text_(text), state_(state) {}
 
   Outcome run() {
+    if (text_.size() > LONGEST_EXPRESSION) {
+      throw std::bad_alloc();
+    }
     state_.matches.clear();
     state_.expected.clear();
     state_.attempt = 0;
@@ -108,7 +112,7 @@ class Matcher {
     const std::size_t count_before = expected.size();
     const std::size_t entry_count = state_.attempt == start ? expected.size() : 0;
     const std::size_t slot = matches.size();
-    matches.push(FlatMatch{Rule, start, start, 0});
+    matches.push(FlatMatch{static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(start), 0, Rule});
     if constexpr (Atomic) {
       ++atomic_depth_;
     }
@@ -117,8 +121,16 @@ class Matcher {
       --atomic_depth_;
     }
     if (matched) {
-      matches[slot].end = pos_;
-      matches[slot].subtree_end = matches.size();
+      if constexpr (Rule == GrammarRule::UnaryExpr || Rule == GrammarRule::CallExpr || Rule == GrammarRule::Primary) {
+        if (state_.collapse && matches.size() == slot + 2 && passes_through(matches[slot + 1].rule)) {
+          matches[slot] = matches[slot + 1];
+          matches[slot].subtree_end = static_cast<std::uint32_t>(slot + 1);
+          matches.truncate(slot + 1);
+          return true;
+        }
+      }
+      matches[slot].end = static_cast<std::uint32_t>(pos_);
+      matches[slot].subtree_end = static_cast<std::uint32_t>(matches.size());
       return true;
     }
     matches.truncate(slot);
@@ -133,6 +145,21 @@ class Matcher {
       }
     }
     return false;
+  }
+
+  // A literal or a name: a match of its own with nothing inside.
+  static bool passes_through(GrammarRule rule) {
+    switch (rule) {
+      case GrammarRule::Float:
+      case GrammarRule::Integer:
+      case GrammarRule::String:
+      case GrammarRule::Boolean:
+      case GrammarRule::Character:
+      case GrammarRule::Identifier:
+        return true;
+      default:
+        return false;
+    }
   }
 
   // Failure tracking for a rule that failed at `start`, where the expected

@@ -17,12 +17,16 @@ namespace skern::grammar {
 // Matches in pre-order: a match's children follow it, and its whole subtree
 // ends just before index `subtree_end`. Failed attempts are cut off the end,
 // so the list never holds anything but the matches of the successful parse.
+// Positions are 32-bit, so that a long expression's list stays small; longer
+// texts are refused as too large for memory.
 struct FlatMatch {
+  std::uint32_t start;
+  std::uint32_t end;
+  std::uint32_t subtree_end;
   GrammarRule rule;
-  std::size_t start;
-  std::size_t end;
-  std::size_t subtree_end;
 };
+static_assert(sizeof(FlatMatch) == 16);
+inline constexpr std::size_t LONGEST_EXPRESSION = std::size_t{0xFFFFFFFF} - 1;
 
 enum class Outcome { Matched, Failed, TooDeep, TooDeepForStack };
 
@@ -79,6 +83,11 @@ struct MatchState {
   std::unordered_map<std::uint64_t, FailedAttempt> failures;  // by rule and position
   const StackGuard* stack = nullptr;  // when set, nesting also stops before the stack runs out
   bool remember_failures = true;  // off only to check that remembering changes no result
+  // Leaves out the matches that only pass one literal or name through
+  // (unary_expr without operators, call_expr without `with`, primary without
+  // parentheses): the tree builder reads such a literal or name the same
+  // either way, and a long operator chain then keeps two matches per term.
+  bool collapse = false;
 
   // The rules expected at the attempt position, in rule order, each once.
   [[nodiscard]] std::vector<GrammarRule> expected_rules() const;
