@@ -293,17 +293,17 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     SKERN_NEXT();
   }
 
-#define SKERN_JUMP_FORM(OP, FORM, LEFT, RIGHT)            \
-  SKERN_HANDLER(JumpUnless##OP##FORM) {                   \
-    int holds = compare_fast<BinaryOp::OP>(LEFT, RIGHT);  \
-    if (holds < 0) [[unlikely]] {                         \
-      holds = compare_slow(*pc, r, k);                    \
-      if (holds < 0) {                                    \
-        return Outcome::Failed;                           \
-      }                                                   \
-    }                                                     \
-    pc = holds != 0 ? pc + 1 : unit->code.data() + pc->c; \
-    SKERN_NEXT();                                         \
+#define SKERN_JUMP_FORM(OP, FORM, LEFT, RIGHT)                           \
+  SKERN_HANDLER(JumpUnless##OP##FORM) {                                  \
+    int holds = compare_fast<BinaryOp::OP>(LEFT, RIGHT, pc->flags != 0); \
+    if (holds < 0) [[unlikely]] {                                        \
+      holds = compare_slow(*pc, r, k);                                   \
+      if (holds < 0) {                                                   \
+        return Outcome::Failed;                                          \
+      }                                                                  \
+    }                                                                    \
+    pc = holds != 0 ? pc + 1 : unit->code.data() + pc->c;                \
+    SKERN_NEXT();                                                        \
   }
 #define SKERN_JUMP(OP)                        \
   SKERN_JUMP_FORM(OP, RR, r[pc->a], r[pc->b]) \

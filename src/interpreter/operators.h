@@ -84,10 +84,11 @@ template <BinaryOp Op>
   return Fast::Slow;
 }
 
-// Whether `left` op `right` holds, for a comparison whose kinds allow a fast
-// path; none otherwise.
+// Whether `left` op `right` holds (1 or 0), for a comparison whose kinds
+// allow a fast path; -1 otherwise. Texts compare here unless an operand is a
+// temporary (`temporaries`), which the slow path then lets go of its text.
 template <BinaryOp Op>
-[[gnu::always_inline]] inline int compare_fast(const Value& left, const Value& right) {
+[[gnu::always_inline]] inline int compare_fast(const Value& left, const Value& right, bool temporaries) {
   const unsigned tags = static_cast<unsigned>(left.tag()) | right.tag();
   if constexpr (Op == BinaryOp::Greater || Op == BinaryOp::Less) {
     if (tags == 0) [[likely]] {
@@ -106,22 +107,24 @@ template <BinaryOp Op>
       }
     }
   } else {
-    // Texts go the slow way, which lets temporaries go of them.
     constexpr bool equal = Op == BinaryOp::Equal;
+    constexpr auto scroll = static_cast<std::uint8_t>(DataType::Scroll);
     const std::uint8_t l = left.tag();
     const std::uint8_t r = right.tag();
-    if (l != static_cast<std::uint8_t>(DataType::Scroll) && r != static_cast<std::uint8_t>(DataType::Scroll))
-        [[likely]] {
-      bool same = false;
-      if (l != r) {
-        same = false;
-      } else if (l == static_cast<std::uint8_t>(DataType::Wine)) {
-        same = left.as_wine() == right.as_wine();
-      } else {
-        same = left.bits() == right.bits();
-      }
-      return same == equal ? 1 : 0;
+    if ((l == scroll || r == scroll) && temporaries) {
+      return -1;
     }
+    bool same = false;
+    if (l != r) {
+      same = false;
+    } else if (l == static_cast<std::uint8_t>(DataType::Wine)) {
+      same = left.as_wine() == right.as_wine();
+    } else if (l == scroll) {
+      same = left.as_text() == right.as_text();
+    } else {
+      same = left.bits() == right.bits();
+    }
+    return same == equal ? 1 : 0;
   }
   return -1;
 }
