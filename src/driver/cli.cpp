@@ -27,6 +27,15 @@ Status run(std::string_view source, LineInput& input, TextOutput& output) {
   return run_program(*program, input, output);
 }
 
+Status run_taking(std::string&& source, LineInput& input, TextOutput& output) {
+  Result<Program> program = parse_program(source);
+  std::string().swap(source);
+  if (!program.ok()) {
+    return std::move(program).error();
+  }
+  return run_program(*program, input, output);
+}
+
 
 // ---------------------------------------------------------------------------
 // Files and streams
@@ -247,7 +256,7 @@ int run_command(int argc, const char* const* argv) {
   }
   FdInput input(STDIN_FILENO);
   FdOutput output(STDOUT_FILENO);
-  Status status = run(*source, input, output);
+  Status status = run_taking(std::move(*source), input, output);
   return status.ok() ? 0 : report(status.error());
 }
 

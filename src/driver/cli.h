@@ -24,6 +24,9 @@ inline constexpr std::string_view VERSION_TEXT = "skern 0.1.0\n";
 
 // Parses the whole source text, then runs its main block.
 Status run(std::string_view source, LineInput& input, TextOutput& output);
+// The same, letting go of the source text once it is parsed: the program
+// tree holds copies of whatever it needs of it.
+Status run_taking(std::string&& source, LineInput& input, TextOutput& output);
 
 // The whole file at `path`, which must be valid UTF-8.
 Result<std::string> read_source_file(const char* path);

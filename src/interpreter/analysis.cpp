@@ -91,7 +91,7 @@ std::optional<Value> literal_value(const Expr& expr) {
 
 std::vector<const Binary*> spine_of(const Binary& top) {
   std::vector<const Binary*> spine;
-  for (const Binary* step = &top; step != nullptr; step = step->left->get_if<Binary>()) {
+  for (const Binary* step = &top; step != nullptr; step = step->left()->get_if<Binary>()) {
     spine.push_back(step);
   }
   std::reverse(spine.begin(), spine.end());
@@ -109,11 +109,11 @@ bool calls(const Expr& expr) {
         continue;
       case ExprKind::Binary: {
         const Binary* step = &at->as<Binary>();
-        for (; step != nullptr; step = step->left->get_if<Binary>()) {
-          if (calls(*step->right)) {
+        for (; step != nullptr; step = step->left()->get_if<Binary>()) {
+          if (calls(*step->right())) {
             return true;
           }
-          at = step->left;
+          at = step->left();
         }
         continue;
       }
@@ -216,13 +216,13 @@ class NameWalker {
         case ExprKind::Binary: {
           const std::vector<const Binary*> spine = spine_of(at->as<Binary>());
           for (const Binary* step : spine) {
-            expression(*step->right);
+            expression(*step->right());
           }
-          at = spine.front()->left;
+          at = spine.front()->left();
           continue;
         }
         case ExprKind::Call:
-          for (const Expr& argument : at->as<Call>().arguments) {
+          for (const Expr& argument : at->as<Call>().arguments()) {
             expression(argument);
           }
           return;

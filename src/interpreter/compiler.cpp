@@ -87,7 +87,7 @@ class Compiler {
     return finish();
   }
 
-  Unit outside_call(Symbol name, const std::vector<Expr>& arguments) {
+  Unit outside_call(Symbol name, ExprList arguments) {
     open_scope();
     const std::uint32_t reg = temp();
     call(name, arguments, reg);
@@ -111,6 +111,9 @@ class Compiler {
 
   Unit finish() {
     unit_.registers = std::max<std::uint32_t>(unit_.registers, 1);
+    // A unit lives for the rest of the run: it keeps no room to grow.
+    unit_.code.shrink_to_fit();
+    unit_.constants.shrink_to_fit();
     return std::move(unit_);
   }
 
@@ -222,9 +225,9 @@ class Compiler {
       }
       case ExprKind::Binary: {
         const std::vector<const Binary*> spine = spine_of(expr.as<Binary>());
-        Kinds kinds = kinds_of(*spine.front()->left);
+        Kinds kinds = kinds_of(*spine.front()->left());
         for (const Binary* step : spine) {
-          kinds = binary_kinds(step->op, kinds, kinds_of(*step->right));
+          kinds = binary_kinds(step->op, kinds, kinds_of(*step->right()));
         }
         return kinds;
       }
@@ -343,7 +346,7 @@ class Compiler {
       return false;
     }
     const std::vector<const Binary*> spine = spine_of(*top);
-    const auto* first = spine.front()->left->get_if<Identifier>();
+    const auto* first = spine.front()->left()->get_if<Identifier>();
     if (first == nullptr || first->name != assign.name ||
         std::any_of(spine.begin(), spine.end(), [](const Binary* step) { return step->op != BinaryOp::Add; })) {
       return false;
@@ -353,7 +356,7 @@ class Compiler {
         return false;  // no text to build: plain arithmetic
       }
       const bool called =
-          std::any_of(spine.begin(), spine.end(), [](const Binary* step) { return calls(*step->right); });
+          std::any_of(spine.begin(), spine.end(), [](const Binary* step) { return calls(*step->right()); });
       if (spine.size() == 1 && !(called && local->linked)) {
         return false;  // one piece that nothing can see half done: appended in place by AddRR/AddRK
       }
@@ -366,7 +369,7 @@ class Compiler {
     }
     for (const Binary* step : spine) {
       const std::uint32_t mark = top_;
-      const Operand piece = operand(*step->right, false);
+      const Operand piece = operand(*step->right(), false);
       Instr& instr = emit(piece.constant ? Op::AppendK : Op::AppendR, acc, 0, piece.index);
       instr.flags = piece.temp ? TEMP_C : 0;
       top_ = mark;
@@ -454,7 +457,7 @@ class Compiler {
   std::uint32_t jump_unless(const Expr& condition) {
     const auto* binary = condition.get_if<Binary>();
     if (binary != nullptr && binary->op >= BinaryOp::Greater) {
-      const auto [left, right] = operands(*binary->left, *binary->right);
+      const auto [left, right] = operands(*binary->left(), *binary->right());
       const Form form = right.constant ? Form::RK : left.constant ? Form::KR : Form::RR;
       const std::uint32_t jump = here();
       Instr& instr = emit(jump_unless_op(binary->op, form), left.index, right.index);
@@ -527,7 +530,7 @@ class Compiler {
   void into_variable(const Expr& expr, std::uint32_t variable) {
     const bool one_step = expr.kind() != ExprKind::Call &&
                           (expr.kind() != ExprKind::Unary || expr.as<Unary>().operand->kind() != ExprKind::Unary) &&
-                          (expr.kind() != ExprKind::Binary || expr.as<Binary>().left->kind() != ExprKind::Binary);
+                          (expr.kind() != ExprKind::Binary || expr.as<Binary>().left()->kind() != ExprKind::Binary);
     if (one_step) {
       compute(expr, variable, variable);
       return;
@@ -561,7 +564,7 @@ class Compiler {
         binary(expr.as<Binary>(), dest, work);
         return;
       case ExprKind::Call:
-        call(expr.as<Call>().name, expr.as<Call>().arguments, dest);
+        call(expr.as<Call>().name, expr.as<Call>().arguments(), dest);
         return;
       default:
         return;
@@ -590,10 +593,10 @@ class Compiler {
       const std::uint32_t to = i + 1 == spine.size() ? dest : work;
       const std::uint32_t mark = top_;
       if (i == 0) {
-        const auto [left, right] = operands(*step.left, *step.right);
+        const auto [left, right] = operands(*step.left(), *step.right());
         operate(step.op, to, left, right);
       } else {
-        operate(step.op, to, Operand{work, false, true}, operand(*step.right, false));
+        operate(step.op, to, Operand{work, false, true}, operand(*step.right(), false));
       }
       top_ = std::max(mark, work + 1);
     }
@@ -603,7 +606,7 @@ class Compiler {
   // parameters, and the value comes back in the first of them. Whether the
   // function exists and takes that many arguments is known now, but is only
   // reported after the arguments have been evaluated, as the call would.
-  void call(Symbol name, const std::vector<Expr>& arguments, std::uint32_t dest) {
+  void call(Symbol name, ExprList arguments, std::uint32_t dest) {
     const std::uint32_t window = dest + 1 == top_ ? dest : temp();
     top_ = window;
     for (const Expr& argument : arguments) {
@@ -653,7 +656,7 @@ Unit compile_outside_expression(const CompileContext& context, const Expr& expr)
   return Compiler(context, true).outside_expression(expr);
 }
 
-Unit compile_outside_call(const CompileContext& context, Symbol name, const std::vector<Expr>& arguments) {
+Unit compile_outside_call(const CompileContext& context, Symbol name, ExprList arguments) {
   return Compiler(context, true).outside_call(name, arguments);
 }
 

@@ -29,6 +29,6 @@ Unit compile_function(const CompileContext& context, const FunctionDecl& functio
 // call (each leaving its value with Halt).
 Unit compile_outside_block(const CompileContext& context, const Block& block);
 Unit compile_outside_expression(const CompileContext& context, const Expr& expr);
-Unit compile_outside_call(const CompileContext& context, Symbol name, const std::vector<Expr>& arguments);
+Unit compile_outside_call(const CompileContext& context, Symbol name, ExprList arguments);
 
 }  // namespace skern::code

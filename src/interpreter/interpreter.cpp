@@ -86,7 +86,8 @@ Result<bool> Interpreter::evaluate_condition(const Expr& condition) {
 Result<Value> Interpreter::call_function(Symbol name, const std::vector<Expr>& arguments) {
   try {
     machine_->ensure_symbols(machine_->program().symbols.size());
-    if (machine_->run(*machine_->compile_call(name, arguments)) == code::Outcome::Failed) {
+    const ExprList list(arguments.data(), arguments.size());
+    if (machine_->run(*machine_->compile_call(name, list)) == code::Outcome::Failed) {
       return machine_->take_error();
     }
     return machine_->take_result();

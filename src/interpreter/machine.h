@@ -38,7 +38,7 @@ class Machine {
   // --- Compiling -------------------------------------------------------------
   const Unit* compile_block(const Block& block);
   const Unit* compile_expression(const Expr& expr);
-  const Unit* compile_call(Symbol name, const std::vector<Expr>& arguments);
+  const Unit* compile_call(Symbol name, ExprList arguments);
 
   // --- Running ---------------------------------------------------------------
   // Runs a unit from outside in the current scope. After a failure every

@@ -41,7 +41,7 @@ const Unit* Machine::compile_expression(const Expr& expr) {
   return &units_.emplace_back(compile_outside_expression(context, expr));
 }
 
-const Unit* Machine::compile_call(Symbol name, const std::vector<Expr>& arguments) {
+const Unit* Machine::compile_call(Symbol name, ExprList arguments) {
   CompileContext context{program_, reachable_, compile_nearest_, false};
   return &units_.emplace_back(compile_outside_call(context, name, arguments));
 }

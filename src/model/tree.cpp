@@ -1,6 +1,7 @@
 // Symbol interning, the function table and the iterative tree destructor.
 #include "model/tree.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -88,45 +89,93 @@ Block::Block(Statement* first, const Statement* last) {
   if (count > std::numeric_limits<std::uint32_t>::max()) {
     throw std::bad_alloc();
   }
-  items_ = static_cast<Statement*>(::operator new(count * sizeof(Statement)));
+  static_assert(sizeof(Header) % alignof(Statement) == 0);
+  storage_ = static_cast<Header*>(::operator new(sizeof(Header) + count * sizeof(Statement)));
+  storage_->size = 0;
+  storage_->declares = false;
+  Statement* const items = this->items();
   for (std::size_t i = 0; i < count; ++i) {
-    new (items_ + i) Statement(std::move(first[i]));
-    declares_ = declares_ || items_[i].kind() == StatementKind::Declare;
+    new (items + i) Statement(std::move(first[i]));
+    storage_->declares = storage_->declares || items[i].kind() == StatementKind::Declare;
+    storage_->size = static_cast<std::uint32_t>(i + 1);
   }
-  size_ = static_cast<std::uint32_t>(count);
 }
 
 void Block::release() noexcept {
-  for (std::uint32_t i = 0; i < size_; ++i) {
-    items_[i].~Statement();
+  if (storage_ == nullptr) {
+    return;
   }
-  ::operator delete(static_cast<void*>(items_));
-  items_ = nullptr;
-  size_ = 0;
+  Statement* const items = this->items();
+  for (std::uint32_t i = 0; i < storage_->size; ++i) {
+    items[i].~Statement();
+  }
+  ::operator delete(static_cast<void*>(storage_));
+  storage_ = nullptr;
+}
+
+Expr* ExprArena::reserve(std::size_t count) {
+  if (capacity_ - used_ < count) {
+    // A run longer than a chunk gets a chunk of its own size.
+    const std::size_t capacity = std::max(CHUNK_SIZE, count);
+    if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Expr)) {
+      throw std::bad_alloc();
+    }
+    // Left uninitialised, as the nodes are built over it.
+    chunks_.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(capacity * sizeof(Expr)), 0});
+    used_ = 0;
+    capacity_ = capacity;
+  }
+  return std::launder(reinterpret_cast<Expr*>(chunks_.back().bytes.get())) + used_;
 }
 
 ExprPtr ExprArena::add(Expr expr) {
-  if (used_ == CHUNK_SIZE) {
-    // Left uninitialised, as the nodes are built over it.
-    chunks_.push_back(std::make_unique_for_overwrite<Chunk>());
-    used_ = 0;
-  }
-  void* slot = chunks_.back()->bytes.data() + used_ * sizeof(Expr);
+  Expr* slot = reserve(1);
   Expr* node = new (slot) Expr(std::move(expr));
   ++used_;
+  chunks_.back().count = used_;
   return node;
 }
 
+ExprPtr ExprArena::add_pair(Expr first, Expr second) {
+  Expr* slot = reserve(2);
+  Expr* node = new (slot) Expr(std::move(first));
+  new (slot + 1) Expr(std::move(second));
+  used_ += 2;
+  chunks_.back().count = used_;
+  return node;
+}
+
+ExprList ExprArena::add_run(std::vector<Expr>& run) {
+  if (run.empty()) {
+    return {};
+  }
+  Expr* slot = reserve(run.size());
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    new (slot + i) Expr(std::move(run[i]));
+    ++used_;
+    chunks_.back().count = used_;
+  }
+  return {slot, run.size()};
+}
+
+std::size_t ExprArena::size() const {
+  std::size_t count = 0;
+  for (const Chunk& chunk : chunks_) {
+    count += chunk.count;
+  }
+  return count;
+}
+
 void ExprArena::release() noexcept {
-  for (std::size_t chunk = 0; chunk < chunks_.size(); ++chunk) {
-    const std::size_t count = chunk + 1 == chunks_.size() ? used_ : CHUNK_SIZE;
-    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunks_[chunk]->bytes.data()));
-    for (std::size_t i = 0; i < count; ++i) {
+  for (Chunk& chunk : chunks_) {
+    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunk.bytes.get()));
+    for (std::size_t i = 0; i < chunk.count; ++i) {
       nodes[i].~Expr();
     }
   }
   chunks_.clear();
-  used_ = CHUNK_SIZE;
+  used_ = 0;
+  capacity_ = 0;
 }
 
 }  // namespace skern

@@ -78,6 +78,22 @@ struct Expr;
 // An operand: a node of the ExprArena that holds the tree (see below).
 using ExprPtr = const Expr*;
 
+// A run of nodes that stand side by side: the arguments of a call.
+class ExprList {
+ public:
+  ExprList() = default;
+  ExprList(const Expr* first, std::size_t count) : first_(first), count_(count) {}
+  [[nodiscard]] const Expr* begin() const { return first_; }
+  [[nodiscard]] const Expr* end() const;
+  [[nodiscard]] std::size_t size() const { return count_; }
+  [[nodiscard]] bool empty() const { return count_ == 0; }
+  [[nodiscard]] const Expr& operator[](std::size_t index) const;
+
+ private:
+  const Expr* first_ = nullptr;
+  std::size_t count_ = 0;
+};
+
 struct IntegerLiteral {
   std::int64_t value;
 };
@@ -100,14 +116,20 @@ struct Unary {
   ExprPtr operand;
   UnaryOp op;
 };
+// The two operands stand side by side in the arena, the left one first, so
+// that one pointer finds both and a node stays small.
 struct Binary {
-  ExprPtr left;
-  ExprPtr right;
+  ExprPtr operands;
   BinaryOp op;
+  [[nodiscard]] ExprPtr left() const { return operands; }
+  [[nodiscard]] ExprPtr right() const;
 };
+// The arguments stand side by side in the arena.
 struct Call {
+  const Expr* first_argument;
+  std::uint32_t argument_count;
   Symbol name;
-  std::vector<Expr> arguments;
+  [[nodiscard]] ExprList arguments() const { return {first_argument, argument_count}; }
 };
 
 // The order of the alternatives is the order of the expression kinds.
@@ -149,6 +171,12 @@ struct Expr {
     return std::get_if<Node>(&node);
   }
 };
+// A program holds millions of these: every alternative fits in 16 bytes.
+static_assert(sizeof(Expr) <= 24);
+
+inline ExprPtr Binary::right() const { return operands + 1; }
+inline const Expr* ExprList::end() const { return first_ + count_; }
+inline const Expr& ExprList::operator[](std::size_t index) const { return first_[index]; }
 
 // The operand nodes of expression trees. A tree's top node lives where the
 // tree is used (in a statement, or as a call argument); the nodes below it
@@ -159,12 +187,15 @@ class ExprArena {
  public:
   ExprArena() = default;
   ExprArena(ExprArena&& other) noexcept
-      : chunks_(std::move(other.chunks_)), used_(std::exchange(other.used_, CHUNK_SIZE)) {}
+      : chunks_(std::move(other.chunks_)),
+        used_(std::exchange(other.used_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
   ExprArena& operator=(ExprArena&& other) noexcept {
     if (this != &other) {
       release();
       chunks_ = std::move(other.chunks_);
-      used_ = std::exchange(other.used_, CHUNK_SIZE);
+      used_ = std::exchange(other.used_, 0);
+      capacity_ = std::exchange(other.capacity_, 0);
     }
     return *this;
   }
@@ -174,19 +205,25 @@ class ExprArena {
 
   // Moves `expr` into the arena; the node stays where it is until the arena goes.
   ExprPtr add(Expr expr);
-  [[nodiscard]] std::size_t size() const {
-    return chunks_.empty() ? 0 : (chunks_.size() - 1) * CHUNK_SIZE + used_;
-  }
+  // Moves two nodes into the arena side by side, and gives the first.
+  ExprPtr add_pair(Expr first, Expr second);
+  // Moves the nodes of `run` into the arena side by side.
+  ExprList add_run(std::vector<Expr>& run);
+  [[nodiscard]] std::size_t size() const;
 
  private:
   static constexpr std::size_t CHUNK_SIZE = 1024;
-  // Room for CHUNK_SIZE nodes, built in it one at a time.
+  // Room for `capacity` nodes, built in it one at a time.
   struct Chunk {
-    alignas(Expr) std::array<std::byte, CHUNK_SIZE * sizeof(Expr)> bytes;
+    std::unique_ptr<std::byte[]> bytes;
+    std::size_t count;
   };
+  // A place for `count` nodes side by side.
+  Expr* reserve(std::size_t count);
   void release() noexcept;
-  std::vector<std::unique_ptr<Chunk>> chunks_;
-  std::size_t used_ = CHUNK_SIZE;  // nodes in the last chunk
+  std::vector<Chunk> chunks_;
+  std::size_t used_ = 0;      // nodes in the last chunk
+  std::size_t capacity_ = 0;  // room in the last chunk
 };
 
 // ---------------------------------------------------------------------------
@@ -203,16 +240,11 @@ class Block {
   Block() = default;
   // Takes the statements of [first, last), moving them.
   Block(Statement* first, const Statement* last);
-  Block(Block&& other) noexcept
-      : items_(std::exchange(other.items_, nullptr)),
-        size_(std::exchange(other.size_, 0)),
-        declares_(std::exchange(other.declares_, false)) {}
+  Block(Block&& other) noexcept : storage_(std::exchange(other.storage_, nullptr)) {}
   Block& operator=(Block&& other) noexcept {
     if (this != &other) {
       release();
-      items_ = std::exchange(other.items_, nullptr);
-      size_ = std::exchange(other.size_, 0);
-      declares_ = std::exchange(other.declares_, false);
+      storage_ = std::exchange(other.storage_, nullptr);
     }
     return *this;
   }
@@ -220,21 +252,27 @@ class Block {
   Block& operator=(const Block&) = delete;
   ~Block() { release(); }
 
-  [[nodiscard]] const Statement* begin() const { return items_; }
+  [[nodiscard]] const Statement* begin() const;
   [[nodiscard]] const Statement* end() const;
-  [[nodiscard]] std::size_t size() const { return size_; }
-  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] std::size_t size() const { return storage_ == nullptr ? 0 : storage_->size; }
+  [[nodiscard]] bool empty() const { return size() == 0; }
   [[nodiscard]] const Statement& operator[](std::size_t index) const;
   // Whether a statement directly in this block declares a variable. Only such
   // a block needs a scope of its own when it runs: nothing else adds to one.
-  [[nodiscard]] bool declares() const { return declares_; }
+  [[nodiscard]] bool declares() const { return storage_ != nullptr && storage_->declares; }
 
  private:
+  // One allocation: this header, then exactly the block's statements. A
+  // block is one pointer, as statements that hold blocks are common.
+  struct alignas(8) Header {
+    std::uint32_t size;
+    bool declares;
+  };
+  [[nodiscard]] Statement* items() const;
   void release() noexcept;
-  Statement* items_ = nullptr;
-  std::uint32_t size_ = 0;
-  bool declares_ = false;
+  Header* storage_ = nullptr;
 };
+static_assert(sizeof(Block) == sizeof(void*));
 
 struct Declare {
   Symbol name;
@@ -304,8 +342,12 @@ struct Statement {
   }
 };
 
-inline const Statement* Block::end() const { return items_ + size_; }
-inline const Statement& Block::operator[](std::size_t index) const { return items_[index]; }
+static_assert(sizeof(Statement) <= 48);
+
+inline Statement* Block::items() const { return reinterpret_cast<Statement*>(storage_ + 1); }
+inline const Statement* Block::begin() const { return storage_ == nullptr ? nullptr : items(); }
+inline const Statement* Block::end() const { return storage_ == nullptr ? nullptr : items() + storage_->size; }
+inline const Statement& Block::operator[](std::size_t index) const { return items()[index]; }
 
 struct FunctionDecl {
   Symbol name;

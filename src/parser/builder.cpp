@@ -173,8 +173,8 @@ class Builder {
       if (!build(child, right)) {
         return false;
       }
-      const ExprPtr left = nodes_.add(std::move(out));
-      out = Expr(Binary{left, nodes_.add(std::move(right)), *op});
+      const ExprPtr operands = nodes_.add_pair(std::move(out), std::move(right));
+      out = Expr(Binary{operands, *op});
       child = next_sibling(child);
     }
     return true;
@@ -245,7 +245,8 @@ class Builder {
       return fail(std::string(msg::WITH_NEEDS_IDENTIFIER));
     }
     const Symbol name = callee->name;
-    out.node = Call{name, std::move(arguments)};
+    const ExprList list = nodes_.add_run(arguments);
+    out.node = Call{list.begin(), static_cast<std::uint32_t>(list.size()), name};
     return true;
   }
 

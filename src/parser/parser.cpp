@@ -125,45 +125,60 @@ std::string_view clean_line(std::string_view line) {
   return line;
 }
 
+namespace {
+
+// The meaningful lines of a source text, cut off one at a time, so that no
+// list of all of them need be kept.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view source) : source_(source) {}
+
+  // The next meaningful line, or none at the end of the text.
+  std::optional<SourceLine> next() {
+    while (start_ < source_.size()) {
+      const void* found = std::memchr(source_.data() + start_, '\n', source_.size() - start_);
+      const std::size_t end = found == nullptr ? source_.size()
+                                               : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
+      std::string_view piece = source_.substr(start_, end - start_);
+      start_ = end + 1;
+      ++number_;
+      if (found != nullptr && !piece.empty() && piece.back() == '\r') {
+        piece.remove_suffix(1);
+      }
+      std::string_view text = clean_line(piece);
+      while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+      }
+      std::uint64_t indentation = 0;
+      std::size_t run = 0;
+      for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
+        indentation += text[run] == '\t' ? 4U : 1U;
+      }
+      const std::string_view rest = text.substr(run);
+      // A line that starts with a visible ASCII character is not blank; only
+      // other lines need the full whitespace test.
+      const auto first = rest.empty() ? 0 : static_cast<unsigned char>(rest.front());
+      if (!(first > ' ' && first < 0x7F) && trim(rest).empty()) {
+        continue;
+      }
+      return SourceLine{rest, number_, indentation};
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::string_view source_;
+  std::size_t start_ = 0;
+  std::uint64_t number_ = 0;
+};
+
+}  // namespace
+
 std::vector<SourceLine> split_lines(std::string_view source) {
   std::vector<SourceLine> lines;
-  std::size_t line_feeds = 0;
-  for (const char* at = source.data(); (at = static_cast<const char*>(std::memchr(
-                                            at, '\n', static_cast<std::size_t>(source.data() + source.size() - at)))) !=
-                                       nullptr;
-       ++at) {
-    ++line_feeds;
-  }
-  lines.reserve(line_feeds + 1);
-  std::uint64_t number = 0;
-  std::size_t start = 0;
-  while (start < source.size()) {
-    const void* found = std::memchr(source.data() + start, '\n', source.size() - start);
-    const std::size_t end =
-        found == nullptr ? source.size() : static_cast<std::size_t>(static_cast<const char*>(found) - source.data());
-    std::string_view piece = source.substr(start, end - start);
-    start = end + 1;
-    ++number;
-    if (found != nullptr && !piece.empty() && piece.back() == '\r') {
-      piece.remove_suffix(1);
-    }
-    std::string_view text = clean_line(piece);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-      text.remove_suffix(1);
-    }
-    std::uint64_t indentation = 0;
-    std::size_t run = 0;
-    for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
-      indentation += text[run] == '\t' ? 4U : 1U;
-    }
-    const std::string_view rest = text.substr(run);
-    // A line that starts with a visible ASCII character is not blank; only
-    // other lines need the full whitespace test.
-    const auto first = rest.empty() ? 0 : static_cast<unsigned char>(rest.front());
-    if (!(first > ' ' && first < 0x7F) && trim(rest).empty()) {
-      continue;
-    }
-    lines.push_back(SourceLine{rest, number, indentation});
+  LineReader reader(source);
+  while (std::optional<SourceLine> line = reader.next()) {
+    lines.push_back(*line);
   }
   return lines;
 }
@@ -174,17 +189,70 @@ std::vector<SourceLine> split_lines(std::string_view source) {
 
 namespace {
 
+// The line records as the parser walks them, forward only: from a list, with
+// a cursor that the caller shares, or read from the source as they are needed.
+class Lines {
+ public:
+  Lines(const std::vector<SourceLine>& list, std::size_t& cursor) : list_(&list), cursor_(&cursor) {}
+  explicit Lines(std::string_view source) : reader_(source) {
+    current_ = reader_.next();
+    last_number_ = current_ ? current_->line_number : 0;
+  }
+
+  [[nodiscard]] bool at_end() const { return list_ != nullptr ? *cursor_ >= list_->size() : !current_; }
+  [[nodiscard]] const SourceLine& current() const { return list_ != nullptr ? (*list_)[*cursor_] : *current_; }
+  // The record after the current one, if any.
+  const SourceLine* following() {
+    if (list_ != nullptr) {
+      return *cursor_ + 1 < list_->size() ? &(*list_)[*cursor_ + 1] : nullptr;
+    }
+    if (!following_) {
+      following_ = read();
+    }
+    return following_ ? &*following_ : nullptr;
+  }
+  void advance() {
+    if (list_ != nullptr) {
+      ++*cursor_;
+      return;
+    }
+    current_ = following_ ? following_ : read();
+    following_.reset();
+  }
+  // The number of the last record, once the end is reached; 0 for none.
+  [[nodiscard]] std::uint64_t last_number() const {
+    return list_ != nullptr ? (list_->empty() ? 0 : list_->back().line_number) : last_number_;
+  }
+
+ private:
+  std::optional<SourceLine> read() {
+    std::optional<SourceLine> line = reader_.next();
+    if (line) {
+      last_number_ = line->line_number;
+    }
+    return line;
+  }
+
+  const std::vector<SourceLine>* list_ = nullptr;
+  std::size_t* cursor_ = nullptr;
+  LineReader reader_{std::string_view()};
+  std::optional<SourceLine> current_;
+  std::optional<SourceLine> following_;
+  std::uint64_t last_number_ = 0;
+};
+
 class ProgramParser {
  public:
-  ProgramParser(const std::vector<SourceLine>& lines, std::size_t& cursor, SymbolTable& symbols, ExprArena& nodes)
-      : lines_(lines), cursor_(cursor), symbols_(symbols), nodes_(nodes) {}
+  ProgramParser(Lines& lines, SymbolTable& symbols, ExprArena& nodes)
+      : lines_(lines), symbols_(symbols), nodes_(nodes) {}
 
   Status program(Program& program);
   Result<Block> block(std::uint64_t parent_indentation);
 
  private:
-  [[nodiscard]] bool at_end() const { return cursor_ >= lines_.size(); }
-  [[nodiscard]] const SourceLine& current() const { return lines_[cursor_]; }
+  [[nodiscard]] bool at_end() const { return lines_.at_end(); }
+  [[nodiscard]] const SourceLine& current() const { return lines_.current(); }
+  void advance() { lines_.advance(); }
 
   Status function_declaration(Program& program);
   Result<Statement> statement(std::uint64_t block_indentation);
@@ -200,8 +268,7 @@ class ProgramParser {
   // The expression of a statement form: its text trimmed.
   Result<Expr> expression(std::string_view text) { return expressions_.parse(trim(text), symbols_, nodes_); }
 
-  const std::vector<SourceLine>& lines_;
-  std::size_t& cursor_;
+  Lines& lines_;
   SymbolTable& symbols_;
   ExprArena& nodes_;
   ExpressionParser expressions_;
@@ -222,10 +289,10 @@ Error parse_error(const SourceLine& line, std::string_view message) {
 
 Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
   if (at_end()) {
-    const std::uint64_t line = lines_.empty() ? 1 : lines_.back().line_number;
+    const std::uint64_t line = lines_.last_number() == 0 ? 1 : lines_.last_number();
     return Error::parse(line, std::string(msg::EXPECTED_INDENTED_BLOCK));
   }
-  const SourceLine& first = current();
+  const SourceLine first = current();
   const std::uint64_t indentation = first.indentation;
   if (indentation <= parent_indentation) {
     return parse_error(first, msg::EXPECTED_INDENTED_BLOCK);
@@ -271,7 +338,7 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
 // form has a function of its own, which keeps this frame small on the deep
 // recursion through nested blocks.
 Result<Statement> ProgramParser::statement(std::uint64_t block_indentation) {
-  const SourceLine& line = current();
+  const SourceLine line = current();
   const std::string_view text = line.text;
   static constexpr std::string_view marches_prefix = "the realm marches ";
   static constexpr std::string_view marches_suffix = " times:";
@@ -343,7 +410,7 @@ Result<Statement> ProgramParser::expression_statement(std::string_view expressio
   Result<Expr> value = std::is_same_v<Form, ExprStatement> ? expressions_.parse(expression_text, symbols_, nodes_)
                                                            : expression(expression_text);
   SKERN_TRY(value);
-  ++cursor_;
+  advance();
   return Statement(Form{std::move(*value)});
 }
 
@@ -352,7 +419,7 @@ Result<Statement> ProgramParser::input_statement(const SourceLine& line, std::st
   if (!is_valid_identifier(target)) {
     return parse_error(line, msg::invalid_input_target(target));
   }
-  ++cursor_;
+  advance();
   return Statement(Input{symbols_.intern(target)});
 }
 
@@ -363,7 +430,7 @@ Result<Statement> ProgramParser::assignment(const SourceLine& line, std::size_t 
   }
   Result<Expr> value = expression(line.text.substr(sign + 1));
   SKERN_TRY(value);
-  ++cursor_;
+  advance();
   return Statement(Assign{symbols_.intern(target), std::move(*value)});
 }
 
@@ -371,7 +438,7 @@ Result<Statement> ProgramParser::assignment(const SourceLine& line, std::size_t 
 // expression, so an error inside the body is the one reported.
 template <class Loop>
 Result<Statement> ProgramParser::loop_statement(std::string_view header_text, std::uint64_t block_indentation) {
-  ++cursor_;
+  advance();
   Result<Block> body = block(block_indentation);
   SKERN_TRY(body);
   Result<Expr> header = expression(header_text);
@@ -380,12 +447,12 @@ Result<Statement> ProgramParser::loop_statement(std::string_view header_text, st
 }
 
 Result<Statement> ProgramParser::if_statement(std::string_view condition_text, std::uint64_t block_indentation) {
-  ++cursor_;
+  advance();
   Result<Block> then_block = block(block_indentation);
   SKERN_TRY(then_block);
   Block else_block;
   if (!at_end() && current().indentation == block_indentation && current().text == "else:") {
-    ++cursor_;
+    advance();
     Result<Block> parsed = block(block_indentation);
     SKERN_TRY(parsed);
     else_block = std::move(*parsed);
@@ -415,7 +482,7 @@ Result<Statement> ProgramParser::declaration(const SourceLine& line, std::size_t
   }
   Result<Expr> value = expression(rest.substr(with_at + with.size()));
   SKERN_TRY(value);
-  ++cursor_;
+  advance();
   return Statement(Declare{symbols_.intern(name), *type, std::move(*value)});
 }
 
@@ -423,7 +490,7 @@ Status ProgramParser::function_declaration(Program& program) {
   static constexpr std::string_view prefix = "we declare ";
   static constexpr std::string_view with = " with ";
   static constexpr std::string_view trailing_with = " with";
-  const SourceLine& declaration = current();
+  const SourceLine declaration = current();
   const std::string_view rest = declaration.text.substr(prefix.size());
   if (!ends_with(rest, "->")) {
     return parse_error(declaration, msg::DECLARATION_NEEDS_ARROW);
@@ -463,14 +530,16 @@ Status ProgramParser::function_declaration(Program& program) {
     }
   }
 
-  if (cursor_ + 1 >= lines_.size()) {
+  const SourceLine* following = lines_.following();
+  if (following == nullptr) {
     return parse_error(declaration, msg::DECLARATION_NEEDS_COUNCIL);
   }
-  const SourceLine& council = lines_[cursor_ + 1];
+  const SourceLine council = *following;
   if (council.indentation != declaration.indentation || council.text != "council says:") {
     return parse_error(council, msg::COUNCIL_NOT_ALIGNED);
   }
-  cursor_ += 2;
+  advance();
+  advance();
   Result<Block> body = block(council.indentation);
   SKERN_TRY(body);
   const Symbol symbol = symbols_.intern(name);
@@ -484,7 +553,7 @@ Status ProgramParser::function_declaration(Program& program) {
 Status ProgramParser::program(Program& program) {
   bool has_main = false;
   while (!at_end()) {
-    const SourceLine& line = current();
+    const SourceLine line = current();
     if (line.indentation != 0) {
       return parse_error(line, msg::TOP_LEVEL_INDENTATION);
     }
@@ -494,7 +563,7 @@ Status ProgramParser::program(Program& program) {
       if (has_main) {
         return parse_error(line, msg::MAIN_BLOCK_REPEATED);
       }
-      ++cursor_;
+      advance();
       Result<Block> main = block(line.indentation);
       SKERN_TRY(main);
       program.main = std::move(*main);
@@ -514,7 +583,8 @@ Status ProgramParser::program(Program& program) {
 Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor,
                           std::uint64_t parent_indentation, SymbolTable& symbols, ExprArena& nodes) {
   try {
-    return ProgramParser(lines, cursor, symbols, nodes).block(parent_indentation);
+    Lines walked(lines, cursor);
+    return ProgramParser(walked, symbols, nodes).block(parent_indentation);
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));
   }
@@ -522,10 +592,9 @@ Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cur
 
 Result<Program> parse_program(std::string_view source) {
   try {
-    const std::vector<SourceLine> lines = split_lines(source);
-    std::size_t cursor = 0;
+    Lines lines(source);
     Program program;
-    SKERN_TRY(ProgramParser(lines, cursor, program.symbols, program.nodes).program(program));
+    SKERN_TRY(ProgramParser(lines, program.symbols, program.nodes).program(program));
     return program;
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));

@@ -120,7 +120,7 @@ TEST(Builder, LiteralsAndIdentifiers) {
   Result<Expr> first = parse_expression("count + count", symbols, nodes);
   ASSERT_TRUE(first.ok());
   const Binary& sum = first->as<Binary>();
-  EXPECT_EQ(sum.left->as<Identifier>().name, sum.right->as<Identifier>().name);
+  EXPECT_EQ(sum.left()->as<Identifier>().name, sum.right()->as<Identifier>().name);
   EXPECT_EQ(symbols.size(), 1U);
 }
 

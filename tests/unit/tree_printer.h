@@ -41,13 +41,13 @@ inline std::string describe(const Expr& expr, const SymbolTable& symbols) {
     }
     case ExprKind::Binary: {
       const Binary& binary = expr.as<Binary>();
-      return "Binary(" + describe(*binary.left, symbols) + ", " + op_name(binary.op) + ", " +
-             describe(*binary.right, symbols) + ")";
+      return "Binary(" + describe(*binary.left(), symbols) + ", " + op_name(binary.op) + ", " +
+             describe(*binary.right(), symbols) + ")";
     }
     case ExprKind::Call: {
       const Call& call = expr.as<Call>();
       std::string text = "Call(" + symbols.name(call.name);
-      for (const Expr& argument : call.arguments) {
+      for (const Expr& argument : call.arguments()) {
         text += ", " + describe(argument, symbols);
       }
       return text + ")";
