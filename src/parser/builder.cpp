@@ -161,13 +161,26 @@ class Builder {
     if (!build(child, out)) {
       return false;
     }
-    for (child = next_sibling(child); child < end;) {
-      const std::string_view op_text = text_of(child);
+    for (std::size_t previous = child; (child = next_sibling(previous)) < end;) {
+      // The operator's own match, or, where the matcher left operators out,
+      // the text between the two operands without its blanks.
+      std::string_view op_text;
+      if (matches_[child].rule == GrammarRule::BinaryOp) {
+        op_text = text_of(child);
+        child = next_sibling(child);
+      } else {
+        op_text = text_.substr(matches_[previous].end, matches_[child].start - matches_[previous].end);
+        while (!op_text.empty() && (op_text.front() == ' ' || op_text.front() == '\t')) {
+          op_text.remove_prefix(1);
+        }
+        while (!op_text.empty() && (op_text.back() == ' ' || op_text.back() == '\t')) {
+          op_text.remove_suffix(1);
+        }
+      }
       const auto op = binary_op(op_text);
       if (!op) {
         return fail(msg::unknown_operator(op_text));
       }
-      child = next_sibling(child);
       assert(child < end && "operator in binary expression has right operand");
       Expr right(IntegerLiteral{0});
       if (!build(child, right)) {
@@ -175,7 +188,7 @@ class Builder {
       }
       const ExprPtr operands = nodes_.add_pair(std::move(out), std::move(right));
       out = Expr(Binary{operands, *op});
-      child = next_sibling(child);
+      previous = child;
     }
     return true;
   }

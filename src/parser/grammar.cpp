@@ -121,6 +121,12 @@ class Matcher {
       --atomic_depth_;
     }
     if (matched) {
+      if constexpr (Rule == GrammarRule::BinaryOp) {
+        if (state_.collapse) {
+          matches.truncate(slot);
+          return true;
+        }
+      }
       if constexpr (Rule == GrammarRule::UnaryExpr || Rule == GrammarRule::CallExpr || Rule == GrammarRule::Primary) {
         if (state_.collapse && matches.size() == slot + 2 && passes_through(matches[slot + 1].rule)) {
           matches[slot] = matches[slot + 1];

@@ -85,8 +85,9 @@ struct MatchState {
   bool remember_failures = true;  // off only to check that remembering changes no result
   // Leaves out the matches that only pass one literal or name through
   // (unary_expr without operators, call_expr without `with`, primary without
-  // parentheses): the tree builder reads such a literal or name the same
-  // either way, and a long operator chain then keeps two matches per term.
+  // parentheses), and those of binary operators, which stand alone between
+  // their operands: the tree builder reads the same either way, and a long
+  // operator chain then keeps one match per term.
   bool collapse = false;
 
   // The rules expected at the attempt position, in rule order, each once.
