@@ -36,7 +36,6 @@ Status run_taking(std::string&& source, LineInput& input, TextOutput& output) {
   return run_program(*program, input, output);
 }
 
-
 // ---------------------------------------------------------------------------
 // Files and streams
 // ---------------------------------------------------------------------------
@@ -190,8 +189,8 @@ int run_with_large_stack(const std::function<int()>& body) {
     }
     ThreadTask task{&body, 1};
     pthread_t thread{};
-    const bool started = pthread_attr_setstacksize(&attributes, size) == 0 &&
-                         pthread_create(&thread, &attributes, run_task, &task) == 0;
+    const bool started =
+        pthread_attr_setstacksize(&attributes, size) == 0 && pthread_create(&thread, &attributes, run_task, &task) == 0;
     pthread_attr_destroy(&attributes);
     if (started) {
       pthread_join(thread, nullptr);

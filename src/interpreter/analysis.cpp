@@ -59,7 +59,7 @@ Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
   for (unsigned l = left; l != 0; l &= l - 1) {
     for (unsigned r = right; r != 0; r &= r - 1) {
       out = static_cast<Kinds>(out | table[static_cast<std::size_t>(op)][static_cast<std::size_t>(std::countr_zero(l))]
-                                         [static_cast<std::size_t>(std::countr_zero(r))]);
+                                          [static_cast<std::size_t>(std::countr_zero(r))]);
     }
   }
   return out;

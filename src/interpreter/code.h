@@ -34,11 +34,13 @@ namespace skern::code {
 //   AppendR, AppendK A C R[A] = R[A] + C; a text defers the join to the store
 //   AppendStore A B sub  R[B] = the chain's result, through the store rule of `sub`
 //   AppendStoreName A B  the variable named B = the chain's result
-//   Jump C               on at C
+//   Jump C               on at C (every jump's C counts from the jump); a jump
+//                        back to a loop's head may clear like Clear B sub
 //   JumpUnless A C       on at C unless the vow R[A] holds
 //   JumpUnless<cmp>.. A B C  on at C unless A cmp B holds
 //   MarchesStart A C     checks the count R[A]; none left: on at C; else counts one round off
-//   MarchesAgain A C     a round left: counts it off and goes on at C
+//   MarchesAgain A C     a round left: counts it off and goes on at C; it
+//                        first clears like Clear B sub, for the body's scope
 //   WhileStart A / WhileNext A   the rounds left to a while loop in R[A], spent one by one
 //   Call A B C           R[A] = the function named C with the B arguments from R[A] up
 //   Return A / ReturnVoid       ends the call with R[A] (Take: moving it) or with void
@@ -59,11 +61,12 @@ namespace skern::code {
 #define SKERN_COMPARISONS(X) X(Greater) X(Less) X(Equal) X(NotEqual)
 #define SKERN_INSTRUCTIONS(X)                                                                                         \
   X(Move)                                                                                                             \
-  X(Take) X(LoadConstant) X(GetName) X(SetName) X(Store) X(Coerce) X(AddRR) X(AddRK) X(AddKR) X(SubtractRR)           \
-      X(SubtractRK) X(SubtractKR) X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR)       \
-          X(GreaterRR) X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR) X(EqualRR) X(EqualRK) X(EqualKR)       \
-              X(NotEqualRR) X(NotEqualRK) X(NotEqualKR) X(Negate) X(Not) X(AppendStart) X(AppendStartName) X(AppendR) \
-                  X(AppendK) X(AppendStore) X(AppendStoreName) X(Jump) X(JumpUnless) X(JumpUnlessGreaterRR)           \
+  X(Take)                                                                                                             \
+  X(LoadConstant) X(GetName) X(SetName) X(Store) X(Coerce) X(AddRR) X(AddRK) X(AddKR) X(SubtractRR) X(SubtractRK)     \
+      X(SubtractKR) X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR) X(GreaterRR)        \
+          X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR) X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR)      \
+              X(NotEqualRK) X(NotEqualKR) X(Negate) X(Not) X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK)    \
+                  X(AppendStore) X(AppendStoreName) X(Jump) X(JumpUnless) X(JumpUnlessGreaterRR)                      \
                       X(JumpUnlessGreaterRK) X(JumpUnlessGreaterKR) X(JumpUnlessLessRR) X(JumpUnlessLessRK)           \
                           X(JumpUnlessLessKR) X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR)          \
                               X(JumpUnlessNotEqualRR) X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR) X(MarchesStart) \
@@ -98,6 +101,12 @@ static_assert(operator_op(BinaryOp::NotEqual, Form::KR) == Op::NotEqualKR);
 static_assert(operator_op(BinaryOp::Divide, Form::RK) == Op::DivideRK);
 static_assert(jump_unless_op(BinaryOp::NotEqual, Form::KR) == Op::JumpUnlessNotEqualKR);
 static_assert(jump_unless_op(BinaryOp::Greater, Form::RR) == Op::JumpUnlessGreaterRR);
+
+// Jumps keep their target in C, as a distance from the jump itself.
+[[nodiscard]] constexpr bool is_jump(Op op) {
+  return op == Op::Jump || op == Op::JumpUnless || op == Op::MarchesStart || op == Op::MarchesAgain ||
+         (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessNotEqualKR);
+}
 
 // Flags of an instruction.
 inline constexpr std::uint8_t TEMP_B = 1;  // B is a temporary: a slow path lets go of its text

@@ -102,6 +102,9 @@ class Compiler {
     std::uint16_t type;      // a DataType, or UNTYPED
     bool linked;             // also findable by name
     std::uint32_t shadowed;  // index + 1 in locals_ of the local of the same name it hides, or 0
+    // Only literals are ever stored in it: a text it holds is a constant's,
+    // which letting go of would free nothing.
+    bool literal_only = false;
   };
   struct Scope {
     std::uint32_t first_local;
@@ -111,6 +114,11 @@ class Compiler {
 
   Unit finish() {
     unit_.registers = std::max<std::uint32_t>(unit_.registers, 1);
+    for (std::size_t i = 0; i < unit_.code.size(); ++i) {
+      if (is_jump(unit_.code[i].op)) {
+        unit_.code[i].c -= static_cast<std::uint32_t>(i);
+      }
+    }
     // A unit lives for the rest of the run: it keeps no room to grow.
     unit_.code.shrink_to_fit();
     unit_.constants.shrink_to_fit();
@@ -163,7 +171,15 @@ class Compiler {
   void open_scope() { scopes_.push_back(Scope{static_cast<std::uint32_t>(locals_.size()), top_}); }
   // Ends a block's scope: its variables are found by name no more, and let go
   // of their texts, so that nothing holds what the program can no longer see.
-  void close_scope() {
+  // The registers that a loop body's scope lets go of, which the loop's jump
+  // back does in passing: none here.
+  struct Release {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+  };
+
+  // `into`: where a loop's jump back takes over the clearing.
+  void close_scope(Instr* into = nullptr) {
     const Scope scope = scopes_.back();
     scopes_.pop_back();
     if (scope.links > 0) {
@@ -172,12 +188,19 @@ class Compiler {
     bool texts = false;
     while (locals_.size() > scope.first_local) {
       const Local& local = locals_.back();
-      texts = texts || local.type == UNTYPED || local.type == static_cast<std::uint16_t>(DataType::Scroll);
+      texts = texts || (!local.literal_only &&
+                        (local.type == UNTYPED || local.type == static_cast<std::uint16_t>(DataType::Scroll)));
       context_.nearest[local.name.id] = local.shadowed;
       locals_.pop_back();
     }
     if (texts && top_ > scope.first_register) {
-      emit(Op::Clear, scope.first_register, top_ - scope.first_register);
+      const std::uint32_t count = top_ - scope.first_register;
+      if (into != nullptr && count <= 0xFFFF) {
+        into->b = scope.first_register;
+        into->sub = static_cast<std::uint16_t>(count);
+      } else {
+        emit(Op::Clear, scope.first_register, count);
+      }
     }
     top_ = scope.first_register;
   }
@@ -188,6 +211,13 @@ class Compiler {
   [[nodiscard]] const Local* find(Symbol name) const {
     const std::uint32_t index = context_.nearest[name.id];
     return index == 0 ? nullptr : &locals_[index - 1];
+  }
+  // A local that something other than a literal is stored into.
+  void stored(Symbol name, const Expr& value) {
+    const std::uint32_t index = context_.nearest[name.id];
+    if (index != 0 && !literal_value(value)) {
+      locals_[index - 1].literal_only = false;
+    }
   }
   [[nodiscard]] bool declared_in_scope(Symbol name) const {
     const std::uint32_t index = context_.nearest[name.id];
@@ -258,6 +288,18 @@ class Compiler {
     close_scope();
   }
 
+  // A loop body, its scope closed by the jump back that follows it.
+  void loop_body(const Block& block, Op back, std::uint32_t a, std::uint32_t target) {
+    open_scope();
+    statements(block);
+    Instr jump;
+    jump.op = back;
+    jump.a = a;
+    jump.c = target;
+    close_scope(&jump);
+    unit_.code.push_back(jump);
+  }
+
   void statement(const Statement& statement) {
     switch (statement.kind()) {
       case StatementKind::Declare:
@@ -307,6 +349,7 @@ class Compiler {
     }
     const bool linked = outermost || reachable(declare.name);
     add_local(declare.name, reg, type, linked);
+    locals_.back().literal_only = literal_value(declare.value).has_value();
     if (outermost) {
       emit(Op::LinkOutside, reg, declare.name.id).sub = type;
     } else if (linked) {
@@ -316,6 +359,7 @@ class Compiler {
   }
 
   void assign(const Assign& assign) {
+    stored(assign.name, assign.value);
     const Local* local = find(assign.name);
     if (append_chain(assign, local)) {
       return;
@@ -383,6 +427,7 @@ class Compiler {
   }
 
   void input(Symbol name) {
+    stored(name, Expr(Identifier{name}));
     const Local* local = find(name);
     if (local == nullptr) {
       emit(Op::InputName, 0, name.id);
@@ -435,8 +480,7 @@ class Compiler {
     const std::uint32_t start = here();
     emit(Op::MarchesStart, count);
     const std::uint32_t body = here();
-    scoped_block(loop.body);
-    emit(Op::MarchesAgain, count, 0, body);
+    loop_body(loop.body, Op::MarchesAgain, count, body);
     land(start);
   }
 
@@ -448,8 +492,7 @@ class Compiler {
     const std::uint32_t done = jump_unless(loop.condition);
     top_ = mark;
     emit(Op::WhileNext, rounds);
-    scoped_block(loop.body);
-    emit(Op::Jump, 0, 0, top);
+    loop_body(loop.body, Op::Jump, 0, top);
     land(done);
   }
 

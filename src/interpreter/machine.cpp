@@ -280,7 +280,10 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   // --- Jumps and loops --------------------------------------------------------------
 
   SKERN_HANDLER(Jump) {
-    pc = unit->code.data() + pc->c;
+    if (pc->sub != 0) [[unlikely]] {
+      clear_texts(r + pc->b, pc->sub);
+    }
+    pc = pc + static_cast<std::int32_t>(pc->c);
     SKERN_NEXT();
   }
   SKERN_HANDLER(JumpUnless) {
@@ -289,7 +292,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
       fail(Error::runtime(msg::condition_not_vow(type_name(value))));
       return Outcome::Failed;
     }
-    pc = value.as_vow() ? pc + 1 : unit->code.data() + pc->c;
+    pc = value.as_vow() ? pc + 1 : pc + static_cast<std::int32_t>(pc->c);
     SKERN_NEXT();
   }
 
@@ -302,7 +305,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
         return Outcome::Failed;                                          \
       }                                                                  \
     }                                                                    \
-    pc = holds != 0 ? pc + 1 : unit->code.data() + pc->c;                \
+    pc = holds != 0 ? pc + 1 : pc + static_cast<std::int32_t>(pc->c);    \
     SKERN_NEXT();                                                        \
   }
 #define SKERN_JUMP(OP)                        \
@@ -321,7 +324,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
       return Outcome::Failed;
     }
     if (count.as_blade() == 0) {
-      pc = unit->code.data() + pc->c;
+      pc = pc + static_cast<std::int32_t>(pc->c);
       SKERN_NEXT();
     }
     count.set_blade(count.as_blade() - 1);
@@ -329,10 +332,13 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     SKERN_NEXT();
   }
   SKERN_HANDLER(MarchesAgain) {
+    if (pc->sub != 0) [[unlikely]] {
+      clear_texts(r + pc->b, pc->sub);
+    }
     Value& left = r[pc->a];
     if (left.as_blade() > 0) [[likely]] {
       left.set_blade(left.as_blade() - 1);
-      pc = unit->code.data() + pc->c;
+      pc = pc + static_cast<std::int32_t>(pc->c);
       SKERN_NEXT();
     }
     ++pc;
@@ -429,11 +435,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     SKERN_NEXT();
   }
   SKERN_HANDLER(Clear) {
-    for (std::uint32_t i = pc->a; i < pc->a + pc->b; ++i) {
-      if (r[i].is(DataType::Scroll)) {
-        r[i].reset();
-      }
-    }
+    clear_texts(r + pc->a, pc->b);
     ++pc;
     SKERN_NEXT();
   }

@@ -139,6 +139,14 @@ class Machine {
     const std::uint32_t nearest = nearest_[name];
     return nearest != 0 && nearest - 1 >= outside_scopes_.back().registers;
   }
+  // Registers let go of their texts.
+  static void clear_texts(Value* first, std::uint32_t count) {
+    for (Value *reg = first, *const end = first + count; reg != end; ++reg) {
+      if (reg->is(DataType::Scroll)) {
+        reg->reset();
+      }
+    }
+  }
   void ensure_registers(std::size_t count);
   void clear_registers(std::size_t from, std::size_t to);
 

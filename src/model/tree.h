@@ -133,8 +133,8 @@ struct Call {
 };
 
 // The order of the alternatives is the order of the expression kinds.
-using ExprNode =
-    std::variant<IntegerLiteral, FloatLiteral, StringLiteral, BoolLiteral, CharLiteral, Identifier, Unary, Binary, Call>;
+using ExprNode = std::variant<IntegerLiteral, FloatLiteral, StringLiteral, BoolLiteral, CharLiteral, Identifier, Unary,
+                              Binary, Call>;
 
 enum class ExprKind : std::uint8_t {
   IntegerLiteral,
@@ -153,8 +153,8 @@ struct Expr {
   ExprNode node;
 
   template <class Node>
-    requires std::is_constructible_v<ExprNode, Node>
-  Expr(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+  requires std::is_constructible_v<ExprNode, Node> Expr(Node n)
+      : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
   Expr(Expr&&) noexcept = default;
   Expr& operator=(Expr&&) noexcept = default;
   Expr(const Expr&) = delete;
@@ -328,8 +328,8 @@ struct Statement {
   StatementNode node;
 
   template <class Node>
-    requires std::is_constructible_v<StatementNode, Node>
-  Statement(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+  requires std::is_constructible_v<StatementNode, Node> Statement(Node n)
+      : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
 
   [[nodiscard]] StatementKind kind() const { return static_cast<StatementKind>(node.index()); }
   template <class Node>
@@ -372,7 +372,7 @@ class FunctionTable {
   [[nodiscard]] auto end() const { return functions_.end(); }
 
  private:
-  std::deque<FunctionDecl> functions_;   // grows without moving what it holds
+  std::deque<FunctionDecl> functions_;  // grows without moving what it holds
   std::vector<std::uint32_t> slot_of_;  // by symbol id: index + 1, or 0 for none
 };
 

@@ -49,11 +49,9 @@ ScrollRep* make_scroll_rep(std::string_view head, std::string_view tail, std::si
   return rep;
 }
 
-void release(ScrollRep* rep) noexcept {
-  if (rep != nullptr && --rep->refs == 0) {
-    rep->~ScrollRep();
-    ::operator delete(static_cast<void*>(rep));
-  }
+void destroy(ScrollRep* rep) noexcept {
+  rep->~ScrollRep();
+  ::operator delete(static_cast<void*>(rep));
 }
 
 }  // namespace detail

@@ -48,7 +48,13 @@ inline void retain(ScrollRep* rep) noexcept {
     ++rep->refs;
   }
 }
-void release(ScrollRep* rep) noexcept;
+// Frees a buffer whose last holder let go.
+void destroy(ScrollRep* rep) noexcept;
+inline void release(ScrollRep* rep) noexcept {
+  if (rep != nullptr && --rep->refs == 0) {
+    destroy(rep);
+  }
+}
 
 inline std::string_view view_of(const ScrollRep* rep) noexcept {
   return rep == nullptr ? std::string_view() : std::string_view(rep->bytes(), rep->size);

@@ -65,8 +65,7 @@ std::optional<double> convert_float(std::string_view text) {
     const bool negative = !text.empty() && text.front() == '-';
     const std::string_view unsigned_text = negative ? text.substr(1) : text;
     const std::size_t point = unsigned_text.find('.');
-    const bool integral_zero =
-        unsigned_text.substr(0, point).find_first_not_of('0') == std::string_view::npos;
+    const bool integral_zero = unsigned_text.substr(0, point).find_first_not_of('0') == std::string_view::npos;
     value = integral_zero ? 0.0 : std::numeric_limits<double>::infinity();
     return negative ? -value : value;
   }

@@ -95,8 +95,8 @@ class Matcher {
     // failed before (an argument's operator chain gives back an operand that
     // the enclosing chain then tries), and without this, nested texts of that
     // shape would take exponential time.
-    constexpr bool remembered = !Atomic && Rule != GrammarRule::Eoi && Rule != GrammarRule::BinaryOp &&
-                                Rule != GrammarRule::UnaryOp;
+    constexpr bool remembered =
+        !Atomic && Rule != GrammarRule::Eoi && Rule != GrammarRule::BinaryOp && Rule != GrammarRule::UnaryOp;
     const std::uint64_t key = (static_cast<std::uint64_t>(start) << 5) | static_cast<std::uint64_t>(Rule);
     if constexpr (remembered) {
       if (!state_.failures.empty()) {
@@ -174,8 +174,8 @@ class Matcher {
   // this rule replaces what its inside recorded at its own position.
   void note_failure(GrammarRule rule, std::size_t start, std::size_t entry_count) {
     auto& expected = state_.expected;
-    const bool one_deeper = state_.attempt == start && expected.size() == entry_count + 1 &&
-                            expected[expected.size() - 1].count == 1;
+    const bool one_deeper =
+        state_.attempt == start && expected.size() == entry_count + 1 && expected[expected.size() - 1].count == 1;
     if (one_deeper) {
       return;
     }
@@ -298,7 +298,9 @@ class Matcher {
   // --- Rules, in the order of the rule table ----------------------------------
 
   // EOI = the end of the text
-  bool eoi() { return at_end() ? invoke<GrammarRule::Eoi, false, &Matcher::eoi_body>() : fails_here<GrammarRule::Eoi>(); }
+  bool eoi() {
+    return at_end() ? invoke<GrammarRule::Eoi, false, &Matcher::eoi_body>() : fails_here<GrammarRule::Eoi>();
+  }
   bool eoi_body() { return at_end(); }
 
   // expression = SOI binary_expr EOI
@@ -433,7 +435,8 @@ class Matcher {
 
   // with_kw = "with" !identifier_continue    (atomic)
   bool with_kw() {
-    return next_is('w') ? invoke<GrammarRule::WithKw, true, &Matcher::with_kw_body>() : fails_here<GrammarRule::WithKw>();
+    return next_is('w') ? invoke<GrammarRule::WithKw, true, &Matcher::with_kw_body>()
+                        : fails_here<GrammarRule::WithKw>();
   }
   bool with_kw_body() { return literal("with") && !identifier_continue_ahead(); }
 
@@ -481,7 +484,8 @@ class Matcher {
 
   // string = "\"" (string escape | !"\"" ANY)* "\""    (atomic)
   bool string() {
-    return next_is('"') ? invoke<GrammarRule::String, true, &Matcher::string_body>() : fails_here<GrammarRule::String>();
+    return next_is('"') ? invoke<GrammarRule::String, true, &Matcher::string_body>()
+                        : fails_here<GrammarRule::String>();
   }
   bool string_body() {
     if (!literal('"')) {

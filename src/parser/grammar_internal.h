@@ -81,8 +81,8 @@ struct MatchState {
   Stack<Expected> expected;
   std::size_t attempt = 0;
   std::unordered_map<std::uint64_t, FailedAttempt> failures;  // by rule and position
-  const StackGuard* stack = nullptr;  // when set, nesting also stops before the stack runs out
-  bool remember_failures = true;  // off only to check that remembering changes no result
+  const StackGuard* stack = nullptr;                          // when set, nesting also stops before the stack runs out
+  bool remember_failures = true;                              // off only to check that remembering changes no result
   // Leaves out the matches that only pass one literal or name through
   // (unary_expr without operators, call_expr without `with`, primary without
   // parentheses), and those of binary operators, which stand alone between

@@ -80,8 +80,9 @@ std::string_view trim(std::string_view text) {
 }
 
 bool is_valid_identifier(std::string_view name) {
-  static constexpr std::array<std::string_view, 14> reserved = {
-      "if", "aye", "nay", "vow", "else", "with", "wine", "void", "while", "speak", "blade", "sigil", "return", "scroll"};
+  static constexpr std::array<std::string_view, 14> reserved = {"if",    "aye",   "nay",    "vow",   "else",
+                                                                "with",  "wine",  "void",   "while", "speak",
+                                                                "blade", "sigil", "return", "scroll"};
   if (name.empty()) {
     return false;
   }
@@ -137,8 +138,9 @@ class LineReader {
   std::optional<SourceLine> next() {
     while (start_ < source_.size()) {
       const void* found = std::memchr(source_.data() + start_, '\n', source_.size() - start_);
-      const std::size_t end = found == nullptr ? source_.size()
-                                               : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
+      const std::size_t end = found == nullptr
+                                  ? source_.size()
+                                  : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
       std::string_view piece = source_.substr(start_, end - start_);
       start_ = end + 1;
       ++number_;
@@ -580,8 +582,8 @@ Status ProgramParser::program(Program& program) {
 
 }  // namespace
 
-Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor,
-                          std::uint64_t parent_indentation, SymbolTable& symbols, ExprArena& nodes) {
+Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor, std::uint64_t parent_indentation,
+                          SymbolTable& symbols, ExprArena& nodes) {
   try {
     Lines walked(lines, cursor);
     return ProgramParser(walked, symbols, nodes).block(parent_indentation);
