@@ -55,24 +55,25 @@ namespace skern::code {
 //   InputName B          reads a line into the variable named B
 //   Fail A B sub         a runtime error known when compiling, of kind `sub` about the name B
 //   Step                 spends one statement of the step budget
-// NOLINTBEGIN(cppcoreguidelines-macro-usage): one list gives the enumeration,
+// NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): one list gives the enumeration,
 // the dispatch table and the handlers.
 #define SKERN_OPERATORS(X) X(Add) X(Subtract) X(Multiply) X(Divide) X(Greater) X(Less) X(Equal) X(NotEqual)
 #define SKERN_COMPARISONS(X) X(Greater) X(Less) X(Equal) X(NotEqual)
-#define SKERN_INSTRUCTIONS(X)                                                                                         \
-  X(Move)                                                                                                             \
-  X(Take)                                                                                                             \
-  X(LoadConstant) X(GetName) X(SetName) X(Store) X(Coerce) X(AddRR) X(AddRK) X(AddKR) X(SubtractRR) X(SubtractRK)     \
-      X(SubtractKR) X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR) X(GreaterRR)        \
-          X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR) X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR)      \
-              X(NotEqualRK) X(NotEqualKR) X(Negate) X(Not) X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK)    \
-                  X(AppendStore) X(AppendStoreName) X(Jump) X(JumpUnless) X(JumpUnlessGreaterRR)                      \
-                      X(JumpUnlessGreaterRK) X(JumpUnlessGreaterKR) X(JumpUnlessLessRR) X(JumpUnlessLessRK)           \
-                          X(JumpUnlessLessKR) X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR)          \
-                              X(JumpUnlessNotEqualRR) X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR) X(MarchesStart) \
-                                  X(MarchesAgain) X(WhileStart) X(WhileNext) X(Call) X(Return) X(ReturnVoid) X(End)   \
-                                      X(Halt) X(Link) X(LinkOutside) X(Unlink) X(Clear) X(Speak) X(InputLocal)        \
-                                          X(InputName) X(Fail) X(Step)
+#define SKERN_INSTRUCTIONS(X)                                                                                       \
+  X(Move)                                                                                                           \
+  X(Take)                                                                                                           \
+  X(LoadConstant)                                                                                                   \
+  X(GetName) X(SetName) X(Store) X(Coerce) X(AddRR) X(AddRK) X(AddKR) X(SubtractRR) X(SubtractRK) X(SubtractKR)     \
+      X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR) X(GreaterRR) X(GreaterRK)       \
+          X(GreaterKR) X(LessRR) X(LessRK) X(LessKR) X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR) X(NotEqualRK)   \
+              X(NotEqualKR) X(Negate) X(Not) X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK) X(AppendStore) \
+                  X(AppendStoreName) X(Jump) X(JumpUnless) X(JumpUnlessGreaterRR) X(JumpUnlessGreaterRK)            \
+                      X(JumpUnlessGreaterKR) X(JumpUnlessLessRR) X(JumpUnlessLessRK) X(JumpUnlessLessKR)            \
+                          X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR) X(JumpUnlessNotEqualRR)    \
+                              X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR) X(MarchesStart) X(MarchesAgain)       \
+                                  X(WhileStart) X(WhileNext) X(Call) X(Return) X(ReturnVoid) X(End) X(Halt) X(Link) \
+                                      X(LinkOutside) X(Unlink) X(Clear) X(Speak) X(InputLocal) X(InputName) X(Fail) \
+                                          X(Step)
 
 enum class Op : std::uint8_t {
 #define SKERN_ENUMERATOR(name) name,
@@ -83,7 +84,7 @@ enum class Op : std::uint8_t {
 #define SKERN_ONE(name) +1
 inline constexpr std::size_t INSTRUCTION_COUNT = 0 SKERN_INSTRUCTIONS(SKERN_ONE);
 #undef SKERN_ONE
-// NOLINTEND(cppcoreguidelines-macro-usage)
+// NOLINTEND(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
 
 // The three forms of an operator follow each other, and the operators follow
 // the order of BinaryOp, so that an operator and a form select one instruction.

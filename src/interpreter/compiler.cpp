@@ -10,6 +10,7 @@
 #include "interpreter/compiler.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <optional>
 #include <string_view>
@@ -46,8 +47,7 @@ class Compiler {
 
   Unit function(const FunctionDecl& function) {
     open_scope();
-    for (std::size_t i = 0; i < function.params.size(); ++i) {
-      const Symbol param = function.params[i];
+    for (const Symbol param : function.params) {
       const std::uint32_t reg = top_++;
       use(reg);
       if (declared_in_scope(param)) {
@@ -248,8 +248,9 @@ class Compiler {
           ops.push_back(at->as<Unary>().op);
         }
         Kinds kinds = kinds_of(*at);
-        for (auto op = ops.rbegin(); op != ops.rend(); ++op) {
-          kinds = unary_kinds(*op, kinds);
+        std::reverse(ops.begin(), ops.end());
+        for (const UnaryOp op : ops) {
+          kinds = unary_kinds(op, kinds);
         }
         return kinds;
       }
@@ -682,7 +683,7 @@ class Compiler {
   std::uint32_t top_ = 0;             // the first free register
   std::uint32_t outliving_next_ = 0;  // the register of the next top-level declaration run from outside
   std::unordered_map<std::string_view, std::uint32_t> texts_;
-  std::unordered_map<std::uint64_t, std::uint32_t> others_[DATA_TYPE_COUNT];  // by kind, then bits
+  std::array<std::unordered_map<std::uint64_t, std::uint32_t>, DATA_TYPE_COUNT> others_;  // by kind, then bits
 };
 
 }  // namespace

@@ -388,14 +388,16 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   // A return from the unit run from outside ends the run; its top-level
   // variables stay.
   SKERN_HANDLER(Return) {
-    Value result = (pc->flags & TAKE) != 0 ? std::move(r[pc->a]) : Value(r[pc->a]);
-    if (frames_.back().unit == nullptr) {
-      returned_ = std::move(result);
-      unlink_to(frames_.back().links);
-      frames_.pop_back();
-      return Outcome::Returned;
+    {  // `result` ends before the dispatch jump, which may not leave its scope
+      Value result = (pc->flags & TAKE) != 0 ? std::move(r[pc->a]) : Value(r[pc->a]);
+      if (frames_.back().unit == nullptr) {
+        returned_ = std::move(result);
+        unlink_to(frames_.back().links);
+        frames_.pop_back();
+        return Outcome::Returned;
+      }
+      SKERN_LEAVE(std::move(result));
     }
-    SKERN_LEAVE(std::move(result));
     SKERN_NEXT();
   }
   SKERN_HANDLER(ReturnVoid) {

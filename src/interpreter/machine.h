@@ -135,7 +135,7 @@ class Machine {
       links_.pop_back();
     }
   }
-  bool outside_declared(std::uint32_t name) const {
+  [[nodiscard]] bool outside_declared(std::uint32_t name) const {
     const std::uint32_t nearest = nearest_[name];
     return nearest != 0 && nearest - 1 >= outside_scopes_.back().registers;
   }

@@ -282,7 +282,7 @@ int Machine::compare_slow(const Instr& instr, Value* r, const Value* k) {
 }
 
 bool Machine::unary_slow(const Instr& instr, Value* r) {
-  Value& operand = r[instr.b];
+  const Value& operand = r[instr.b];
   Result<Value> result = instr.op == Op::Negate ? negate_value(operand) : not_value(operand);
   if (!result.ok()) {
     return fail(std::move(result).error());
@@ -300,7 +300,11 @@ bool Machine::append_slow(Value& acc, const Value& piece, Value* take) {
     if (!joinable(chain.length, size, limits_.scroll_bytes)) {
       return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
     }
-    pieces_.push_back(take != nullptr ? std::move(*take) : piece);
+    if (take != nullptr) {
+      pieces_.push_back(std::move(*take));
+    } else {
+      pieces_.push_back(piece);
+    }
     chain.length += size;
     return true;
   }

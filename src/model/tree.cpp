@@ -121,6 +121,7 @@ Expr* ExprArena::reserve(std::size_t count) {
       throw std::bad_alloc();
     }
     // Left uninitialised, as the nodes are built over it.
+    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays): raw storage
     chunks_.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(capacity * sizeof(Expr)), 0});
     used_ = 0;
     capacity_ = capacity;

@@ -152,9 +152,11 @@ static_assert(static_cast<std::size_t>(ExprKind::Call) + 1 == std::variant_size_
 struct Expr {
   ExprNode node;
 
+  // clang-format off
   template <class Node>
-  requires std::is_constructible_v<ExprNode, Node> Expr(Node n)
-      : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+    requires std::is_constructible_v<ExprNode, Node>
+  Expr(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+  // clang-format on
   Expr(Expr&&) noexcept = default;
   Expr& operator=(Expr&&) noexcept = default;
   Expr(const Expr&) = delete;
@@ -213,8 +215,9 @@ class ExprArena {
 
  private:
   static constexpr std::size_t CHUNK_SIZE = 1024;
-  // Room for `capacity` nodes, built in it one at a time.
+  // Storage for nodes, built in it one at a time; `count` are built.
   struct Chunk {
+    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays): raw storage
     std::unique_ptr<std::byte[]> bytes;
     std::size_t count;
   };
@@ -327,9 +330,11 @@ static_assert(static_cast<std::size_t>(StatementKind::ExprStatement) + 1 == std:
 struct Statement {
   StatementNode node;
 
+  // clang-format off
   template <class Node>
-  requires std::is_constructible_v<StatementNode, Node> Statement(Node n)
-      : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+    requires std::is_constructible_v<StatementNode, Node>
+  Statement(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+  // clang-format on
 
   [[nodiscard]] StatementKind kind() const { return static_cast<StatementKind>(node.index()); }
   template <class Node>

@@ -121,22 +121,10 @@ class Matcher {
       --atomic_depth_;
     }
     if (matched) {
-      if constexpr (Rule == GrammarRule::BinaryOp) {
-        if (state_.collapse) {
-          matches.truncate(slot);
-          return true;
-        }
+      if (!state_.collapse || !collapse<Rule>(slot)) {
+        matches[slot].end = static_cast<std::uint32_t>(pos_);
+        matches[slot].subtree_end = static_cast<std::uint32_t>(matches.size());
       }
-      if constexpr (Rule == GrammarRule::UnaryExpr || Rule == GrammarRule::CallExpr || Rule == GrammarRule::Primary) {
-        if (state_.collapse && matches.size() == slot + 2 && passes_through(matches[slot + 1].rule)) {
-          matches[slot] = matches[slot + 1];
-          matches[slot].subtree_end = static_cast<std::uint32_t>(slot + 1);
-          matches.truncate(slot + 1);
-          return true;
-        }
-      }
-      matches[slot].end = static_cast<std::uint32_t>(pos_);
-      matches[slot].subtree_end = static_cast<std::uint32_t>(matches.size());
       return true;
     }
     matches.truncate(slot);
@@ -148,6 +136,26 @@ class Matcher {
     if constexpr (remembered) {
       if (state_.remember_failures) {
         remember(key, attempt_before, count_before);
+      }
+    }
+    return false;
+  }
+
+  // Leaves out the match of `Rule` at `slot` where the builder needs none:
+  // an operator, or a rule that only passes one literal or name through.
+  template <GrammarRule Rule>
+  bool collapse(std::size_t slot) {
+    auto& matches = state_.matches;
+    if constexpr (Rule == GrammarRule::BinaryOp) {
+      matches.truncate(slot);
+      return true;
+    } else if constexpr (Rule == GrammarRule::UnaryExpr || Rule == GrammarRule::CallExpr ||
+                         Rule == GrammarRule::Primary) {
+      if (matches.size() == slot + 2 && passes_through(matches[slot + 1].rule)) {
+        matches[slot] = matches[slot + 1];
+        matches[slot].subtree_end = static_cast<std::uint32_t>(slot + 1);
+        matches.truncate(slot + 1);
+        return true;
       }
     }
     return false;

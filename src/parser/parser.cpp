@@ -196,10 +196,8 @@ namespace {
 class Lines {
  public:
   Lines(const std::vector<SourceLine>& list, std::size_t& cursor) : list_(&list), cursor_(&cursor) {}
-  explicit Lines(std::string_view source) : reader_(source) {
-    current_ = reader_.next();
-    last_number_ = current_ ? current_->line_number : 0;
-  }
+  explicit Lines(std::string_view source)
+      : reader_(source), current_(reader_.next()), last_number_(current_ ? current_->line_number : 0) {}
 
   [[nodiscard]] bool at_end() const { return list_ != nullptr ? *cursor_ >= list_->size() : !current_; }
   [[nodiscard]] const SourceLine& current() const { return list_ != nullptr ? (*list_)[*cursor_] : *current_; }
