@@ -1,20 +1,34 @@
 #!/usr/bin/env python3
 """Runs the benchmarks on skern and on every reference engine installed.
 
+How to run (from the checkout):
+
+    python3 bench/run.py                       # all benchmarks, 5 rounds
+    python3 bench/run.py --only fib,loop --rounds 3
+    python3 bench/run.py --skern /path/to/skern --json after.json
+    python3 bench/compare.py before.json after.json
+
 Each benchmark NAME is bench/NAME.skr with equivalents bench/NAME.py and
-bench/NAME.lua that print the same output. The runs are interleaved: in
-every round each benchmark runs once on each engine, so slow drifts of the
-machine spread over all engines alike. Every run's output must agree with
-every other engine's; a mismatch or a failed run marks the benchmark as
-failed and makes the runner exit with status 1.
+bench/NAME.lua that print the same output; a few are generated into
+bench/generated/ (parse, program, longexpr), and a benchmark may read a
+generated standard input (input), which every engine gets alike; the
+others read /dev/null. The engines are skern, python3, lua5.4, luajit and
+luajit with its compiler turned off (luajit-joff, LuaJIT's interpreter
+alone), whichever are installed. The runs are interleaved: in every round
+each benchmark runs once on each engine, so slow drifts of the machine
+spread over all engines alike. Every run's output must agree with every
+other engine's; a mismatch or a failed run marks the benchmark as failed
+and makes the runner exit with status 1.
 
 The table gives per benchmark and engine the median wall time and the
 largest peak resident set size seen, and the ratios of skern's median to
-python3's and lua5.4's.
+every other engine's. --json also writes these figures, and every single
+time, to a file for compare.py.
 """
 
 import argparse
 import ctypes
+import json
 import os
 import pathlib
 import shutil
@@ -30,12 +44,21 @@ HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 sys.dont_write_bytecode = True  # keep bench/ free of __pycache__
-import gen_parse  # noqa: E402  (lives beside this file)
+import gen_input  # noqa: E402  (these live beside this file)
+import gen_longexpr  # noqa: E402
+import gen_parse  # noqa: E402
+import gen_program  # noqa: E402
 
 # In the order in which they run within a round.
 BENCHMARKS = ["hello", "fib", "calls", "loop", "nested", "concat", "deep",
-              "while", "parse"]
-GENERATED = {"parse"}
+              "while", "parse", "float", "mixed", "comparisons", "args",
+              "mutual", "dynamic", "declare", "text", "output", "input",
+              "program", "longexpr"]
+# Benchmarks whose sources are written into bench/generated/ before a run.
+GENERATED = {"parse": gen_parse.generate, "program": gen_program.generate,
+             "longexpr": gen_longexpr.generate}
+# Benchmarks that read standard input: the generator gives the file's path.
+STDIN = {"input": gen_input.generate}
 PR_SET_CHILD_SUBREAPER = 36
 
 
@@ -99,8 +122,12 @@ def find_engines(skern):
     for name in ("lua5.4", "luajit"):
         path = shutil.which(name)
         if path:
-            engines.append(Engine(name, [path], "lua",
-                                  first_line([path, "-v"])))
+            version = first_line([path, "-v"])
+            engines.append(Engine(name, [path], "lua", version))
+            if name == "luajit":
+                # LuaJIT's interpreter alone, without its trace compiler.
+                engines.append(Engine("luajit-joff", [path, "-joff"], "lua",
+                                      version))
     return engines
 
 
@@ -126,24 +153,30 @@ def become_subreaper():
 # by this runner (a subreaper), which then starts the clock, lets it exec the
 # engine and reaps it with wait4. Its peak RSS then counts only the shell's
 # small image from before the exec, and its wall time excludes the launch.
-LAUNCH = '(read _ <&{go}; exec "$@" {go}<&-) {pid}>&- & echo $! >&{pid}'
+# A shell without job control gives a command started with & /dev/null as
+# its standard input, so the input comes through descriptor {inp} instead.
+LAUNCH = ('(read _ <&{go}; exec "$@" {go}<&- <&{inp} {inp}<&-) {pid}>&- & '
+          'echo $! >&{pid}')
 
 
-def run_once(command, timeout, subreaper):
+def run_once(command, timeout, subreaper, stdin_path=os.devnull):
     """Runs one process to its end: wall time, peak RSS, status, output."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            open(stdin_path, "rb") as stdin:
         if not subreaper:
             start = time.perf_counter()
-            proc = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+            proc = subprocess.Popen(command, stdin=stdin,
                                     stdout=out, stderr=err, cwd=HERE)
             pid = proc.pid
         else:
             go_r, go_w = os.pipe()
             pid_r, pid_w = os.pipe()
+            inp = stdin.fileno()
             shell = subprocess.Popen(
-                ["/bin/sh", "-c", LAUNCH.format(go=go_r, pid=pid_w), "sh"]
+                ["/bin/sh", "-c",
+                 LAUNCH.format(go=go_r, pid=pid_w, inp=inp), "sh"]
                 + command, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                cwd=HERE, pass_fds=(go_r, pid_w))
+                cwd=HERE, pass_fds=(go_r, pid_w, inp))
             os.close(go_r)
             os.close(pid_w)
             with os.fdopen(pid_r) as reader:
@@ -189,6 +222,26 @@ def excerpt(data, limit=400):
     return text if len(text) <= limit else text[:limit] + "..."
 
 
+def write_json(path, engines, benches, rounds, times, rss, failed):
+    results = {}
+    for bench in benches:
+        if bench in failed:
+            continue
+        results[bench] = {
+            e.name: {"median_s": statistics.median(times[(bench, e.name)]),
+                     "times_s": times[(bench, e.name)],
+                     "peak_rss_kib": rss[(bench, e.name)]}
+            for e in engines}
+    data = {"rounds": rounds,
+            "engines": {e.name: {"command": e.command, "version": e.version}
+                        for e in engines},
+            "benchmarks": results,
+            "failed": failed}
+    with open(path, "w") as out:
+        json.dump(data, out, indent=1)
+        out.write("\n")
+
+
 def main():
     parser = argparse.ArgumentParser(
         description="Run the Skerran benchmarks against the installed "
@@ -203,6 +256,9 @@ def main():
                         help="skern binary (default build/release/skern)")
     parser.add_argument("--timeout", type=float, default=600,
                         help="seconds before one run is killed (default 600)")
+    parser.add_argument("--json", metavar="FILE",
+                        help="also write the medians, every time and the "
+                             "peak RSS figures to FILE (for compare.py)")
     args = parser.parse_args()
 
     if args.rounds < 1:
@@ -219,8 +275,12 @@ def main():
     if not subreaper:
         print("run.py: cannot become a subreaper; peak RSS figures include "
               "the runner's own footprint", file=sys.stderr)
-    if "parse" in benches:
-        gen_parse.generate()
+    stdin_paths = {}
+    for bench in benches:
+        if bench in GENERATED:
+            GENERATED[bench]()
+        if bench in STDIN:
+            stdin_paths[bench] = str(STDIN[bench]())
     for bench in benches:
         for engine in engines:
             if not source(bench, engine.ext).is_file():
@@ -242,7 +302,8 @@ def main():
             for engine in engines:
                 path = source(bench, engine.ext)
                 run = run_once(engine.command + [str(path)], args.timeout,
-                               subreaper)
+                               subreaper,
+                               stdin_paths.get(bench, os.devnull))
                 if run.status != 0:
                     how = (f"was killed after {args.timeout:g} s"
                            if run.status == -signal.SIGKILL
@@ -271,7 +332,7 @@ def main():
     header = ["benchmark"]
     for name in names:
         header += [f"{name} time", f"{name} RSS"]
-    ratio_to = [n for n in ("python3", "lua5.4") if n in names]
+    ratio_to = [n for n in names if n != "skern"]
     header += [f"skern/{n}" for n in ratio_to]
     lines = ["| " + " | ".join(header) + " |",
              "|" + "|".join(["---"] + ["---:"] * (len(header) - 1)) + "|"]
@@ -292,6 +353,9 @@ def main():
           + f".\nMedian wall time of {args.rounds} interleaved round(s); RSS "
           "is the largest peak resident set size seen.\n")
     print("\n".join(lines))
+    if args.json:
+        write_json(args.json, engines, benches, args.rounds, times, rss,
+                   failed)
 
     if failed:
         for bench, why in failed.items():
