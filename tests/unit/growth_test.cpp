@@ -79,13 +79,19 @@ TEST(Growth, AppendingSeveralPiecesStaysLinear) {
               "        s = s + \"a\" + (same with \"b\")\n        held is a scroll with same with s\n"),
       // Appended through dynamic scoping, by a function that does not declare it.
       program("we declare add with piece ->\ncouncil says:\n    s = s + piece + \",\"\n", "        add with \"x\"\n"),
+      // A variable of the loop body that shares the text until the round ends
+      // (in a register that no earlier statement of the body overwrites).
+      program("",
+              "        s = s + \"a\" + \"b\"\n        first is a blade with 1\n        held is a scroll with \"x\"\n"
+              "        held = s\n"),
       // To a parameter, which may hold any kind.
       program("we declare build with t, n ->\ncouncil says:\n    the realm marches n times:\n        t = t + \"a\" + "
               "\"b\"\n"
               "    return t\n",
               "        s = build with \"\", 1\n"),
   };
-  const std::size_t lengths[] = {kRounds, 3 * kRounds, 2 * kRounds, 3 * kRounds, 2 * kRounds, 2 * kRounds, 2};
+  const std::size_t lengths[] = {kRounds,     3 * kRounds, 2 * kRounds, 3 * kRounds,
+                                 2 * kRounds, 2 * kRounds, 2 * kRounds, 2};
   for (std::size_t i = 0; i < std::size(shapes); ++i) {
     const std::size_t length = lengths[i];
     const std::size_t used = bytes_to_run(shapes[i], length);
@@ -93,6 +99,22 @@ TEST(Growth, AppendingSeveralPiecesStaysLinear) {
     // final length; copying the text every round would come to thousands.
     EXPECT_LT(used, 64 * kRounds + 16 * length) << "shape " << i << ": " << used << " bytes for " << length;
   }
+}
+
+// The same in a `while` loop, whose body's scope ends at its jump back.
+TEST(Growth, AWhileBodyLetsGoOfItsTextsEachRound) {
+  const std::string source =
+      "on the iron throne:\n"
+      "    s is a scroll with \"\"\n"
+      "    n is a blade with 0\n"
+      "    while n < 20000:\n"
+      "        n = n + 1\n"
+      "        s = s + \"a\" + \"b\"\n"
+      "        first is a blade with 1\n"
+      "        held is a scroll with s\n"
+      "    speak s\n";
+  const std::size_t used = bytes_to_run(source, 2 * kRounds);
+  EXPECT_LT(used, 64 * kRounds + 32 * kRounds) << used << " bytes";
 }
 
 }  // namespace
