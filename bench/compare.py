@@ -16,19 +16,13 @@ faster or smaller, or is faster than that engine.
 
 import argparse
 import json
+import pathlib
 import sys
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+sys.dont_write_bytecode = True  # keep bench/ free of __pycache__
+from run import fmt_rss, fmt_time  # noqa: E402  (lives beside this file)
 
-def fmt_time(seconds):
-    if seconds < 1:
-        return f"{seconds * 1000:.1f} ms"
-    return f"{seconds:.2f} s"
-
-
-def fmt_rss(kib):
-    if kib < 10 * 1024:
-        return f"{kib} KiB"
-    return f"{kib / 1024:.1f} MiB"
 
 
 def load(path):

@@ -17,6 +17,8 @@ import argparse
 import pathlib
 import random
 
+from gen_parse import write_if_changed  # lives beside this file
+
 HERE = pathlib.Path(__file__).resolve().parent
 TERMS = 300_000
 ROUNDS = 100
@@ -100,11 +102,7 @@ def generate(count=TERMS, directory=HERE / "generated"):
     directory.mkdir(parents=True, exist_ok=True)
     for ext, make in (("skr", skerran_text), ("py", python_text),
                       ("lua", lua_text)):
-        path = directory / f"longexpr.{ext}"
-        text = make(count)
-        # Leave an identical file alone so that its timestamp stays put.
-        if not path.exists() or path.read_text() != text:
-            path.write_text(text)
+        write_if_changed(directory / f"longexpr.{ext}", make(count))
     return directory
 
 

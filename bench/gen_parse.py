@@ -62,16 +62,19 @@ def lua(count):
     return "".join(out)
 
 
+def write_if_changed(path, text):
+    """Writes `text` to `path`, leaving an identical file alone so that its
+    timestamp stays put."""
+    if not path.exists() or path.read_text() != text:
+        path.write_text(text)
+
+
 def generate(lines=200_000, directory=HERE / "generated"):
     """Writes parse.skr, parse.py and parse.lua; gives the directory."""
     count = max(1, lines // LINES_PER_FUNCTION)
     directory.mkdir(parents=True, exist_ok=True)
     for ext, make in (("skr", skerran), ("py", python), ("lua", lua)):
-        path = directory / f"parse.{ext}"
-        text = make(count)
-        # Leave an identical file alone so that its timestamp stays put.
-        if not path.exists() or path.read_text() != text:
-            path.write_text(text)
+        write_if_changed(directory / f"parse.{ext}", make(count))
     return directory
 
 

@@ -20,6 +20,8 @@ Skerran version has about 200,000 lines.
 import argparse
 import pathlib
 
+from gen_parse import write_if_changed  # lives beside this file
+
 HERE = pathlib.Path(__file__).resolve().parent
 FAMILY = 10
 # Lines of one Skerran function, on average (checked by lines_of below).
@@ -201,10 +203,7 @@ def generate(lines=200_000, directory=HERE / "generated"):
         "lua": lua_text(units),
     }
     for ext, text in texts.items():
-        path = directory / f"program.{ext}"
-        # Leave an identical file alone so that its timestamp stays put.
-        if not path.exists() or path.read_text() != text:
-            path.write_text(text)
+        write_if_changed(directory / f"program.{ext}", text)
     return directory
 
 
