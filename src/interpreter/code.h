@@ -30,17 +30,20 @@ namespace skern::code {
 //   Coerce A sub         R[A] = R[A] through the store rule of type `sub`
 //   <op>RR/RK/KR A B C   R[A] = B op C
 //   Negate, Not A B      R[A] = op R[B]
+//   UpdateName<op>R/K B C  the variable named B = itself op C, in place where
+//                        it can be: C is a constant or a variable's register
 //   AppendStart A B      R[A] = R[B] (or the variable named B, for ...Name), opening a chain
 //   AppendR, AppendK A C R[A] = R[A] + C; a text defers the join to the store
 //   AppendStore A B sub  R[B] = the chain's result, through the store rule of `sub`
 //   AppendStoreName A B  the variable named B = the chain's result
-//   Jump C               on at C (every jump's C counts from the jump); a jump
-//                        back to a loop's head may clear like Clear B sub
+//   Jump C               on at C (every jump's C counts from the jump)
+//   JumpClearing B C sub the same after clearing like Clear B sub: the jump
+//                        back to a loop's head that ends the body's scope
 //   JumpUnless A C       on at C unless the vow R[A] holds
 //   JumpUnless<cmp>.. A B C  on at C unless A cmp B holds
 //   MarchesStart A C     checks the count R[A]; none left: on at C; else counts one round off
-//   MarchesAgain A C     a round left: counts it off and goes on at C; it
-//                        first clears like Clear B sub, for the body's scope
+//   MarchesAgain A C     a round left: counts it off and goes on at C;
+//                        ...Clearing first clears like Clear B sub, for the body's scope
 //   WhileStart A / WhileNext A   the rounds left to a while loop in R[A], spent one by one
 //   Call A B C           R[A] = the function named C with the B arguments from R[A] up
 //   Return A / ReturnVoid       ends the call with R[A] (Take: moving it) or with void
@@ -59,21 +62,27 @@ namespace skern::code {
 // the dispatch table and the handlers.
 #define SKERN_OPERATORS(X) X(Add) X(Subtract) X(Multiply) X(Divide) X(Greater) X(Less) X(Equal) X(NotEqual)
 #define SKERN_COMPARISONS(X) X(Greater) X(Less) X(Equal) X(NotEqual)
-#define SKERN_INSTRUCTIONS(X)                                                                                       \
-  X(Move)                                                                                                           \
-  X(Take)                                                                                                           \
-  X(LoadConstant)                                                                                                   \
-  X(GetName) X(SetName) X(Store) X(Coerce) X(AddRR) X(AddRK) X(AddKR) X(SubtractRR) X(SubtractRK) X(SubtractKR)     \
-      X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR) X(GreaterRR) X(GreaterRK)       \
-          X(GreaterKR) X(LessRR) X(LessRK) X(LessKR) X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR) X(NotEqualRK)   \
-              X(NotEqualKR) X(Negate) X(Not) X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK) X(AppendStore) \
-                  X(AppendStoreName) X(Jump) X(JumpUnless) X(JumpUnlessGreaterRR) X(JumpUnlessGreaterRK)            \
-                      X(JumpUnlessGreaterKR) X(JumpUnlessLessRR) X(JumpUnlessLessRK) X(JumpUnlessLessKR)            \
-                          X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR) X(JumpUnlessNotEqualRR)    \
-                              X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR) X(MarchesStart) X(MarchesAgain)       \
-                                  X(WhileStart) X(WhileNext) X(Call) X(Return) X(ReturnVoid) X(End) X(Halt) X(Link) \
-                                      X(LinkOutside) X(Unlink) X(Clear) X(Speak) X(InputLocal) X(InputName) X(Fail) \
-                                          X(Step)
+// clang-format off
+#define SKERN_INSTRUCTIONS(X)                                                                          \
+  X(Move) X(Take) X(LoadConstant) X(GetName) X(SetName) X(Store) X(Coerce)                             \
+  X(AddRR) X(AddRK) X(AddKR) X(SubtractRR) X(SubtractRK) X(SubtractKR)                                 \
+  X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR)                        \
+  X(GreaterRR) X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR)                                 \
+  X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR) X(NotEqualRK) X(NotEqualKR)                           \
+  X(Negate) X(Not)                                                                                     \
+  X(UpdateNameAddR) X(UpdateNameAddK) X(UpdateNameSubtractR) X(UpdateNameSubtractK)                    \
+  X(UpdateNameMultiplyR) X(UpdateNameMultiplyK)                                                        \
+  X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK) X(AppendStore) X(AppendStoreName)            \
+  X(Jump) X(JumpClearing) X(JumpUnless)                                                                \
+  X(JumpUnlessGreaterRR) X(JumpUnlessGreaterRK) X(JumpUnlessGreaterKR)                                 \
+  X(JumpUnlessLessRR) X(JumpUnlessLessRK) X(JumpUnlessLessKR)                                          \
+  X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR)                                       \
+  X(JumpUnlessNotEqualRR) X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR)                              \
+  X(MarchesStart) X(MarchesAgain) X(MarchesAgainClearing) X(WhileStart) X(WhileNext)                   \
+  X(Call) X(Return) X(ReturnVoid) X(End) X(Halt)                                                       \
+  X(Link) X(LinkOutside) X(Unlink) X(Clear)                                                            \
+  X(Speak) X(InputLocal) X(InputName) X(Fail) X(Step)
+// clang-format on
 
 enum class Op : std::uint8_t {
 #define SKERN_ENUMERATOR(name) name,
@@ -99,13 +108,20 @@ enum class Form : std::uint8_t { RR, RK, KR };
                          static_cast<std::size_t>(form));
 }
 static_assert(operator_op(BinaryOp::NotEqual, Form::KR) == Op::NotEqualKR);
+// The updates of a variable by name come in the order Add, Subtract, Multiply, each R then K.
+[[nodiscard]] constexpr Op update_name_op(BinaryOp op, bool constant) {
+  return static_cast<Op>(static_cast<std::size_t>(Op::UpdateNameAddR) + static_cast<std::size_t>(op) * 2 +
+                         (constant ? 1U : 0U));
+}
+static_assert(update_name_op(BinaryOp::Multiply, true) == Op::UpdateNameMultiplyK);
 static_assert(operator_op(BinaryOp::Divide, Form::RK) == Op::DivideRK);
 static_assert(jump_unless_op(BinaryOp::NotEqual, Form::KR) == Op::JumpUnlessNotEqualKR);
 static_assert(jump_unless_op(BinaryOp::Greater, Form::RR) == Op::JumpUnlessGreaterRR);
 
 // Jumps keep their target in C, as a distance from the jump itself.
 [[nodiscard]] constexpr bool is_jump(Op op) {
-  return op == Op::Jump || op == Op::JumpUnless || op == Op::MarchesStart || op == Op::MarchesAgain ||
+  return op == Op::Jump || op == Op::JumpClearing || op == Op::JumpUnless || op == Op::MarchesStart ||
+         op == Op::MarchesAgain || op == Op::MarchesAgainClearing ||
          (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessNotEqualKR);
 }
 

@@ -196,6 +196,7 @@ class Compiler {
     if (texts && top_ > scope.first_register) {
       const std::uint32_t count = top_ - scope.first_register;
       if (into != nullptr && count <= 0xFFFF) {
+        into->op = into->op == Op::Jump ? Op::JumpClearing : Op::MarchesAgainClearing;
         into->b = scope.first_register;
         into->sub = static_cast<std::uint16_t>(count);
       } else {
@@ -362,7 +363,7 @@ class Compiler {
   void assign(const Assign& assign) {
     stored(assign.name, assign.value);
     const Local* local = find(assign.name);
-    if (append_chain(assign, local)) {
+    if ((local == nullptr && update_by_name(assign)) || append_chain(assign, local)) {
       return;
     }
     if (local == nullptr) {
@@ -379,6 +380,31 @@ class Compiler {
     const std::uint32_t reg = temp();
     into(assign.value, reg);
     emit(Op::Store, local->reg, reg).sub = local->type;
+  }
+
+  // `x = x op c` for a variable found by name, where c is a literal or a
+  // variable of the function's own: nothing can fail or change x between
+  // reading it and storing it, so one instruction does both.
+  bool update_by_name(const Assign& assign) {
+    const auto* binary = assign.value.get_if<Binary>();
+    if (binary == nullptr || binary->op > BinaryOp::Multiply) {
+      return false;
+    }
+    const auto* left = binary->left()->get_if<Identifier>();
+    if (left == nullptr || left->name != assign.name) {
+      return false;
+    }
+    if (std::optional<Value> value = literal_value(*binary->right())) {
+      emit(update_name_op(binary->op, true), 0, assign.name.id, constant(std::move(*value)));
+      return true;
+    }
+    const auto* right = binary->right()->get_if<Identifier>();
+    const Local* local = right == nullptr ? nullptr : find(right->name);
+    if (local == nullptr) {
+      return false;
+    }
+    emit(update_name_op(binary->op, false), 0, assign.name.id, local->reg);
+    return true;
   }
 
   // `x = x + a + b ...` where x may hold a text: the pieces are checked as

@@ -207,6 +207,35 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     SKERN_NEXT();
   }
 
+  // --- A variable by name, updated -------------------------------------------------
+
+  // In place where the kinds keep the variable's own: a blade with a blade,
+  // a wine with any number (a blade variable given a wine must be refused).
+#define SKERN_UPDATE_NAME(OP, FORM, RIGHT)                                                            \
+  SKERN_HANDLER(UpdateName##OP##FORM) {                                                               \
+    const std::uint32_t nearest = nearest_[pc->b];                                                    \
+    if (nearest == 0) [[unlikely]] {                                                                  \
+      fail_unknown_banner(pc->b);                                                                     \
+      return Outcome::Failed;                                                                         \
+    }                                                                                                 \
+    Value& target = stack_[nearest - 1];                                                              \
+    const Value& right = RIGHT;                                                                       \
+    const unsigned tags = static_cast<unsigned>(target.tag()) | right.tag();                          \
+    if (tags == 0 || (tags == 1 && target.tag() == WINE)) [[likely]] {                               \
+      (void)fast::arithmetic<BinaryOp::OP>(target, target, right);                                    \
+    } else if (!update_name_slow(BinaryOp::OP, nearest - 1, right)) {                                 \
+      return Outcome::Failed;                                                                         \
+    }                                                                                                 \
+    ++pc;                                                                                             \
+    SKERN_NEXT();                                                                                     \
+  }
+#define SKERN_UPDATE_NAME_FORMS(OP) SKERN_UPDATE_NAME(OP, R, r[pc->c]) SKERN_UPDATE_NAME(OP, K, k[pc->c])
+  SKERN_UPDATE_NAME_FORMS(Add)
+  SKERN_UPDATE_NAME_FORMS(Subtract)
+  SKERN_UPDATE_NAME_FORMS(Multiply)
+#undef SKERN_UPDATE_NAME_FORMS
+#undef SKERN_UPDATE_NAME
+
   // --- Building a text ------------------------------------------------------------
 
   SKERN_HANDLER(AppendStart) {
@@ -280,9 +309,11 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   // --- Jumps and loops --------------------------------------------------------------
 
   SKERN_HANDLER(Jump) {
-    if (pc->sub != 0) [[unlikely]] {
-      clear_texts(r + pc->b, pc->sub);
-    }
+    pc = pc + static_cast<std::int32_t>(pc->c);
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(JumpClearing) {
+    clear_texts(r + pc->b, pc->sub);
     pc = pc + static_cast<std::int32_t>(pc->c);
     SKERN_NEXT();
   }
@@ -331,19 +362,21 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     ++pc;
     SKERN_NEXT();
   }
-  SKERN_HANDLER(MarchesAgain) {
-    if (pc->sub != 0) [[unlikely]] {
-      clear_texts(r + pc->b, pc->sub);
-    }
-    Value& left = r[pc->a];
-    if (left.as_blade() > 0) [[likely]] {
-      left.set_blade(left.as_blade() - 1);
-      pc = pc + static_cast<std::int32_t>(pc->c);
-      SKERN_NEXT();
-    }
-    ++pc;
-    SKERN_NEXT();
+#define SKERN_MARCHES_AGAIN(NAME, CLEAR)                 \
+  SKERN_HANDLER(NAME) {                                  \
+    CLEAR;                                               \
+    Value& left = r[pc->a];                              \
+    if (left.as_blade() > 0) [[likely]] {                \
+      left.set_blade(left.as_blade() - 1);               \
+      pc = pc + static_cast<std::int32_t>(pc->c);        \
+      SKERN_NEXT();                                      \
+    }                                                    \
+    ++pc;                                                \
+    SKERN_NEXT();                                        \
   }
+  SKERN_MARCHES_AGAIN(MarchesAgain, (void)0)
+  SKERN_MARCHES_AGAIN(MarchesAgainClearing, clear_texts(r + pc->b, pc->sub))
+#undef SKERN_MARCHES_AGAIN
   SKERN_HANDLER(WhileStart) {
     r[pc->a].set_blade(static_cast<std::int64_t>(WHILE_ITERATION_LIMIT));
     ++pc;

@@ -116,6 +116,7 @@ class Machine {
   static void release_temporaries(const Instr& instr, Value* r);
   bool append_slow(Value& acc, const Value& piece, Value* take);
   bool append_store(Value& acc, Value& target, std::uint16_t type);
+  bool update_name_slow(BinaryOp op, std::uint32_t reg, const Value& right);
   bool store_slow(Value& target, Value&& value, std::uint16_t type);
   bool spend_step();
   bool speak(Value& value, bool take);

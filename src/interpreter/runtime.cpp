@@ -343,6 +343,29 @@ bool Machine::append_store(Value& acc, Value& target, std::uint16_t type) {
   return store_slow(target, std::move(acc), type);
 }
 
+// `x = x op right` for a variable found by name, when not both numbers of
+// the variable's own kind: a text grows in place when x is its only holder.
+bool Machine::update_name_slow(BinaryOp op, std::uint32_t reg, const Value& right) {
+  Value& target = stack_[reg];
+  if (op == BinaryOp::Add && target.is(DataType::Scroll) && right.is(DataType::Scroll)) {
+    if (!joinable(target.as_text().size(), right.as_text().size(), limits_.scroll_bytes)) {
+      return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
+    }
+    target.append_text(right.as_text());
+    return true;
+  }
+  Value out;
+  if (!apply_slow(op, target, right, out)) {
+    return false;
+  }
+  const std::uint8_t type = types_[reg];
+  if (type == UNTYPED || out.tag() == type) {
+    target = std::move(out);
+    return true;
+  }
+  return store_slow(target, std::move(out), type);
+}
+
 // A value whose kind differs from the variable's declared type.
 bool Machine::store_slow(Value& target, Value&& value, std::uint16_t type) {
   Result<Value> stored = coerce_for_store(std::move(value), static_cast<DataType>(type));
