@@ -6,6 +6,7 @@ How to run (from the checkout):
     python3 bench/run.py                       # all benchmarks, 5 rounds
     python3 bench/run.py --only fib,loop --rounds 3
     python3 bench/run.py --skern /path/to/skern --json after.json
+    python3 bench/run.py --baseline /path/to/older/skern   # both in one run
     python3 bench/compare.py before.json after.json
 
 Each benchmark NAME is bench/NAME.skr with equivalents bench/NAME.py and
@@ -107,13 +108,20 @@ def real_python(python):
     return python
 
 
-def find_engines(skern):
+def find_engines(skern, baseline=None):
     engines = []
     if not (os.path.isfile(skern) and os.access(skern, os.X_OK)):
         sys.exit(f"run.py: no skern binary at {skern}; build it with "
                  "`cmake --workflow --preset release` or pass --skern PATH")
     engines.append(Engine("skern", [skern], "skr",
                           first_line([skern, "--version"])))
+    if baseline:
+        if not (os.path.isfile(baseline) and os.access(baseline, os.X_OK)):
+            sys.exit(f"run.py: no skern binary at {baseline}")
+        # An older build in the same rounds: drifts of the machine then
+        # touch both alike, which separate runs cannot promise.
+        engines.append(Engine("skern-before", [baseline], "skr",
+                              first_line([baseline, "--version"])))
     python = shutil.which("python3")
     if python:
         python = real_python(python)
@@ -254,6 +262,9 @@ def main():
     parser.add_argument("--skern",
                         default=str(ROOT / "build" / "release" / "skern"),
                         help="skern binary (default build/release/skern)")
+    parser.add_argument("--baseline", metavar="PATH",
+                        help="another skern binary to run in the same rounds "
+                             "as an engine of its own, skern-before")
     parser.add_argument("--timeout", type=float, default=600,
                         help="seconds before one run is killed (default 600)")
     parser.add_argument("--json", metavar="FILE",
@@ -270,7 +281,8 @@ def main():
         if unknown:
             parser.error("unknown benchmark(s): " + ", ".join(unknown))
 
-    engines = find_engines(os.path.abspath(args.skern))
+    engines = find_engines(os.path.abspath(args.skern),
+                           args.baseline and os.path.abspath(args.baseline))
     subreaper = become_subreaper()
     if not subreaper:
         print("run.py: cannot become a subreaper; peak RSS figures include "
@@ -334,6 +346,8 @@ def main():
         header += [f"{name} time", f"{name} RSS"]
     ratio_to = [n for n in names if n != "skern"]
     header += [f"skern/{n}" for n in ratio_to]
+    if "lua5.4" in names:
+        header.append("RSS skern/lua5.4")
     lines = ["| " + " | ".join(header) + " |",
              "|" + "|".join(["---"] + ["---:"] * (len(header) - 1)) + "|"]
     for bench in benches:
@@ -348,6 +362,8 @@ def main():
             row += [fmt_time(med[name]), fmt_rss(rss[(bench, name)])]
         for name in ratio_to:
             row.append(f"{med['skern'] / med[name]:.2f}")
+        if "lua5.4" in names:
+            row.append(f"{rss[(bench, 'skern')] / rss[(bench, 'lua5.4')]:.2f}")
         lines.append("| " + " | ".join(row) + " |")
     print("Engines: " + "; ".join(f"{e.name} ({e.version})" for e in engines)
           + f".\nMedian wall time of {args.rounds} interleaved round(s); RSS "
