@@ -590,16 +590,16 @@ void tokens_of(const Expr& expr, const SymbolTable& symbols, Tokens& out) {
     case ExprKind::Binary: {
       const Binary& binary = expr.as<Binary>();
       out.emplace_back("(");
-      tokens_of(*binary.left, symbols, out);
+      tokens_of(*binary.left(), symbols, out);
       out.push_back("b" + std::string(spelling(binary.op)));
-      tokens_of(*binary.right, symbols, out);
+      tokens_of(*binary.right(), symbols, out);
       out.emplace_back(")");
       return;
     }
     case ExprKind::Call: {
       const Call& call = expr.as<Call>();
       out.push_back("call " + symbols.name(call.name) + " [");
-      for (const Expr& argument : call.arguments) {
+      for (const Expr& argument : call.arguments()) {
         tokens_of(argument, symbols, out);
         out.emplace_back(",");
       }
