@@ -30,6 +30,8 @@ namespace skern::code {
 //   Coerce A sub         R[A] = R[A] through the store rule of type `sub`
 //   <op>RR/RK/KR A B C   R[A] = B op C
 //   Negate, Not A B      R[A] = op R[B]
+//   Update<op>R/K A C    R[A] = R[A] op C: the same as <op>RR/RK with B = A,
+//                        one operand fewer to decode
 //   UpdateName<op>R/K B C  the variable named B = itself op C, in place where
 //                        it can be: C is a constant or a variable's register
 //   AppendStart A B      R[A] = R[B] (or the variable named B, for ...Name), opening a chain
@@ -70,6 +72,7 @@ namespace skern::code {
   X(GreaterRR) X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR)                                 \
   X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR) X(NotEqualRK) X(NotEqualKR)                           \
   X(Negate) X(Not)                                                                                     \
+  X(UpdateAddR) X(UpdateAddK) X(UpdateSubtractR) X(UpdateSubtractK) X(UpdateMultiplyR) X(UpdateMultiplyK)  \
   X(UpdateNameAddR) X(UpdateNameAddK) X(UpdateNameSubtractR) X(UpdateNameSubtractK)                    \
   X(UpdateNameMultiplyR) X(UpdateNameMultiplyK)                                                        \
   X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK) X(AppendStore) X(AppendStoreName)            \
@@ -109,11 +112,16 @@ enum class Form : std::uint8_t { RR, RK, KR };
 }
 static_assert(operator_op(BinaryOp::NotEqual, Form::KR) == Op::NotEqualKR);
 // The updates of a variable by name come in the order Add, Subtract, Multiply, each R then K.
+[[nodiscard]] constexpr Op update_op(BinaryOp op, bool constant) {
+  return static_cast<Op>(static_cast<std::size_t>(Op::UpdateAddR) + static_cast<std::size_t>(op) * 2 +
+                         (constant ? 1U : 0U));
+}
 [[nodiscard]] constexpr Op update_name_op(BinaryOp op, bool constant) {
   return static_cast<Op>(static_cast<std::size_t>(Op::UpdateNameAddR) + static_cast<std::size_t>(op) * 2 +
                          (constant ? 1U : 0U));
 }
 static_assert(update_name_op(BinaryOp::Multiply, true) == Op::UpdateNameMultiplyK);
+static_assert(update_op(BinaryOp::Multiply, true) == Op::UpdateMultiplyK);
 static_assert(operator_op(BinaryOp::Divide, Form::RK) == Op::DivideRK);
 static_assert(jump_unless_op(BinaryOp::NotEqual, Form::KR) == Op::JumpUnlessNotEqualKR);
 static_assert(jump_unless_op(BinaryOp::Greater, Form::RR) == Op::JumpUnlessGreaterRR);

@@ -586,6 +586,11 @@ class Compiler {
   }
 
   void operate(BinaryOp op, std::uint32_t dest, const Operand& left, const Operand& right) {
+    if (op <= BinaryOp::Multiply && !left.constant && left.index == dest && !(right.temp && right.index == dest)) {
+      Instr& instr = emit(update_op(op, right.constant), dest, 0, right.index);
+      instr.flags = right.temp ? TEMP_C : 0;
+      return;
+    }
     const Form form = right.constant ? Form::RK : left.constant ? Form::KR : Form::RR;
     Instr& instr = emit(operator_op(op, form), dest, left.index, right.index);
     instr.flags = static_cast<std::uint8_t>((left.temp && left.index != dest ? TEMP_B : 0) |

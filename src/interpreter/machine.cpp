@@ -183,6 +183,29 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
 #undef SKERN_OPERATOR
 #undef SKERN_OPERATE
 
+  // An update in place: the two-operand form of + - *, whose slow path is
+  // that of the three-operand form.
+#define SKERN_UPDATE(OP, FORM, RIGHT, THREE)                                   \
+  SKERN_HANDLER(Update##OP##FORM) {                                            \
+    Value& target = r[pc->a];                                                  \
+    if (fast::arithmetic<BinaryOp::OP>(target, target, RIGHT) == Fast::Slow) { \
+      Instr three = *pc;                                                       \
+      three.op = Op::OP##THREE;                                                \
+      three.b = pc->a;                                                         \
+      if (!operate_slow(three, r, k)) {                                        \
+        return Outcome::Failed;                                                \
+      }                                                                        \
+    }                                                                          \
+    ++pc;                                                                      \
+    SKERN_NEXT();                                                              \
+  }
+#define SKERN_UPDATE_FORMS(OP) SKERN_UPDATE(OP, R, r[pc->c], RR) SKERN_UPDATE(OP, K, k[pc->c], RK)
+  SKERN_UPDATE_FORMS(Add)
+  SKERN_UPDATE_FORMS(Subtract)
+  SKERN_UPDATE_FORMS(Multiply)
+#undef SKERN_UPDATE_FORMS
+#undef SKERN_UPDATE
+
   SKERN_HANDLER(Negate) {
     const Value& operand = r[pc->b];
     if (operand.tag() == BLADE) [[likely]] {
@@ -211,23 +234,23 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
 
   // In place where the kinds keep the variable's own: a blade with a blade,
   // a wine with any number (a blade variable given a wine must be refused).
-#define SKERN_UPDATE_NAME(OP, FORM, RIGHT)                                                            \
-  SKERN_HANDLER(UpdateName##OP##FORM) {                                                               \
-    const std::uint32_t nearest = nearest_[pc->b];                                                    \
-    if (nearest == 0) [[unlikely]] {                                                                  \
-      fail_unknown_banner(pc->b);                                                                     \
-      return Outcome::Failed;                                                                         \
-    }                                                                                                 \
-    Value& target = stack_[nearest - 1];                                                              \
-    const Value& right = RIGHT;                                                                       \
-    const unsigned tags = static_cast<unsigned>(target.tag()) | right.tag();                          \
-    if (tags == 0 || (tags == 1 && target.tag() == WINE)) [[likely]] {                               \
-      (void)fast::arithmetic<BinaryOp::OP>(target, target, right);                                    \
-    } else if (!update_name_slow(BinaryOp::OP, nearest - 1, right)) {                                 \
-      return Outcome::Failed;                                                                         \
-    }                                                                                                 \
-    ++pc;                                                                                             \
-    SKERN_NEXT();                                                                                     \
+#define SKERN_UPDATE_NAME(OP, FORM, RIGHT)                                   \
+  SKERN_HANDLER(UpdateName##OP##FORM) {                                      \
+    const std::uint32_t nearest = nearest_[pc->b];                           \
+    if (nearest == 0) [[unlikely]] {                                         \
+      fail_unknown_banner(pc->b);                                            \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    Value& target = stack_[nearest - 1];                                     \
+    const Value& right = RIGHT;                                              \
+    const unsigned tags = static_cast<unsigned>(target.tag()) | right.tag(); \
+    if (tags == 0 || (tags == 1 && target.tag() == WINE)) [[likely]] {       \
+      (void)fast::arithmetic<BinaryOp::OP>(target, target, right);           \
+    } else if (!update_name_slow(BinaryOp::OP, nearest - 1, right)) {        \
+      return Outcome::Failed;                                                \
+    }                                                                        \
+    ++pc;                                                                    \
+    SKERN_NEXT();                                                            \
   }
 #define SKERN_UPDATE_NAME_FORMS(OP) SKERN_UPDATE_NAME(OP, R, r[pc->c]) SKERN_UPDATE_NAME(OP, K, k[pc->c])
   SKERN_UPDATE_NAME_FORMS(Add)
@@ -362,17 +385,17 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     ++pc;
     SKERN_NEXT();
   }
-#define SKERN_MARCHES_AGAIN(NAME, CLEAR)                 \
-  SKERN_HANDLER(NAME) {                                  \
-    CLEAR;                                               \
-    Value& left = r[pc->a];                              \
-    if (left.as_blade() > 0) [[likely]] {                \
-      left.set_blade(left.as_blade() - 1);               \
-      pc = pc + static_cast<std::int32_t>(pc->c);        \
-      SKERN_NEXT();                                      \
-    }                                                    \
-    ++pc;                                                \
-    SKERN_NEXT();                                        \
+#define SKERN_MARCHES_AGAIN(NAME, CLEAR)          \
+  SKERN_HANDLER(NAME) {                           \
+    CLEAR;                                        \
+    Value& left = r[pc->a];                       \
+    if (left.as_blade() > 0) [[likely]] {         \
+      left.set_blade(left.as_blade() - 1);        \
+      pc = pc + static_cast<std::int32_t>(pc->c); \
+      SKERN_NEXT();                               \
+    }                                             \
+    ++pc;                                         \
+    SKERN_NEXT();                                 \
   }
   SKERN_MARCHES_AGAIN(MarchesAgain, (void)0)
   SKERN_MARCHES_AGAIN(MarchesAgainClearing, clear_texts(r + pc->b, pc->sub))
