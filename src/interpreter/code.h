@@ -30,6 +30,9 @@ namespace skern::code {
 //   Coerce A sub         R[A] = R[A] through the store rule of type `sub`
 //   <op>RR/RK/KR A B C   R[A] = B op C
 //   Negate, Not A B      R[A] = op R[B]
+//   Join A C             R[A] = the texts of the C Piece instructions that
+//                        follow, joined in one buffer; a Piece's A is a register,
+//                        or a constant with TAKE set, and TEMP_B a temporary
 //   Update<op>R/K A C    R[A] = R[A] op C: the same as <op>RR/RK with B = A,
 //                        one operand fewer to decode
 //   UpdateName<op>R/K B C  the variable named B = itself op C, in place where
@@ -71,7 +74,7 @@ namespace skern::code {
   X(MultiplyRR) X(MultiplyRK) X(MultiplyKR) X(DivideRR) X(DivideRK) X(DivideKR)                        \
   X(GreaterRR) X(GreaterRK) X(GreaterKR) X(LessRR) X(LessRK) X(LessKR)                                 \
   X(EqualRR) X(EqualRK) X(EqualKR) X(NotEqualRR) X(NotEqualRK) X(NotEqualKR)                           \
-  X(Negate) X(Not)                                                                                     \
+  X(Negate) X(Not) X(Join) X(Piece)                                                                    \
   X(UpdateAddR) X(UpdateAddK) X(UpdateSubtractR) X(UpdateSubtractK) X(UpdateMultiplyR) X(UpdateMultiplyK)  \
   X(UpdateNameAddR) X(UpdateNameAddK) X(UpdateNameSubtractR) X(UpdateNameSubtractK)                    \
   X(UpdateNameMultiplyR) X(UpdateNameMultiplyK)                                                        \

@@ -663,6 +663,9 @@ class Compiler {
 
   void binary(const Binary& top, std::uint32_t dest, std::uint32_t work) {
     const std::vector<const Binary*> spine = spine_of(top);
+    if (join(spine, dest)) {
+      return;
+    }
     for (std::size_t i = 0; i < spine.size(); ++i) {
       const Binary& step = *spine[i];
       const std::uint32_t to = i + 1 == spine.size() ? dest : work;
@@ -675,6 +678,28 @@ class Compiler {
       }
       top_ = std::max(mark, work + 1);
     }
+  }
+
+  // `a + b + c ...` of operands known to be texts: nothing can fail on the
+  // way (but for the length cap) and nothing can run, so the pieces are
+  // joined at once into one buffer of the whole length.
+  bool join(const std::vector<const Binary*>& spine, std::uint32_t dest) {
+    const auto text = [this](const Expr& expr) { return kinds_of(expr) == bit(DataType::Scroll); };
+    if (spine.size() < 2 || !text(*spine.front()->left()) ||
+        !std::all_of(spine.begin(), spine.end(),
+                     [&text](const Binary* step) { return step->op == BinaryOp::Add && text(*step->right()); })) {
+      return false;
+    }
+    std::vector<Operand> pieces{operand(*spine.front()->left(), false)};
+    for (const Binary* step : spine) {
+      pieces.push_back(operand(*step->right(), false));
+    }
+    emit(Op::Join, dest, 0, static_cast<std::uint32_t>(pieces.size()));
+    for (const Operand& piece : pieces) {
+      emit(Op::Piece, piece.index).flags =
+          static_cast<std::uint8_t>((piece.constant ? TAKE : 0) | (piece.temp && piece.index != dest ? TEMP_B : 0));
+    }
+    return true;
   }
 
   // The arguments go into consecutive registers, which become the callee's

@@ -206,6 +206,18 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
 #undef SKERN_UPDATE_FORMS
 #undef SKERN_UPDATE
 
+  SKERN_HANDLER(Join) {
+    if (!join(*pc, r, k)) {
+      return Outcome::Failed;
+    }
+    pc += 1 + pc->c;
+    SKERN_NEXT();
+  }
+  SKERN_HANDLER(Piece) {  // only ever read by Join, which steps over it
+    ++pc;
+    SKERN_NEXT();
+  }
+
   SKERN_HANDLER(Negate) {
     const Value& operand = r[pc->b];
     if (operand.tag() == BLADE) [[likely]] {

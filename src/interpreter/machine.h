@@ -113,6 +113,7 @@ class Machine {
   int compare_slow(const Instr& instr, Value* r, const Value* k);
   bool apply_slow(BinaryOp op, const Value& left, const Value& right, Value& out);
   bool unary_slow(const Instr& instr, Value* r);
+  bool join(const Instr& instr, Value* r, const Value* k);
   static void release_temporaries(const Instr& instr, Value* r);
   bool append_slow(Value& acc, const Value& piece, Value* take);
   bool append_store(Value& acc, Value& target, std::uint16_t type);

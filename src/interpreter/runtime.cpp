@@ -244,6 +244,34 @@ bool Machine::operate_slow(const Instr& instr, Value* r, const Value* k) {
   return true;
 }
 
+// The pieces of a join, each checked against the scroll cap as the joins
+// one by one would be, then copied once into a buffer of the whole length.
+bool Machine::join(const Instr& instr, Value* r, const Value* k) {
+  const Instr* const pieces = &instr + 1;
+  const auto piece = [&](std::uint32_t i) -> const Value& {
+    return (pieces[i].flags & TAKE) != 0 ? k[pieces[i].a] : r[pieces[i].a];
+  };
+  std::size_t length = piece(0).as_text().size();
+  for (std::uint32_t i = 1; i < instr.c; ++i) {
+    const std::size_t size = piece(i).as_text().size();
+    if (!joinable(length, size, limits_.scroll_bytes)) {
+      return fail(Error::runtime(std::string(msg::OUT_OF_MEMORY)));
+    }
+    length += size;
+  }
+  Value joined = Value::scroll_with_room(piece(0).as_text(), length);
+  for (std::uint32_t i = 1; i < instr.c; ++i) {
+    joined.append_text(piece(i).as_text());
+  }
+  for (std::uint32_t i = 0; i < instr.c; ++i) {
+    if ((pieces[i].flags & TEMP_B) != 0) {
+      r[pieces[i].a].reset();
+    }
+  }
+  r[instr.a] = std::move(joined);
+  return true;
+}
+
 // An operator's temporaries, after it has read the texts they held.
 void Machine::release_temporaries(const Instr& instr, Value* r) {
   if ((instr.flags & TEMP_B) != 0) {

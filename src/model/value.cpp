@@ -83,6 +83,12 @@ void Value::append_text(std::string_view tail) {
   payload_.scroll = grown;
 }
 
+Value Value::scroll_with_room(std::string_view head, std::size_t capacity) {
+  Value value(DataType::Scroll);
+  value.payload_.scroll = detail::make_scroll_rep(head, {}, capacity);
+  return value;
+}
+
 void Value::reserve_text(std::size_t size, Value& other) {
   detail::ScrollRep* rep = payload_.scroll;
   const bool shared = other.shares_text_with(*this);

@@ -105,6 +105,8 @@ class Value {
     return value;
   }
   static Value scroll(std::string_view text) { return scroll(Scroll(text)); }
+  // A scroll holding `head`, with room to grow in place to `capacity` bytes.
+  static Value scroll_with_room(std::string_view head, std::size_t capacity);
   static Value vow(bool v) noexcept {
     Value value(DataType::Vow);
     value.payload_.word = v ? 1 : 0;

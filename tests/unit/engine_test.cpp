@@ -89,6 +89,28 @@ TEST_F(Engine, AppendingInPlaceNeverChangesASharedText) {
   EXPECT_EQ(text_of("s"), "abcdeabcde");
 }
 
+// A run of texts joined at once is checked against the scroll cap as each
+// `+` would be, and gives what the joins one by one give.
+TEST_F(Engine, TextsJoinedAtOnceKeepTheCap) {
+  load(
+      "on the iron throne:\n"
+      "    a is a scroll with \"abcd\"\n"
+      "    b is a scroll with a + \"-\" + a + \"\"\n"
+      "    speak b\n"
+      "    c is a scroll with b + b + \"!\"\n",
+      Limits{.scroll_bytes = 18});
+  EXPECT_EQ(run_main(), "runtime error: out of memory");
+  EXPECT_EQ(output.text(), "abcd-abcd\n");
+  EXPECT_EQ(text_of("c"), "<none>");
+  load(
+      "on the iron throne:\n"
+      "    a is a scroll with \"abcd\"\n"
+      "    c is a scroll with a + \"-\" + a + \"-\" + a + \"!\"\n",
+      Limits{.scroll_bytes = 15});
+  EXPECT_EQ(run_main(), "<ok>");
+  EXPECT_EQ(text_of("c"), "abcd-abcd-abcd!");
+}
+
 // A block run from outside leaves its top-level variables in the current
 // scope, those that came before a failure too; nested ones go.
 TEST_F(Engine, ABlockRunFromOutsideKeepsItsTopLevelVariables) {
