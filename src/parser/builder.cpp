@@ -299,7 +299,14 @@ ExpressionParser::~ExpressionParser() = default;
 
 Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   grammar::MatchState& state = buffers_->state;
-  switch (grammar::run(text, state)) {
+  // Most texts match: the failure tracking is only paid for one that does not.
+  state.track = false;
+  grammar::Outcome outcome = grammar::run(text, state);
+  if (outcome == grammar::Outcome::Failed) {
+    state.track = true;
+    outcome = grammar::run(text, state);
+  }
+  switch (outcome) {
     case grammar::Outcome::TooDeep:
       return Error::expression(msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT));
     case grammar::Outcome::TooDeepForStack:

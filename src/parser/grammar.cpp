@@ -101,7 +101,9 @@ class Matcher {
     if constexpr (remembered) {
       if (!state_.failures.empty()) {
         if (const auto found = state_.failures.find(key); found != state_.failures.end()) {
-          replay(found->second);
+          if (state_.track) {
+            replay(found->second);
+          }
           return false;
         }
       }
@@ -132,7 +134,9 @@ class Matcher {
     if (too_deep_) {
       return false;
     }
-    note_failure(Rule, start, entry_count);
+    if (state_.track) {
+      note_failure(Rule, start, entry_count);
+    }
     if constexpr (remembered) {
       if (state_.remember_failures) {
         remember(key, attempt_before, count_before);
@@ -226,7 +230,7 @@ class Matcher {
   // record nothing inside themselves, so the effect is the same.
   template <GrammarRule Rule>
   bool fails_here() {
-    if (too_deep_ || atomic_depth_ > 0) {
+    if (too_deep_ || atomic_depth_ > 0 || !state_.track) {
       return false;
     }
     if (pos_ > state_.attempt) {

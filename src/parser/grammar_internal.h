@@ -89,6 +89,10 @@ struct MatchState {
   // their operands: the tree builder reads the same either way, and a long
   // operator chain then keeps one match per term.
   bool collapse = false;
+  // Keeps the expected list and the attempt position. A run that only needs
+  // to know whether the text matches, and its matches, may do without: they
+  // never change the outcome, and a failed text is run again to report it.
+  bool track = true;
 
   // The rules expected at the attempt position, in rule order, each once.
   [[nodiscard]] std::vector<GrammarRule> expected_rules() const;
