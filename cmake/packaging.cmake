@@ -2,7 +2,7 @@
 # with its target), and the Debian package built by `cpack -G DEB`.
 include(GNUInstallDirs)
 
-set(SKERN_PACKAGE_MAINTAINER "skern maintainers <skern-maintainers@example.org>"
+set(SKERN_PACKAGE_MAINTAINER "The skern project <maintainers@skern.invalid>"
   CACHE STRING "Maintainer field of the Debian package")
 
 # The man page, gzip-compressed as Debian's man pages are. It is looked for
@@ -43,13 +43,17 @@ install(FILES
 install(FILES ${PROJECT_SOURCE_DIR}/editors/vscode/syntaxes/skerran.tmLanguage.json
   DESTINATION ${skern_vscode_dir}/syntaxes)
 
-# Documentation, the editor notes and the example programs.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
+# Documentation, the editor notes and the example programs, laid out as in
+# the source tree, so that the links between them work where they are
+# installed; the licence, and the Debian copyright file beside it.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/copyright
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/editors/README.md
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME editors.md OPTIONAL)
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/editors)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
   FILES_MATCHING PATTERN "*.md")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples OPTIONAL

@@ -58,6 +58,7 @@ expect_field Section interpreters
 expect_field Architecture "$arch"
 maintainer=$(dpkg-deb -f "$deb" Maintainer)
 check; [[ $maintainer =~ ^[^\<]*[^\<\ ]\ \<[^@\>\ ]+@[^\>\ ]+\>$ ]] || fail "Maintainer '$maintainer' is not 'Name <address>'"
+check; [[ $maintainer != *example.* && $maintainer == *skern* ]] || fail "Maintainer '$maintainer' does not name the project"
 summary=$(dpkg-deb -f "$deb" Description | head -n 1)
 check; [[ -n $summary && ${#summary} -le 80 ]] || fail "Description summary '$summary' is empty or too long"
 
@@ -114,9 +115,11 @@ for file in package.json language-configuration.json syntaxes/skerran.tmLanguage
   expect_same "$source_dir/editors/vscode/$file" "usr/share/skern/vscode/$file"
 done
 expect_same "$source_dir/README.md" usr/share/doc/skern/README.md
-expect_same "$source_dir/editors/README.md" usr/share/doc/skern/editors.md
+expect_same "$source_dir/LICENSE" usr/share/doc/skern/LICENSE
+expect_same "$source_dir/cmake/copyright" usr/share/doc/skern/copyright
+expect_same "$source_dir/editors/README.md" usr/share/doc/skern/editors/README.md
 for doc in "$source_dir"/docs/*.md; do
-  [[ -e $doc ]] && expect_same "$doc" "usr/share/doc/skern/$(basename "$doc")"
+  [[ -e $doc ]] && expect_same "$doc" "usr/share/doc/skern/docs/$(basename "$doc")"
 done
 for example in "$source_dir"/examples/*.skr; do
   expect_same "$example" "usr/share/doc/skern/examples/$(basename "$example")"
