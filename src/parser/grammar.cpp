@@ -101,9 +101,7 @@ class Matcher {
     if constexpr (remembered) {
       if (!state_.failures.empty()) {
         if (const auto found = state_.failures.find(key); found != state_.failures.end()) {
-          if (state_.track) {
-            replay(found->second);
-          }
+          replay(found->second);
           return false;
         }
       }
@@ -134,9 +132,7 @@ class Matcher {
     if (too_deep_) {
       return false;
     }
-    if (state_.track) {
-      note_failure(Rule, start, entry_count);
-    }
+    note_failure(Rule, start, entry_count);
     if constexpr (remembered) {
       if (state_.remember_failures) {
         remember(key, attempt_before, count_before);
@@ -185,6 +181,9 @@ class Matcher {
   // Exactly one deeper rule recorded here stands for this one; otherwise
   // this rule replaces what its inside recorded at its own position.
   void note_failure(GrammarRule rule, std::size_t start, std::size_t entry_count) {
+    if (!state_.track) {
+      return;
+    }
     auto& expected = state_.expected;
     const bool one_deeper =
         state_.attempt == start && expected.size() == entry_count + 1 && expected[expected.size() - 1].count == 1;
@@ -219,7 +218,7 @@ class Matcher {
   // than before; only those at the current attempt position count, and they
   // add what they added the first time.
   void replay(const FailedAttempt& failure) {
-    if (failure.attempt == state_.attempt && failure.contribution.count > 0) {
+    if (state_.track && failure.attempt == state_.attempt && failure.contribution.count > 0) {
       state_.expected.push(failure.contribution);
     }
   }
