@@ -299,6 +299,7 @@ ExpressionParser::~ExpressionParser() = default;
 
 Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   grammar::MatchState& state = buffers_->state;
+  failure_offset_.reset();
   // Most texts match: the failure tracking is only paid for one that does not.
   state.track = false;
   grammar::Outcome outcome = grammar::run(text, state);
@@ -312,6 +313,7 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
     case grammar::Outcome::TooDeepForStack:
       return Error::expression(std::string(msg::EXPRESSION_TOO_DEEP_FOR_STACK));
     case grammar::Outcome::Failed:
+      failure_offset_ = state.attempt;
       return Error::expression(grammar::render_report(text, state.attempt, state.expected_rules()));
     case grammar::Outcome::Matched:
       break;

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -81,9 +83,14 @@ class ExpressionParser {
 
   Result<Expr> parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
 
+  // After a parse that the grammar rejected: the byte offset of the failure in
+  // the text, where the report's caret points. None after any other outcome.
+  [[nodiscard]] std::optional<std::size_t> failure_offset() const { return failure_offset_; }
+
  private:
   struct Buffers;
   std::unique_ptr<Buffers> buffers_;
+  std::optional<std::size_t> failure_offset_;
 };
 
 }  // namespace skern
