@@ -142,14 +142,13 @@ class Outline {
 
   // Every name that the expression calls or reads, in the order of the text.
   void expression(std::string_view text) {
-    std::variant<RuleMatch, std::string> matched = match_expression(text);
-    const auto* root = std::get_if<RuleMatch>(&matched);
-    if (root == nullptr) {
+    const std::optional<RuleMatch> matched = expressions_.match(text);
+    if (!matched) {
       return;
     }
     // Depth first, left to right, without recursion: nesting has no limit
     // here but the grammar's.
-    std::vector<const RuleMatch*> pending{root};
+    std::vector<const RuleMatch*> pending{&*matched};
     const auto push_children = [&pending](const RuleMatch& match) {
       for (auto child = match.children.rbegin(); child != match.children.rend(); ++child) {
         pending.push_back(&*child);
@@ -180,6 +179,7 @@ class Outline {
   std::string_view text_;
   Analysis& analysis_;
   std::size_t owner_ = NO_OWNER;
+  ExpressionParser expressions_;
 };
 
 // ---------------------------------------------------------------------------

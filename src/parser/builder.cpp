@@ -324,6 +324,18 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
   return Builder(text, state.matches, symbols, nodes).run(1);
 }
 
+std::optional<RuleMatch> ExpressionParser::match(std::string_view text) {
+  grammar::MatchState& state = buffers_->state;
+  state.track = false;
+  state.collapse = false;
+  const grammar::Outcome outcome = grammar::run(text, state);
+  state.collapse = true;
+  if (outcome != grammar::Outcome::Matched) {
+    return std::nullopt;
+  }
+  return grammar::nest(state.matches, 0);
+}
+
 Result<Expr> parse_expression(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   try {
     ExpressionParser parser;

@@ -83,6 +83,11 @@ class ExpressionParser {
 
   Result<Expr> parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
 
+  // The grammar's matches for the text, as match_expression gives them, or
+  // none where the grammar rejects it: for tools that need the positions
+  // that the tree does not keep.
+  std::optional<RuleMatch> match(std::string_view text);
+
   // After a parse that the grammar rejected: the byte offset of the failure in
   // the text, where the report's caret points. None after any other outcome.
   [[nodiscard]] std::optional<std::size_t> failure_offset() const { return failure_offset_; }
