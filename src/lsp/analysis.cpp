@@ -312,16 +312,18 @@ const Function* Analysis::function_named(std::string_view name) const {
 }
 
 std::optional<std::size_t> Analysis::owner_at(std::size_t offset) const {
-  if (main && main->span.contains(offset)) {
-    return MAIN_BLOCK;
-  }
-  // Functions stand in the order of the text, their spans apart.
+  // The last header at or before the offset: a line being typed, or a blank
+  // one, below a body belongs to it too. Functions stand in the order of the text.
   const auto after = std::upper_bound(functions.begin(), functions.end(), offset,
                                       [](std::size_t at, const Function& function) { return at < function.span.start; });
-  if (after == functions.begin() || !(after - 1)->span.contains(offset)) {
+  const Function* function = after == functions.begin() ? nullptr : &*(after - 1);
+  if (main && main->span.start <= offset && (function == nullptr || function->span.start < main->span.start)) {
+    return MAIN_BLOCK;
+  }
+  if (function == nullptr) {
     return std::nullopt;
   }
-  return static_cast<std::size_t>(after - 1 - functions.begin());
+  return static_cast<std::size_t>(function - functions.data());
 }
 
 Analysis analyse(std::string_view text) {

@@ -112,8 +112,8 @@ struct Analysis {
   std::vector<Diagnostic> diagnostics;
 
   [[nodiscard]] const Function* function_named(std::string_view name) const;
-  // The function or the main block whose text holds `offset`: an index into
-  // `functions`, MAIN_BLOCK, or none.
+  // The function or the main block whose body `offset` lies in, the last
+  // one to begin before it: an index into `functions`, MAIN_BLOCK, or none.
   [[nodiscard]] std::optional<std::size_t> owner_at(std::size_t offset) const;
 };
 
