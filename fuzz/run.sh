@@ -56,7 +56,7 @@ build_targets() {
       -DSKERN_FUZZ=ON -DSKERN_BUILD_TESTS=OFF -DSKERN_STATIC=OFF >/dev/null
   fi
   # The language server's target exists only where its JSON library was found.
-  if cmake --build "$build" --target help 2>/dev/null | grep -q '^fuzz_lsp:'; then
+  if [[ -d "$build/fuzz/CMakeFiles/fuzz_lsp.dir" ]]; then
     all_targets+=(fuzz_lsp)
   fi
   cmake --build "$build" --parallel "$jobs" --target "${all_targets[@]}"
