@@ -66,7 +66,7 @@ void stream(std::string_view bytes) {
     at += size;
     while (std::optional<lsp::Framed> framed = reader.next()) {
       if (framed->header_error) {
-        check_replies({server.header_error(*framed->header_error)});
+        check_replies({lsp::Server::header_error(*framed->header_error)});
       } else {
         check_replies(server.handle(framed->body));
       }

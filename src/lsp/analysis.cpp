@@ -30,7 +30,7 @@ const RuleMatch* callee_of(const RuleMatch& call) {
   if (call.children.size() < 2 || call.children[1].rule != GrammarRule::WithKw) {
     return nullptr;
   }
-  const RuleMatch* primary = &call.children[0];
+  const RuleMatch* primary = call.children.data();
   while (primary->children.size() == 1) {
     const RuleMatch& inner = primary->children[0];
     if (inner.rule == GrammarRule::Identifier) {
@@ -45,7 +45,7 @@ const RuleMatch* callee_of(const RuleMatch& call) {
     if (unary.children.size() != 1 || unary.children[0].children.size() != 1) {
       return nullptr;
     }
-    primary = &unary.children[0].children[0];
+    primary = unary.children[0].children.data();
   }
   return nullptr;
 }
@@ -150,8 +150,8 @@ class Outline {
     // here but the grammar's.
     std::vector<const RuleMatch*> pending{&*matched};
     const auto push_children = [&pending](const RuleMatch& match) {
-      for (auto child = match.children.rbegin(); child != match.children.rend(); ++child) {
-        pending.push_back(&*child);
+      for (std::size_t i = match.children.size(); i > 0; --i) {
+        pending.push_back(&match.children[i - 1]);
       }
     };
     while (!pending.empty()) {

@@ -381,7 +381,7 @@ std::vector<std::string> Server::handle(std::string_view body) {
   return std::move(state_->out);
 }
 
-std::string Server::header_error(std::string_view description) const {
+std::string Server::header_error(std::string_view description) {
   return error_response(nullptr, {PARSE_ERROR, "malformed header: " + std::string(description)});
 }
 

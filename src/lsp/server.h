@@ -47,7 +47,7 @@ class Server {
 
   std::vector<std::string> handle(std::string_view body);
   // The error response for a message whose header could not be read.
-  [[nodiscard]] std::string header_error(std::string_view description) const;
+  [[nodiscard]] static std::string header_error(std::string_view description);
 
   // Whether the client has said `exit`, and the status the process ends
   // with: 0 after `shutdown`, else 1.

@@ -156,7 +156,7 @@ int serve(int input, int output) {
       }
       std::vector<std::string> replies;
       if (message->header_error) {
-        replies.push_back(server.header_error(*message->header_error));
+        replies.push_back(Server::header_error(*message->header_error));
       } else {
         replies = server.handle(message->body);
       }
