@@ -54,7 +54,8 @@ Json definition(const Context& context, std::size_t offset);
 Json references(const Context& context, std::size_t offset, bool include_declaration);
 // textDocument/hover: a function's header, or what a keyword or type means.
 Json hover(const Context& context, std::size_t offset);
-// textDocument/completion: what may be written at `offset`.
-Json completion(const Context& context, std::size_t offset);
+// textDocument/completion: what may be written at `offset`; after a typed
+// space only where something is sure to follow.
+Json completion(const Context& context, std::size_t offset, bool typed_space);
 
 }  // namespace skern::lsp

@@ -250,7 +250,7 @@ Json hover(const Context& context, std::size_t offset) {
   return Json{{"contents", markdown("**" + std::string(keyword->text) + "**: " + std::string(keyword->meaning))}};
 }
 
-Json completion(const Context& context, std::size_t offset) {
+Json completion(const Context& context, std::size_t offset, bool typed_space) {
   const Document& document = context.document;
   const Position position = document.index.position(offset, Encoding::Utf8);
   const std::string_view line = document.index.line_text(position.line);
@@ -265,9 +265,15 @@ Json completion(const Context& context, std::size_t offset) {
     --word_start;
   }
   const std::string_view lead = before.substr(0, word_start);
+  const bool after_is_a = lead.size() >= 6 && lead.substr(lead.size() - 6) == " is a ";
+  // A space brings completions only where a type or a call's arguments
+  // follow, not at every blank of an indentation or an expression.
+  if (typed_space && !after_is_a && !(lead.size() >= 6 && lead.substr(lead.size() - 6) == " with ")) {
+    return items;
+  }
 
   // NAME is a TYPE
-  if (lead.size() >= 6 && lead.substr(lead.size() - 6) == " is a ") {
+  if (after_is_a) {
     for (const Keyword& type : TYPES) {
       if (type.text != "aye" && type.text != "nay") {
         items.push_back({{"label", type.text}, {"kind", COMPLETION_KEYWORD}, {"detail", type.meaning}});

@@ -243,7 +243,12 @@ Reply Server::State::document_request(const std::string& method, const Json& par
          return references(c, at, context == nullptr || flag(*context, {"includeDeclaration"}));
        }},
       {"textDocument/hover", [](const Context& c, std::size_t at, const Json&) { return hover(c, at); }},
-      {"textDocument/completion", [](const Context& c, std::size_t at, const Json&) { return completion(c, at); }},
+      {"textDocument/completion",
+       [](const Context& c, std::size_t at, const Json& p) {
+         const Json* context = member(p, "context");
+         const std::string* typed = context == nullptr ? nullptr : string_member(*context, "triggerCharacter");
+         return completion(c, at, typed != nullptr && *typed == " ");
+       }},
   };
   const bool symbols = method == "textDocument/documentSymbol";
   const auto handler = handlers.find(method);

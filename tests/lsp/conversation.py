@@ -347,6 +347,18 @@ class Navigation(ConversationTest):
             "contentChanges": [{"text": NAVIGATION_TEXT + "    dragons is a "}]})
         self.client.notification("textDocument/publishDiagnostics")
         self.assertEqual(sorted(self.labels(14, 17)), ["blade", "scroll", "sigil", "void", "vow", "wine"])
+        typed_space = {"triggerKind": 2, "triggerCharacter": " "}
+        after_space = self.client.request("textDocument/completion",
+                                          {**doc(URI), "position": at(14, 17), "context": typed_space})
+        self.assertEqual(sorted(item["label"] for item in after_space), ["blade", "scroll", "sigil", "void", "vow", "wine"])
+        # A space typed into the indentation, or after `speak`, brings nothing.
+        for line, character in ((13, 2), (5, 14)):
+            self.assertEqual(self.client.request("textDocument/completion", {
+                **doc(URI), "position": at(line, character), "context": typed_space}), [])
+        # After ` with `, the calls and variables.
+        with_space = self.client.request("textDocument/completion",
+                                         {**doc(URI), "position": at(9, 16), "context": typed_space})
+        self.assertIn("herald", [item["label"] for item in with_space])
 
     def test_completion_of_statements_functions_and_variables(self):
         # At the start of a new line of the main block, typed before `late`.
