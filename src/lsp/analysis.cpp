@@ -7,7 +7,6 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
-#include <variant>
 
 #include "driver/error.h"
 #include "parser/expression.h"
@@ -77,10 +76,9 @@ class Outline {
       return;
     }
     if (text.substr(0, 11) == "we declare ") {
-      const auto header = read_function_header(text);
-      if (const auto* read = std::get_if<FunctionHeader>(&header)) {
-        Function function{name(read->name), {}, text, {offset_of(text), offset_of(text) + text.size()}};
-        for (const std::string_view param : read->params) {
+      if (!read_function_header(text, header_)) {
+        Function function{name(header_.name), {}, text, {offset_of(text), offset_of(text) + text.size()}};
+        for (const std::string_view param : header_.params) {
           function.params.push_back(name(param));
         }
         analysis_.functions.push_back(std::move(function));
@@ -180,6 +178,7 @@ class Outline {
   Analysis& analysis_;
   std::size_t owner_ = NO_OWNER;
   ExpressionParser expressions_;
+  FunctionHeader header_;
 };
 
 // ---------------------------------------------------------------------------

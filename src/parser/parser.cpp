@@ -271,7 +271,7 @@ StatementShape statement_shape(std::string_view text) {
   return shape;
 }
 
-std::variant<FunctionHeader, std::string> read_function_header(std::string_view text) {
+std::optional<std::string> read_function_header(std::string_view text, FunctionHeader& header_out) {
   static constexpr std::string_view prefix = "we declare ";
   static constexpr std::string_view with = " with ";
   static constexpr std::string_view trailing_with = " with";
@@ -292,10 +292,10 @@ std::variant<FunctionHeader, std::string> read_function_header(std::string_view 
     return std::string(msg::DECLARATION_NEEDS_WITH);
   }
 
-  FunctionHeader result;
-  result.name = trim(name_part);
-  if (!is_valid_identifier(result.name)) {
-    return msg::invalid_function_name(result.name);
+  header_out.name = trim(name_part);
+  header_out.params.clear();
+  if (!is_valid_identifier(header_out.name)) {
+    return msg::invalid_function_name(header_out.name);
   }
   if (const std::string_view list = trim(parameter_part); !list.empty()) {
     std::size_t start = 0;
@@ -306,14 +306,14 @@ std::variant<FunctionHeader, std::string> read_function_header(std::string_view 
       if (!is_valid_identifier(param)) {
         return msg::invalid_parameter(param);
       }
-      result.params.push_back(param);
+      header_out.params.push_back(param);
       if (comma == std::string_view::npos) {
         break;
       }
       start = comma + 1;
     }
   }
-  return result;
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------
@@ -410,6 +410,7 @@ class ProgramParser {
   ExprArena& nodes_;
   std::optional<ExpressionErrorSite>* site_;  // where an expression error lies, when asked
   ExpressionParser expressions_;
+  FunctionHeader header_;  // the declaration being read; its storage is reused
   StackGuard stack_{grammar::PARSER_STACK_RESERVE};
   std::vector<Statement> pending_;  // statements of the blocks being parsed
   void drop_pending(std::size_t base) {
@@ -575,15 +576,13 @@ Result<Statement> ProgramParser::declaration(const SourceLine& line, const State
 
 Status ProgramParser::function_declaration(Program& program) {
   const SourceLine declaration = current();
-  std::variant<FunctionHeader, std::string> read = read_function_header(declaration.text);
-  if (auto* message = std::get_if<std::string>(&read)) {
+  if (std::optional<std::string> message = read_function_header(declaration.text, header_)) {
     return parse_error(declaration, std::move(*message));
   }
-  const FunctionHeader& header = *std::get_if<FunctionHeader>(&read);
-  const std::string_view name = header.name;
+  const std::string_view name = header_.name;
   std::vector<Symbol> params;
-  params.reserve(header.params.size());
-  for (const std::string_view param : header.params) {
+  params.reserve(header_.params.size());
+  for (const std::string_view param : header_.params) {
     params.push_back(symbols_.intern(param));
   }
 

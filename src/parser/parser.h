@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "driver/error.h"
@@ -69,9 +68,10 @@ struct FunctionHeader {
   std::vector<std::string_view> params;
 };
 
-// A `we declare` line's text read into its header, or the message of what is
-// wrong with it (the line is the caller's to name).
-std::variant<FunctionHeader, std::string> read_function_header(std::string_view text);
+// Reads a `we declare` line's text into `header` (whose storage is reused),
+// or gives the message of what is wrong with it (the line is the caller's to
+// name).
+std::optional<std::string> read_function_header(std::string_view text, FunctionHeader& header);
 
 // Blocks nest by recursion; deeper programs are rejected with an orderly error.
 inline constexpr std::size_t BLOCK_NESTING_LIMIT = 2000;
