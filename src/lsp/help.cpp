@@ -60,22 +60,11 @@ bool inside_literal(std::string_view line, std::size_t column) {
   if (column > code.size()) {
     return true;  // in the comment
   }
-  bool in_string = false;
-  bool in_character = false;
-  bool escape = false;
+  QuoteState quotes;
   for (std::size_t i = 0; i < column; ++i) {
-    const char c = code[i];
-    if (escape) {
-      escape = false;
-    } else if (c == '"') {
-      in_string = in_character ? in_string : !in_string;
-    } else if (c == '\'') {
-      in_character = in_string ? in_character : !in_character;
-    } else if (c == '\\') {
-      escape = in_string || in_character;
-    }
+    quotes.take(code[i]);
   }
-  return in_string || in_character;
+  return quotes.inside();
 }
 
 // The keyword, phrase or type that covers `column` of the line, as whole words.

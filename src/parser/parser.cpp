@@ -121,22 +121,12 @@ std::string_view clean_line(std::string_view line) {
   if (line.find("//") == std::string_view::npos) {
     return line;
   }
-  bool in_string = false;
-  bool in_character = false;
-  bool escape = false;
+  QuoteState quotes;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (escape) {
-      escape = false;
-    } else if (c == '"') {
-      in_string = in_character ? in_string : !in_string;
-    } else if (c == '\'') {
-      in_character = in_string ? in_character : !in_character;
-    } else if (c == '\\') {
-      escape = in_string || in_character;
-    } else if (c == '/' && !in_string && !in_character && i + 1 < line.size() && line[i + 1] == '/') {
+    if (line[i] == '/' && !quotes.inside() && i + 1 < line.size() && line[i + 1] == '/') {
       return line.substr(0, i);
     }
+    quotes.take(line[i]);
   }
   return line;
 }

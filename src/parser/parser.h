@@ -28,6 +28,29 @@ std::vector<SourceLine> split_lines(std::string_view source);
 // A line's text with its comment removed (and nothing else changed).
 std::string_view clean_line(std::string_view line);
 
+// Whether a line read so far, a character at a time, stands inside a quoted
+// literal: the one rule by which comments are cut and quotes are told apart.
+class QuoteState {
+ public:
+  void take(char c) {
+    if (escape_) {
+      escape_ = false;
+    } else if (c == '"') {
+      in_string_ = in_character_ ? in_string_ : !in_string_;
+    } else if (c == '\'') {
+      in_character_ = in_string_ ? in_character_ : !in_character_;
+    } else if (c == '\\') {
+      escape_ = inside();
+    }
+  }
+  [[nodiscard]] bool inside() const { return in_string_ || in_character_; }
+
+ private:
+  bool in_string_ = false;
+  bool in_character_ = false;
+  bool escape_ = false;
+};
+
 // Unicode White_Space trimming.
 [[nodiscard]] bool is_unicode_whitespace(char32_t c);
 std::string_view trim(std::string_view text);
