@@ -43,8 +43,18 @@ class LineIndex {
   [[nodiscard]] std::string_view line_text(std::uint32_t line) const;
 
  private:
+  // Where counting UTF-16 units along a line last stopped, so that the
+  // positions of one line, asked for from left to right, cost one pass.
+  struct Cursor {
+    std::uint32_t line = 0;
+    std::size_t bytes = 0;
+    std::uint32_t units = 0;
+  };
+
   std::string_view text_;
   std::vector<std::size_t> starts_;  // offset of each line's first byte
+  std::vector<bool> ascii_;          // per line: bytes and UTF-16 units agree
+  mutable Cursor cursor_;
 };
 
 // ---------------------------------------------------------------------------

@@ -34,15 +34,20 @@ std::size_t break_length(std::string_view text, std::size_t offset) {
 
 LineIndex::LineIndex(std::string_view text) : text_(text) {
   starts_.push_back(0);
+  bool ascii = true;
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t length = break_length(text, i);
     if (length == 0) {
+      ascii = ascii && static_cast<unsigned char>(text[i]) < 0x80U;
       ++i;
       continue;
     }
     i += length;
     starts_.push_back(i);
+    ascii_.push_back(ascii);
+    ascii = true;
   }
+  ascii_.push_back(ascii);
 }
 
 std::string_view LineIndex::line_text(std::uint32_t line) const {
@@ -63,14 +68,19 @@ Position LineIndex::position(std::size_t offset, Encoding encoding) const {
   const auto line = static_cast<std::uint32_t>(after - starts_.begin() - 1);
   const std::string_view text = line_text(line);
   const std::size_t bytes = std::min(offset - starts_[line], text.size());
-  if (encoding == Encoding::Utf8) {
+  if (encoding == Encoding::Utf8 || ascii_[line]) {
     return {line, static_cast<std::uint32_t>(bytes)};
   }
-  std::uint32_t units = 0;
-  for (std::size_t i = 0; i < bytes; ++i) {
-    units += utf16_units(static_cast<unsigned char>(text[i]));
+  // Count on from where the last count on this line stopped, if that lies
+  // before; otherwise from the line's start.
+  if (cursor_.line != line || cursor_.bytes > bytes) {
+    cursor_ = Cursor{line, 0, 0};
   }
-  return {line, units};
+  for (std::size_t i = cursor_.bytes; i < bytes; ++i) {
+    cursor_.units += utf16_units(static_cast<unsigned char>(text[i]));
+  }
+  cursor_.bytes = bytes;
+  return {line, cursor_.units};
 }
 
 std::size_t LineIndex::offset(Position position, Encoding encoding) const {

@@ -23,11 +23,18 @@ constexpr std::size_t LONGEST_HEADER = 8192;
 
 constexpr std::string_view LENGTH_FIELD = "Content-Length";
 
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool same_letter(char x, char y) { return lower(x) == lower(y); }
+
 bool same_ignoring_case(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same_letter);
+}
+
+// Where `field` first occurs in `text`, in any case, as header names are read.
+std::size_t find_ignoring_case(std::string_view text, std::string_view field) {
+  const std::string_view::const_iterator found =
+      std::search(text.begin(), text.end(), field.begin(), field.end(), same_letter);
+  return found == text.end() ? std::string_view::npos : static_cast<std::size_t>(found - text.begin());
 }
 
 // The body length that a header block gives, or what is wrong with it.
@@ -95,7 +102,7 @@ void MessageReader::feed(std::string_view bytes) {
 std::optional<Framed> MessageReader::next() {
   std::string_view unread = std::string_view(buffer_).substr(start_);
   if (resyncing_) {
-    const std::size_t found = unread.find(LENGTH_FIELD);
+    const std::size_t found = find_ignoring_case(unread, LENGTH_FIELD);
     if (found == std::string_view::npos) {
       // Keep what could be the start of the field name.
       const std::size_t keep = std::min(unread.size(), LENGTH_FIELD.size() - 1);

@@ -409,6 +409,18 @@ class Robustness(ConversationTest):
             self.assertIsNone(response["id"])
             self.assert_still_serving()
 
+    def test_header_names_in_any_case_after_a_malformed_one(self):
+        # Finding the next message after a bad one must read the field name
+        # as the header itself is read: in any case.
+        self.client.send_raw(b"content-length: 12x\r\n\r\n")
+        self.assert_error(self.client.receive(), -32700)
+        body = json.dumps({"jsonrpc": "2.0", "id": 99, "method": "workspace/symbol", "params": {"query": ""}}).encode()
+        self.client.send_raw(b"content-length: %d\r\n\r\n" % len(body) + body)
+        response = self.client.receive()
+        self.assertEqual(response["id"], 99)
+        self.assert_error(response, -32601)
+        self.assert_still_serving()
+
     def test_body_that_is_not_json(self):
         self.client.send_raw(b"Content-Length: 9\r\n\r\n{\"id\": 1,")
         self.assert_error(self.client.receive(), -32700)

@@ -34,6 +34,36 @@ TEST(LineIndex, CountsUtf16UnitsAndUtf8Bytes) {
   }
 }
 
+TEST(LineIndex, PositionsAskedInAnyOrderAgreeWithACountFromTheLineStart) {
+  // Lines with and without wide characters, asked for forwards, backwards
+  // and across lines: each answer is the count of units before the offset.
+  const std::string text = "ab\n\u00e9\U0001F409x\u00e9y\nplain line\r\n\U0001F409\U0001F409z";
+  const LineIndex index(text);
+  const auto expected = [&](std::size_t offset) {
+    std::size_t line_start = text.rfind('\n', offset == 0 ? 0 : offset - 1);
+    line_start = line_start == std::string::npos || offset == 0 ? 0 : line_start + 1;
+    std::uint32_t units = 0;
+    for (std::size_t i = line_start; i < offset; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      units += (byte & 0xC0U) == 0x80U ? 0 : byte >= 0xF0U ? 2 : 1;
+    }
+    return units;
+  };
+  std::vector<std::size_t> offsets;
+  for (std::size_t at = 0; at <= text.size(); ++at) {
+    if (at == text.size() || ((static_cast<unsigned char>(text[at]) & 0xC0U) != 0x80U && text[at] != '\n' &&
+                              text[at] != '\r')) {
+      offsets.push_back(at);
+    }
+  }
+  std::vector<std::size_t> order = offsets;
+  order.insert(order.end(), offsets.rbegin(), offsets.rend());
+  order.insert(order.end(), {offsets[5], offsets[2], offsets[7], offsets[4], offsets[0], offsets[9]});
+  for (const std::size_t at : order) {
+    EXPECT_EQ(index.position(at, Encoding::Utf16).character, expected(at)) << at;
+  }
+}
+
 TEST(LineIndex, PositionsInsideACharacterOrPastTheLineAreClamped) {
   const std::string text = "🐉b\nc";
   const LineIndex index(text);
