@@ -15,6 +15,8 @@
 #include <system_error>
 #endif
 
+#include "model/bits.h"
+
 namespace skern::decimal {
 
 namespace {
@@ -261,7 +263,7 @@ struct ShortestSearch {
 };
 
 ShortestSearch start_search(double value) {
-  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto bits = skern::bit_cast<std::uint64_t>(value);
   const auto biased = static_cast<int>(bits >> static_cast<unsigned>(MANTISSA_BITS));
   std::uint64_t mantissa = bits & (HIDDEN_BIT - 1);
   int exponent = MIN_EXPONENT;

@@ -5,7 +5,9 @@
 #include <array>
 #include <charconv>
 
-#if defined(__linux__)
+#if defined(__EMSCRIPTEN__)
+#include <emscripten/stack.h>
+#elif defined(__linux__)
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -16,7 +18,7 @@ namespace skern {
 
 namespace {
 
-#if defined(__linux__)
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
 // The pages the process has mapped, the first field of /proc/self/statm; 0
 // when it cannot be read.
 std::uintptr_t mapped_pages() {
@@ -56,7 +58,12 @@ std::uintptr_t main_thread_budget() {
 }  // namespace
 
 StackGuard::StackGuard(std::uintptr_t reserve) {
-#if defined(__linux__)
+#if defined(__EMSCRIPTEN__)
+  // One stack of a size fixed when linking, growing down to its end.
+  const std::uintptr_t end = emscripten_stack_get_end();
+  const std::uintptr_t size = emscripten_stack_get_base() - end;
+  floor_ = end + std::min<std::uintptr_t>(std::max<std::uintptr_t>(reserve, size / 8), size / 2);
+#elif defined(__linux__)
   const std::uintptr_t here = position();
   if (::getpid() == ::gettid()) {
     const std::uintptr_t budget = main_thread_budget();

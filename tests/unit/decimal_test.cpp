@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/bits.h"
 #include "model/decimal.h"
 
 namespace skern::decimal {
@@ -34,8 +35,8 @@ std::size_t draws(std::size_t base) {
   return scale == nullptr ? base : base * std::strtoull(scale, nullptr, 10);
 }
 
-std::uint64_t bits_of(double value) { return std::bit_cast<std::uint64_t>(value); }
-double from_bits(std::uint64_t bits) { return std::bit_cast<double>(bits); }
+std::uint64_t bits_of(double value) { return skern::bit_cast<std::uint64_t>(value); }
+double from_bits(std::uint64_t bits) { return skern::bit_cast<double>(bits); }
 
 std::string describe(double value) {
   std::array<char, 64> text{};

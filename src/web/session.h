@@ -1,0 +1,68 @@
+// A run of a program held in memory, as the playground page runs it: the
+// command's output, report and exit status, without its files and streams.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "interpreter/console.h"
+
+namespace skern::web {
+
+// What a run ended with: the exit status and the text for standard error
+// (the error's report and a line feed; empty after a run without error).
+struct Outcome {
+  int status = 0;
+  std::string report;
+};
+
+// The report of a run that ran out of memory, for where it cannot be built
+// (the command and the page report it alike).
+inline constexpr std::string_view OUT_OF_MEMORY_REPORT = "runtime error: out of memory\n";
+
+// Parses and runs `source` (checked to be UTF-8 first, as the command checks
+// a file) with `input` as standard input, writing its output to `output`.
+Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output);
+
+// The far side of a BufferOutput: the page.
+class Channel {
+ public:
+  Channel() = default;
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  virtual ~Channel() = default;
+  // Takes the bytes waiting in the buffer (their count is in its header).
+  virtual void flush() = 0;
+  // A clock in milliseconds.
+  virtual double now() = 0;
+};
+
+// Output collected in a buffer that the page owns and passes on in pieces:
+// whenever the next line would not fit, and when `interval` milliseconds
+// have gone by since the last piece, so that a long run shows its output as
+// it goes. The buffer's first four bytes hold the count of bytes waiting
+// after them, so that the page can take them at any time, even after the
+// run was cut short.
+class BufferOutput final : public TextOutput {
+ public:
+  static constexpr std::size_t HEADER = 4;
+
+  BufferOutput(std::span<char> buffer, Channel& channel, double interval);
+  Status write(std::string_view text) override;
+  // Passes on whatever is waiting.
+  void flush();
+
+ private:
+  [[nodiscard]] std::uint32_t waiting() const;
+  void set_waiting(std::uint32_t count);
+
+  std::span<char> buffer_;
+  Channel& channel_;
+  double interval_;
+  double last_flush_;
+};
+
+}  // namespace skern::web
