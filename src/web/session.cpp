@@ -36,7 +36,10 @@ Outcome run_in_memory(std::string_view source, std::string_view input, TextOutpu
 }
 
 BufferOutput::BufferOutput(std::span<char> buffer, Channel& channel, double interval)
-    : buffer_(buffer), channel_(channel), interval_(interval), last_flush_(channel.now()) {
+    // As if the last piece went long ago: a line written after a quiet spell,
+    // the first one included, goes on at once, so that a program that writes
+    // and then works for a long time shows what it wrote.
+    : buffer_(buffer), channel_(channel), interval_(interval), last_flush_(channel.now() - interval) {
   set_waiting(0);
 }
 

@@ -41,9 +41,10 @@ class Channel {
 };
 
 // Output collected in a buffer that the page owns and passes on in pieces:
-// whenever the next line would not fit, and when `interval` milliseconds
-// have gone by since the last piece, so that a long run shows its output as
-// it goes. The buffer's first four bytes hold the count of bytes waiting
+// whenever the next line would not fit, and with a line written when
+// `interval` milliseconds have gone by since the last piece, so that a long
+// run shows its output as it goes. Lines written within the interval wait
+// for the next write or the end of the run. The buffer's first four bytes hold the count of bytes waiting
 // after them, so that the page can take them at any time, even after the
 // run was cut short.
 class BufferOutput final : public TextOutput {
