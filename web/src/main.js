@@ -9,6 +9,7 @@ import {
   keymap,
   lineNumbers,
 } from '@codemirror/view';
+// `history` here is the editor's undo history; the page's is window.history.
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { bracketMatching, indentUnit } from '@codemirror/language';
 import examples from 'skerran:examples';
@@ -164,7 +165,7 @@ function loadExample(name) {
   setProgram(example.program, example.input);
   examplesMenu.value = name;
   clearOutput();
-  if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+  if (location.hash) window.history.replaceState(null, '', location.pathname + location.search);
 }
 
 function restoreFromFragment() {
@@ -181,7 +182,7 @@ window.addEventListener('hashchange', restoreFromFragment);
 
 shareButton.addEventListener('click', async () => {
   const fragment = shareFragment({ program: editor.state.doc.toString(), input: stdinBox.value });
-  history.replaceState(null, '', fragment);
+  window.history.replaceState(null, '', fragment);
   const url = location.href;
   $('share-box').hidden = false;
   const field = $('share-url');
