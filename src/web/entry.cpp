@@ -50,7 +50,8 @@ int skern_web_run(const char* source, std::size_t source_size, const char* input
   WorkerChannel channel;
   skern::web::BufferOutput output(std::span<char>(buffer, buffer_size), channel, OUTPUT_INTERVAL);
   const skern::web::Outcome outcome =
-      skern::web::run_in_memory(std::string_view(source, source_size), std::string_view(input, input_size), output);
+      skern::web::run_in_memory(std::string_view(source, source_size), std::string_view(input, input_size), output,
+                                 &output);
   output.flush();
   if (!outcome.report.empty()) {
     skern_web_report(outcome.report.data(), outcome.report.size());

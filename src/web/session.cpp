@@ -13,7 +13,7 @@ namespace skern::web {
 
 namespace {
 
-Status run_source(std::string_view source, std::string_view input, TextOutput& output) {
+Status run_source(std::string_view source, std::string_view input, TextOutput& output, Heartbeat* heartbeat) {
   if (!is_valid_utf8(source)) {
     return Error::io_text(std::string(msg::INVALID_UTF8));
   }
@@ -22,13 +22,16 @@ Status run_source(std::string_view source, std::string_view input, TextOutput& o
     return std::move(program).error();
   }
   StringInput lines{std::string(input)};
-  return run_program(*program, lines, output);
+  Limits limits;
+  limits.heartbeat = heartbeat;
+  return run_program(*program, lines, output, limits);
 }
 
 }  // namespace
 
-Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output) {
-  const Status status = run_source(source, input, output);
+Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output,
+                      Heartbeat* heartbeat) {
+  const Status status = run_source(source, input, output, heartbeat);
   if (status.ok()) {
     return {};
   }
@@ -57,6 +60,12 @@ void BufferOutput::flush() {
     set_waiting(0);
   }
   last_flush_ = channel_.now();
+}
+
+void BufferOutput::beat() {
+  if (waiting() > 0 && channel_.now() - last_flush_ >= interval_) {
+    flush();
+  }
 }
 
 Status BufferOutput::write(std::string_view text) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "interpreter/console.h"
+#include "interpreter/interpreter.h"
 
 namespace skern::web {
 
@@ -24,8 +25,10 @@ struct Outcome {
 inline constexpr std::string_view OUT_OF_MEMORY_REPORT = "runtime error: out of memory\n";
 
 // Parses and runs `source` (checked to be UTF-8 first, as the command checks
-// a file) with `input` as standard input, writing its output to `output`.
-Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output);
+// a file) with `input` as standard input, writing its output to `output`;
+// `heartbeat`, when given, beats now and then while the program runs.
+Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output,
+                      Heartbeat* heartbeat = nullptr);
 
 // The far side of a BufferOutput: the page.
 class Channel {
@@ -44,10 +47,11 @@ class Channel {
 // whenever the next line would not fit, and with a line written when
 // `interval` milliseconds have gone by since the last piece, so that a long
 // run shows its output as it goes. Lines written within the interval wait
-// for the next write or the end of the run. The buffer's first four bytes hold the count of bytes waiting
+// for the next write, the next heartbeat after the interval, or the end of
+// the run. The buffer's first four bytes hold the count of bytes waiting
 // after them, so that the page can take them at any time, even after the
 // run was cut short.
-class BufferOutput final : public TextOutput {
+class BufferOutput final : public TextOutput, public Heartbeat {
  public:
   static constexpr std::size_t HEADER = 4;
 
@@ -55,6 +59,9 @@ class BufferOutput final : public TextOutput {
   Status write(std::string_view text) override;
   // Passes on whatever is waiting.
   void flush();
+  // Passes on what is waiting once the interval has gone by, so that lines
+  // written just before a long silent stretch are not held through it.
+  void beat() override;
 
  private:
   [[nodiscard]] std::uint32_t waiting() const;

@@ -1,6 +1,8 @@
 // The playground's runs in memory, and how their output reaches the page.
 #include "web/session.h"
 
+#include "parser/parser.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -81,6 +83,69 @@ TEST(RunInMemory, GivesOutputReportAndStatusAsTheCommandDoes) {
   done = run_in_memory("on the iron throne:\n    speak \"\xff\"\n", "", invalid);
   EXPECT_EQ(done.status, 1);
   EXPECT_EQ(invalid.text(), "");
+}
+
+TEST(BufferOutput, AHeartbeatPassesOnHeldLinesOnceTheIntervalIsOver) {
+  std::array<char, 64> buffer{};
+  FakeChannel page(buffer);
+  BufferOutput output(buffer, page, 40);
+  ASSERT_TRUE(output.write("first\n").ok());
+  page.clock += 10;
+  ASSERT_TRUE(output.write("held\n").ok());
+  output.beat();
+  EXPECT_EQ(page.pieces, std::vector<std::string>{"first\n"}) << "within the interval the line waits";
+  page.clock += 40;
+  output.beat();
+  EXPECT_EQ(page.pieces, (std::vector<std::string>{"first\n", "held\n"}));
+  page.clock += 100;
+  output.beat();
+  EXPECT_EQ(page.pieces.size(), 2U) << "nothing waiting, nothing passed on";
+}
+
+// Counts its beats, and what the page had been passed at the last one.
+class CountingHeartbeat final : public Heartbeat {
+ public:
+  void beat() override { ++beats; }
+  std::uint64_t beats = 0;
+};
+
+TEST(RunInMemory, TheHeartbeatBeatsWhileStatementsRunAndChangesNothing) {
+  const std::string program =
+      "we declare count with n ->\ncouncil says:\n    total is a blade with 0\n"
+      "    the realm marches n times:\n        total = total + 1\n    return total\n\n"
+      "on the iron throne:\n    speak \"start\"\n    speak count with 250000\n";
+  StringOutput plain;
+  ASSERT_EQ(run_in_memory(program, "", plain).status, 0);
+  CountingHeartbeat heart;
+  StringOutput beating;
+  ASSERT_EQ(run_in_memory(program, "", beating, &heart).status, 0);
+  EXPECT_EQ(beating.text(), plain.text());
+  EXPECT_EQ(plain.text(), "start\n250000\n");
+  // Once every 100,000 statements: the loop body alone runs 250,000.
+  EXPECT_GE(heart.beats, 2U);
+  EXPECT_LE(heart.beats, 3U);
+}
+
+TEST(RunInMemory, ABeatEveryStatementWhenAskedAndTheStepBudgetStillHolds) {
+  const std::string program = "on the iron throne:\n    x is a blade with 1\n    speak x\n    x = x + 1\n";
+  CountingHeartbeat heart;
+  Limits limits;
+  limits.heartbeat = &heart;
+  limits.beat_steps = 1;
+  Result<Program> parsed = parse_program(program);
+  ASSERT_TRUE(parsed.ok());
+  StringInput input{""};
+  StringOutput out;
+  ASSERT_TRUE(run_program(*parsed, input, out, limits).ok());
+  EXPECT_EQ(heart.beats, 3U);
+
+  limits.step_budget = 2;
+  heart.beats = 0;
+  StringOutput cut;
+  const Status status = run_program(*parsed, input, cut, limits);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(cut.text(), "1\n");
+  EXPECT_EQ(heart.beats, 3U) << "the third statement beats, then finds the budget spent";
 }
 
 }  // namespace

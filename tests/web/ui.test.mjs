@@ -14,10 +14,12 @@ const PHONE = { width: 390, height: 844 };
 const expectedOf = (name, extension) => readFileSync(path.join(sourceDir, 'tests', 'examples', `${name}.${extension}`), 'utf8');
 const exampleOf = (name) => readFileSync(path.join(sourceDir, 'examples', `${name}.skr`), 'utf8');
 
-// Writes once, then marches for far longer than anyone waits.
+// Writes two lines at once, then marches for far longer than anyone waits:
+// the second line must not be held back through the march.
 const MARCHING = [
   'on the iron throne:',
   '    speak "marching"',
+  '    speak "onward"',
   '    n is a blade with 0',
   '    the realm marches 100000000000 times:',
   '        n = n + 1',
@@ -145,6 +147,7 @@ test('a program that would run for hours shows its output, stops at once, and th
   await replaceProgramByTyping([
     'on the iron throne:',
     'speak "marching"',
+    'speak "onward"',
     'n is a blade with 0',
     'the realm marches 100000000000 times:',
     'n = n + 1',
@@ -153,7 +156,7 @@ test('a program that would run for hours shows its output, stops at once, and th
   await page.locator('#stdin').fill('');
 
   await page.getByRole('button', { name: 'Run', exact: true }).click();
-  await page.waitForFunction(() => document.getElementById('stdout').textContent === 'marching\n', null, {
+  await page.waitForFunction(() => document.getElementById('stdout').textContent === 'marching\nonward\n', null, {
     timeout: 10_000,
   });
   assert.equal(await statusText(), 'Running…', 'output while the program still runs');
@@ -185,7 +188,7 @@ test('window.skern.stop ends a run started through window.skern.run', async () =
   assert.equal(result.stopped, true);
   assert.equal(result.result.stopped, true);
   assert.equal(result.result.status, null);
-  assert.equal(result.result.stdout, 'marching\n');
+  assert.equal(result.result.stdout, 'marching\nonward\n');
   assert.deepEqual({ ...result.next, time: 0 }, { stdout: '42\n', stderr: '', status: 0, time: 0 });
 });
 
