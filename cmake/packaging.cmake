@@ -5,25 +5,33 @@ include(GNUInstallDirs)
 set(SKERN_PACKAGE_MAINTAINER "The skern project <maintainers@skern.invalid>"
   CACHE STRING "Maintainer field of the Debian package")
 
-# The man page, gzip-compressed as Debian's man pages are. It is looked for
-# when installing rather than when configuring, so a page written after the
-# build tree was configured still goes in.
-install(CODE "set(skern_man_page \"${PROJECT_SOURCE_DIR}/skern.1\")
+# The man pages, gzip-compressed as Debian's man pages are: skern's, and the
+# language server's where it is built. They are looked for when installing
+# rather than when configuring, so a page written after the build tree was
+# configured still goes in.
+set(skern_man_pages "${PROJECT_SOURCE_DIR}/skern.1")
+if(TARGET skern-lsp)
+  list(APPEND skern_man_pages "${PROJECT_SOURCE_DIR}/skern-lsp.1")
+endif()
+install(CODE "set(skern_man_pages \"${skern_man_pages}\")
 set(skern_man_dir \"${CMAKE_INSTALL_MANDIR}/man1\")")
 install(CODE [[
-  if(EXISTS "${skern_man_page}")
-    # The prefix is the one of this install (--prefix, or CPack's), not
-    # the one configured.
-    if(NOT IS_ABSOLUTE "${skern_man_dir}")
-      set(skern_man_dir "${CMAKE_INSTALL_PREFIX}/${skern_man_dir}")
+  foreach(skern_man_page IN LISTS skern_man_pages)
+    if(EXISTS "${skern_man_page}")
+      # The prefix is the one of this install (--prefix, or CPack's), not
+      # the one configured.
+      if(NOT IS_ABSOLUTE "${skern_man_dir}")
+        set(skern_man_dir "${CMAKE_INSTALL_PREFIX}/${skern_man_dir}")
+      endif()
+      get_filename_component(skern_man_name "${skern_man_page}" NAME)
+      set(skern_man_target "$ENV{DESTDIR}${skern_man_dir}/${skern_man_name}.gz")
+      message(STATUS "Installing: ${skern_man_target}")
+      file(MAKE_DIRECTORY "$ENV{DESTDIR}${skern_man_dir}")
+      file(ARCHIVE_CREATE OUTPUT "${skern_man_target}" PATHS "${skern_man_page}"
+        FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+      list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${skern_man_target}")
     endif()
-    set(skern_man_target "$ENV{DESTDIR}${skern_man_dir}/skern.1.gz")
-    message(STATUS "Installing: ${skern_man_target}")
-    file(MAKE_DIRECTORY "$ENV{DESTDIR}${skern_man_dir}")
-    file(ARCHIVE_CREATE OUTPUT "${skern_man_target}" PATHS "${skern_man_page}"
-      FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${skern_man_target}")
-  endif()
+  endforeach()
 ]])
 
 # Vim: Debian's Vim reads vimfiles under the data directory on its own.
@@ -34,10 +42,12 @@ foreach(kind syntax ftdetect ftplugin)
 endforeach()
 
 # VS Code: the extension folder, ready to be copied or linked into the
-# user's extensions folder.
+# user's extensions folder (where `npm ci` brings the language client).
 set(skern_vscode_dir ${CMAKE_INSTALL_DATADIR}/skern/vscode)
 install(FILES
     ${PROJECT_SOURCE_DIR}/editors/vscode/package.json
+    ${PROJECT_SOURCE_DIR}/editors/vscode/package-lock.json
+    ${PROJECT_SOURCE_DIR}/editors/vscode/extension.js
     ${PROJECT_SOURCE_DIR}/editors/vscode/language-configuration.json
   DESTINATION ${skern_vscode_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/editors/vscode/syntaxes/skerran.tmLanguage.json
@@ -71,8 +81,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "indented, English-like lines (.skr files). It parses a whole program"
   "before running any of it, reads typed values from standard input and"
   "writes one line per output statement."
-  "The package also holds the manual page, the example programs and syntax"
-  "highlighting for Vim and VS Code.")
+  "The package also holds skern-lsp, a language server that shows parse"
+  "errors and calls that cannot succeed as you type, the manual pages, the"
+  "example programs and editor support for Vim and VS Code.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

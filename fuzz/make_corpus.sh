@@ -10,6 +10,8 @@
 #                        (NAME.stdin beside it, or tests/examples/NAME.stdin
 #                        for an example), when it has one
 #   OUT_DIR/expression/  every expression text cut out of those programs
+#   OUT_DIR/lsp/         each program as a document with requests about it,
+#                        and a few framed conversations (see fuzz_lsp.cpp)
 # Files are named by the SHA-1 of their contents, so equal seeds collapse.
 # OUT_DIR is emptied first. Nothing is written inside the source tree unless
 # OUT_DIR lies in it (build/ is ignored by git).
@@ -22,7 +24,7 @@ fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$1"
 rm -rf "$out"
-mkdir -p "$out/program" "$out/run" "$out/expression"
+mkdir -p "$out/program" "$out/run" "$out/expression" "$out/lsp"
 
 # Writes standard input to DIR/<sha1 of it>.
 store() {
@@ -75,12 +77,28 @@ for file in "${programs[@]}"; do
   else
     store "$out/run" <"$file"
   fi
+  # Odd first byte: a document, a NUL, then requests of three bytes each
+  # (method, line, character).
+  { printf '\001'; cat "$file"; printf '\000\000\001\004\001\004\010\002\002\003\003\000\000\004\000\000'; } |
+    store "$out/lsp"
   while IFS= read -r expression; do
     printf '%s' "$expression" | store "$out/expression"
   done < <(expressions_of "$file" 2>/dev/null || true)
 done
 
-for kind in program run expression; do
+# Even first byte: a client's byte stream, framed messages in a row.
+frame() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+{
+  printf '\000'
+  frame '{"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.skr","version":1,"text":"on the iron throne:\n    speak f with 1\n"}}}'
+  frame '{"jsonrpc":"2.0","id":1,"method":"textDocument/hover","params":{"textDocument":{"uri":"file:///a.skr"},"position":{"line":1,"character":10}}}'
+  frame '{"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///a.skr","version":2},"contentChanges":[{"text":"on the iron throne:\n    speak 1 +\n"}]}}'
+  frame '{"jsonrpc":"2.0","id":2,"method":"shutdown"}'
+  frame '{"jsonrpc":"2.0","method":"exit"}'
+} | store "$out/lsp"
+{ printf '\000Content-Lenght: 2\r\n\r\n{}'; frame '[1,'; frame '{"id":3,"method":"x"}'; } | store "$out/lsp"
+
+for kind in program run expression lsp; do
   echo "seeds/$kind: $(find "$out/$kind" -type f | wc -l) files"
 done
 echo "from ${#programs[@]} programs"

@@ -13,7 +13,8 @@
 #                                     run TARGET once on each FILE (for
 #                                     example a reproducer in fuzz/crashes/)
 #
-# Targets: fuzz_expression, fuzz_program, fuzz_run.
+# Targets: fuzz_expression, fuzz_program, fuzz_run, and fuzz_lsp where the
+# language server is built (nlohmann-json3-dev installed).
 #
 # Exits non-zero when a target finds a crash, a sanitizer report, a leak, a
 # timeout or an out-of-memory, or when the build fails. The offending input
@@ -54,6 +55,10 @@ build_targets() {
       -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DSKERN_FUZZ=ON -DSKERN_BUILD_TESTS=OFF -DSKERN_STATIC=OFF >/dev/null
   fi
+  # The language server's target exists only where its JSON library was found.
+  if [[ -d "$build/fuzz/CMakeFiles/fuzz_lsp.dir" ]]; then
+    all_targets+=(fuzz_lsp)
+  fi
   cmake --build "$build" --parallel "$jobs" --target "${all_targets[@]}"
 }
 
@@ -70,6 +75,7 @@ seed_kind_of() {
     fuzz_expression) echo expression ;;
     fuzz_program) echo program ;;
     fuzz_run) echo run ;;
+    fuzz_lsp) echo lsp ;;
   esac
 }
 

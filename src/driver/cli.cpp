@@ -2,7 +2,6 @@
 #include "driver/cli.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -156,49 +155,6 @@ Status FdInput::read_line(std::string& line) {
 }
 
 Status FdOutput::write(std::string_view text) { return write_all(fd_, text); }
-
-// ---------------------------------------------------------------------------
-// A large stack for deeply nested source
-// ---------------------------------------------------------------------------
-
-namespace {
-
-struct ThreadTask {
-  const std::function<int()>* body;
-  int result;
-};
-
-void* run_task(void* argument) {
-  auto* task = static_cast<ThreadTask*>(argument);
-  task->result = (*task->body)();
-  return nullptr;
-}
-
-}  // namespace
-
-int run_with_large_stack(const std::function<int()>& body) {
-  // The parser recurses once per level of nesting in the source (calls do
-  // not recurse at all). Reserved address space only: pages are touched as
-  // the recursion deepens.
-  constexpr std::array<std::size_t, 5> sizes = {std::size_t{1} << 28, std::size_t{1} << 26, std::size_t{1} << 24,
-                                                std::size_t{1} << 22, std::size_t{1} << 20};
-  for (const std::size_t size : sizes) {
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) {
-      break;
-    }
-    ThreadTask task{&body, 1};
-    pthread_t thread{};
-    const bool started =
-        pthread_attr_setstacksize(&attributes, size) == 0 && pthread_create(&thread, &attributes, run_task, &task) == 0;
-    pthread_attr_destroy(&attributes);
-    if (started) {
-      pthread_join(thread, nullptr);
-      return task.result;
-    }
-  }
-  return body();
-}
 
 // ---------------------------------------------------------------------------
 // The command

@@ -8,6 +8,7 @@
 
 #include "driver/error.h"
 #include "interpreter/console.h"
+#include "model/stack.h"  // run_with_large_stack
 
 namespace skern {
 
@@ -53,10 +54,6 @@ class FdOutput final : public TextOutput {
  private:
   int fd_;
 };
-
-// Calls `body` on a thread whose stack is large enough for deep recursion,
-// and gives its result; falls back to smaller stacks when memory is short.
-int run_with_large_stack(const std::function<int()>& body);
 
 // The whole command: `args` are the arguments after the program name.
 int main_entry(int argc, const char* const* argv);

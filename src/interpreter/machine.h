@@ -82,6 +82,30 @@ class Machine {
     std::uint32_t base;   // the caller's window
     std::uint32_t links;  // the links to keep on return
   };
+  // The frames as a stack whose push and pop stay inline on the call path,
+  // growing out of line.
+  class FrameStack {
+   public:
+    FrameStack() : slots_(64), top_(slots_.data()), end_(slots_.data() + slots_.size()) {}
+    void push_back(const Frame& frame) {
+      if (top_ == end_) [[unlikely]] {
+        grow();
+      }
+      *top_++ = frame;
+    }
+    [[nodiscard]] Frame& back() { return top_[-1]; }
+    void pop_back() { --top_; }
+    [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(top_ - slots_.data()); }
+    [[nodiscard]] Frame& operator[](std::size_t index) { return slots_[index]; }
+    // Drops the frames from `count` up.
+    void resize(std::size_t count) { top_ = slots_.data() + count; }
+
+   private:
+    void grow();
+    std::vector<Frame> slots_;
+    Frame* top_;
+    Frame* end_;
+  };
   struct Link {
     std::uint32_t name;
     std::uint32_t hidden;  // the entry of `nearest_` that this one replaced
@@ -162,7 +186,7 @@ class Machine {
   std::vector<std::uint8_t> types_;     // by register: a linked variable's declared type
   std::vector<std::uint32_t> nearest_;  // by symbol: register + 1 of the nearest linked variable, 0 for none
   std::vector<Link> links_;
-  std::vector<Frame> frames_;
+  FrameStack frames_;
   std::vector<OutsideScope> outside_scopes_;
   std::uint32_t outside_top_ = 0;  // the first register above the outside scopes' variables
   std::vector<Value> pieces_;

@@ -62,6 +62,13 @@ const Unit* Machine::function(std::uint32_t name) {
 // Runs from outside
 // ---------------------------------------------------------------------------
 
+void Machine::FrameStack::grow() {
+  const std::size_t count = size();
+  slots_.resize(slots_.size() * 2);
+  top_ = slots_.data() + count;
+  end_ = slots_.data() + slots_.size();
+}
+
 void Machine::ensure_registers(std::size_t count) {
   if (count >= std::numeric_limits<std::uint32_t>::max() / 2) {
     throw std::bad_alloc();

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstddef>
+
+#include <pthread.h>
 
 #if defined(__EMSCRIPTEN__)
 #include <emscripten/stack.h>
 #elif defined(__linux__)
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -85,6 +87,48 @@ StackGuard::StackGuard(std::uintptr_t reserve) {
 #else
   (void)reserve;
 #endif
+}
+
+// ---------------------------------------------------------------------------
+// A large stack for deeply nested source
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct ThreadTask {
+  const std::function<int()>* body;
+  int result;
+};
+
+void* run_task(void* argument) {
+  auto* task = static_cast<ThreadTask*>(argument);
+  task->result = (*task->body)();
+  return nullptr;
+}
+
+}  // namespace
+
+int run_with_large_stack(const std::function<int()>& body) {
+  // The parsers recurse once per level of nesting in the source. Reserved
+  // address space only: pages are touched as the recursion deepens.
+  constexpr std::array<std::size_t, 5> sizes = {std::size_t{1} << 28, std::size_t{1} << 26, std::size_t{1} << 24,
+                                                std::size_t{1} << 22, std::size_t{1} << 20};
+  for (const std::size_t size : sizes) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+      break;
+    }
+    ThreadTask task{&body, 1};
+    pthread_t thread{};
+    const bool started =
+        pthread_attr_setstacksize(&attributes, size) == 0 && pthread_create(&thread, &attributes, run_task, &task) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) {
+      pthread_join(thread, nullptr);
+      return task.result;
+    }
+  }
+  return body();
 }
 
 }  // namespace skern

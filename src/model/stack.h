@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace skern {
 
@@ -23,5 +24,9 @@ class StackGuard {
  private:
   std::uintptr_t floor_ = 0;
 };
+
+// Calls `body` on a thread whose stack is large enough for deep recursion,
+// and gives its result; falls back to smaller stacks when memory is short.
+int run_with_large_stack(const std::function<int()>& body);
 
 }  // namespace skern

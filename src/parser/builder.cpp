@@ -290,6 +290,7 @@ ExpressionParser::~ExpressionParser() = default;
 
 Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   grammar::MatchState& state = buffers_->state;
+  failure_offset_.reset();
   // Most texts match: the failure tracking is only paid for one that does not.
   state.track = false;
   grammar::Outcome outcome = grammar::run(text, state);
@@ -303,6 +304,7 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
     case grammar::Outcome::TooDeepForStack:
       return Error::expression(std::string(msg::EXPRESSION_TOO_DEEP_FOR_STACK));
     case grammar::Outcome::Failed:
+      failure_offset_ = state.attempt;
       return Error::expression(grammar::render_report(text, state.attempt, state.expected_rules()));
     case grammar::Outcome::Matched:
       break;
@@ -311,6 +313,18 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
   assert(state.matches.size() > 1 && state.matches[1].rule == GrammarRule::BinaryExpr &&
          "expression root contains a binary expression");
   return Builder(text, state.matches, symbols, nodes).run(1);
+}
+
+std::optional<RuleMatch> ExpressionParser::match(std::string_view text) {
+  grammar::MatchState& state = buffers_->state;
+  state.track = false;
+  state.collapse = false;
+  const grammar::Outcome outcome = grammar::run(text, state);
+  state.collapse = true;
+  if (outcome != grammar::Outcome::Matched) {
+    return std::nullopt;
+  }
+  return grammar::nest(state.matches, 0);
 }
 
 Result<Expr> parse_expression(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -88,9 +90,19 @@ class ExpressionParser {
 
   Result<Expr> parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
 
+  // The grammar's matches for the text, as match_expression gives them, or
+  // none where the grammar rejects it: for tools that need the positions
+  // that the tree does not keep.
+  std::optional<RuleMatch> match(std::string_view text);
+
+  // After a parse that the grammar rejected: the byte offset of the failure in
+  // the text, where the report's caret points. None after any other outcome.
+  [[nodiscard]] std::optional<std::size_t> failure_offset() const { return failure_offset_; }
+
  private:
   struct Buffers;
   std::unique_ptr<Buffers> buffers_;
+  std::optional<std::size_t> failure_offset_;
 };
 
 }  // namespace skern

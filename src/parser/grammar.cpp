@@ -703,18 +703,19 @@ std::string render_report(std::string_view text, std::size_t attempt, const std:
 
 namespace skern {
 
-namespace {
+namespace grammar {
 
-RuleMatch nest(const grammar::Stack<grammar::FlatMatch>& flat, std::size_t index) {
-  const grammar::FlatMatch& match = flat[index];
+RuleMatch nest(const Stack<FlatMatch>& flat, std::size_t index) {
+  const FlatMatch& match = flat[index];
   RuleMatch nested{match.rule, match.start, match.end, {}};
+  nested.children.reserve(match.subtree_end - index - 1);
   for (std::size_t child = index + 1; child < match.subtree_end; child = flat[child].subtree_end) {
     nested.children.push_back(nest(flat, child));
   }
   return nested;
 }
 
-}  // namespace
+}  // namespace grammar
 
 std::variant<RuleMatch, std::string> match_expression(std::string_view text) {
   grammar::MatchState state;
@@ -722,7 +723,7 @@ std::variant<RuleMatch, std::string> match_expression(std::string_view text) {
   state.stack = &stack;
   switch (grammar::run(text, state)) {
     case grammar::Outcome::Matched:
-      return nest(state.matches, 0);
+      return grammar::nest(state.matches, 0);
     case grammar::Outcome::TooDeep:
       return msg::expression_nested_too_deeply(EXPRESSION_NESTING_LIMIT);
     case grammar::Outcome::TooDeepForStack:

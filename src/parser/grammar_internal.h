@@ -105,6 +105,9 @@ inline constexpr std::uintptr_t PARSER_STACK_RESERVE = std::uintptr_t{256} << 10
 // Runs the grammar from `expression` over the whole text.
 Outcome run(std::string_view text, MatchState& state);
 
+// The match at `index` of a run's flat list, with all of its subtree.
+RuleMatch nest(const Stack<FlatMatch>& flat, std::size_t index);
+
 // The six-line report for a failed run.
 std::string render_report(std::string_view text, std::size_t attempt, const std::vector<GrammarRule>& expected);
 

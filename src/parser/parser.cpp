@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <type_traits>
 
 #include "parser/expression.h"
 #include "parser/grammar_internal.h"
@@ -63,6 +62,22 @@ bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// The first "=" that is not part of "==", "!=", "<=" or ">=". Quotes are not
+// looked at: a "=" inside a literal qualifies too.
+std::size_t assignment_sign(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '=') {
+      continue;
+    }
+    const bool after_operator = i > 0 && std::string_view("!<=>").find(text[i - 1]) != std::string_view::npos;
+    const bool before_equals = i + 1 < text.size() && text[i + 1] == '=';
+    if (!after_operator && !before_equals) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string_view trim_end(std::string_view text) {
@@ -108,22 +123,12 @@ std::string_view clean_line(std::string_view line) {
   if (line.find("//") == std::string_view::npos) {
     return line;
   }
-  bool in_string = false;
-  bool in_character = false;
-  bool escape = false;
+  QuoteState quotes;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (escape) {
-      escape = false;
-    } else if (c == '"') {
-      in_string = in_character ? in_string : !in_string;
-    } else if (c == '\'') {
-      in_character = in_string ? in_character : !in_character;
-    } else if (c == '\\') {
-      escape = in_string || in_character;
-    } else if (c == '/' && !in_string && !in_character && i + 1 < line.size() && line[i + 1] == '/') {
+    if (line[i] == '/' && !quotes.inside() && i + 1 < line.size() && line[i + 1] == '/') {
       return line.substr(0, i);
     }
+    quotes.take(line[i]);
   }
   return line;
 }
@@ -188,6 +193,122 @@ std::vector<SourceLine> split_lines(std::string_view source) {
 }
 
 // ---------------------------------------------------------------------------
+// Statement forms and function headers
+// ---------------------------------------------------------------------------
+
+StatementShape statement_shape(std::string_view text) {
+  static constexpr std::string_view marches_prefix = "the realm marches ";
+  static constexpr std::string_view marches_suffix = " times:";
+  static constexpr std::string_view input_suffix = " speaks for input";
+  static constexpr std::string_view is_a = " is a ";
+  static constexpr std::string_view with = " with ";
+  StatementShape shape;
+  // else:  (one that belongs to an `if` is consumed there)
+  if (text == "else:") {
+    shape.form = StatementForm::StrayElse;
+  }
+  // if CONDITION:
+  else if (starts_with(text, "if ") && text.size() >= 4 && text.back() == ':') {
+    shape.form = StatementForm::If;
+    shape.expression = trim(text.substr(3, text.size() - 4));
+  }
+  // while CONDITION:
+  else if (starts_with(text, "while ") && text.size() >= 7 && text.back() == ':') {
+    shape.form = StatementForm::While;
+    shape.expression = trim(text.substr(6, text.size() - 7));
+  }
+  // the realm marches COUNT times:
+  else if (text.size() >= marches_prefix.size() + marches_suffix.size() && starts_with(text, marches_prefix) &&
+           ends_with(text, marches_suffix)) {
+    shape.form = StatementForm::RealmMarches;
+    shape.expression =
+        trim(text.substr(marches_prefix.size(), text.size() - marches_prefix.size() - marches_suffix.size()));
+  }
+  // NAME speaks for input
+  else if (ends_with(text, input_suffix)) {
+    shape.form = StatementForm::Input;
+    shape.name = trim(text.substr(0, text.size() - input_suffix.size()));
+  }
+  // speak EXPRESSION
+  else if (starts_with(text, "speak ")) {
+    shape.form = StatementForm::Speak;
+    shape.expression = trim(text.substr(6));
+  }
+  // return EXPRESSION
+  else if (starts_with(text, "return ")) {
+    shape.form = StatementForm::Return;
+    shape.expression = trim(text.substr(7));
+  }
+  // NAME is a TYPE with EXPRESSION
+  else if (const std::size_t separator = text.find(is_a); separator != std::string_view::npos) {
+    shape.form = StatementForm::Declare;
+    shape.name = trim(text.substr(0, separator));
+    const std::string_view rest = text.substr(separator + is_a.size());
+    if (const std::size_t with_at = rest.find(with); with_at != std::string_view::npos) {
+      shape.has_with = true;
+      shape.type = trim(rest.substr(0, with_at));
+      shape.expression = trim(rest.substr(with_at + with.size()));
+    }
+  }
+  // NAME = EXPRESSION
+  else if (const std::size_t sign = assignment_sign(text); sign != std::string_view::npos) {
+    shape.form = StatementForm::Assign;
+    shape.name = trim(text.substr(0, sign));
+    shape.expression = trim(text.substr(sign + 1));
+  }
+  // Any other line is an expression, parsed whole as it stands.
+  else {
+    shape.expression = text;
+  }
+  return shape;
+}
+
+std::optional<std::string> read_function_header(std::string_view text, FunctionHeader& header_out) {
+  static constexpr std::string_view prefix = "we declare ";
+  static constexpr std::string_view with = " with ";
+  static constexpr std::string_view trailing_with = " with";
+  const std::string_view rest = text.substr(std::min(prefix.size(), text.size()));
+  if (!ends_with(rest, "->")) {
+    return std::string(msg::DECLARATION_NEEDS_ARROW);
+  }
+  const std::string_view header = trim_end(rest.substr(0, rest.size() - 2));
+
+  std::string_view name_part;
+  std::string_view parameter_part;
+  if (const std::size_t at = header.find(with); at != std::string_view::npos) {
+    name_part = header.substr(0, at);
+    parameter_part = header.substr(at + with.size());
+  } else if (ends_with(header, trailing_with)) {
+    name_part = header.substr(0, header.size() - trailing_with.size());
+  } else {
+    return std::string(msg::DECLARATION_NEEDS_WITH);
+  }
+
+  header_out.name = trim(name_part);
+  header_out.params.clear();
+  if (!is_valid_identifier(header_out.name)) {
+    return msg::invalid_function_name(header_out.name);
+  }
+  if (const std::string_view list = trim(parameter_part); !list.empty()) {
+    std::size_t start = 0;
+    while (true) {
+      const std::size_t comma = list.find(',', start);
+      const std::string_view param =
+          trim(list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+      if (!is_valid_identifier(param)) {
+        return msg::invalid_parameter(param);
+      }
+      header_out.params.push_back(param);
+      if (comma == std::string_view::npos) {
+        break;
+      }
+      start = comma + 1;
+    }
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
 // Blocks, statements and the top level
 // ---------------------------------------------------------------------------
 
@@ -245,8 +366,9 @@ class Lines {
 
 class ProgramParser {
  public:
-  ProgramParser(Lines& lines, SymbolTable& symbols, ExprArena& nodes)
-      : lines_(lines), symbols_(symbols), nodes_(nodes) {}
+  ProgramParser(Lines& lines, SymbolTable& symbols, ExprArena& nodes,
+                std::optional<ExpressionErrorSite>* site = nullptr)
+      : lines_(lines), symbols_(symbols), nodes_(nodes), site_(site) {}
 
   Status program(Program& program);
   Result<Block> block(std::uint64_t parent_indentation);
@@ -261,19 +383,26 @@ class ProgramParser {
   Result<Statement> if_statement(std::string_view condition_text, std::uint64_t block_indentation);
   template <class Loop>
   Result<Statement> loop_statement(std::string_view header_text, std::uint64_t block_indentation);
-  Result<Statement> input_statement(const SourceLine& line, std::string_view target_text);
+  Result<Statement> input_statement(const SourceLine& line, std::string_view target);
   template <class Form>
   Result<Statement> expression_statement(std::string_view expression_text);
-  Result<Statement> declaration(const SourceLine& line, std::size_t separator);
-  static std::size_t assignment_sign(std::string_view text);
-  Result<Statement> assignment(const SourceLine& line, std::size_t sign);
-  // The expression of a statement form: its text trimmed.
-  Result<Expr> expression(std::string_view text) { return expressions_.parse(trim(text), symbols_, nodes_); }
+  Result<Statement> declaration(const SourceLine& line, const StatementShape& shape);
+  Result<Statement> assignment(const SourceLine& line, const StatementShape& shape);
+  // The expression text of a statement form, as its shape gives it.
+  Result<Expr> expression(std::string_view text) {
+    Result<Expr> parsed = expressions_.parse(text, symbols_, nodes_);
+    if (!parsed.ok() && site_ != nullptr) {
+      *site_ = ExpressionErrorSite{text, expressions_.failure_offset()};
+    }
+    return parsed;
+  }
 
   Lines& lines_;
   SymbolTable& symbols_;
   ExprArena& nodes_;
+  std::optional<ExpressionErrorSite>* site_;  // where an expression error lies, when asked
   ExpressionParser expressions_;
+  FunctionHeader header_;  // the declaration being read; its storage is reused
   StackGuard stack_{grammar::PARSER_STACK_RESERVE};
   std::vector<Statement> pending_;  // statements of the blocks being parsed
   void drop_pending(std::size_t base) {
@@ -336,88 +465,45 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
   return statements;
 }
 
-// The forms are tried in a fixed order; the first that matches decides. Each
-// form has a function of its own, which keeps this frame small on the deep
-// recursion through nested blocks.
+// The form decides; each has a function of its own, which keeps this frame
+// small on the deep recursion through nested blocks.
 Result<Statement> ProgramParser::statement(std::uint64_t block_indentation) {
   const SourceLine line = current();
-  const std::string_view text = line.text;
-  static constexpr std::string_view marches_prefix = "the realm marches ";
-  static constexpr std::string_view marches_suffix = " times:";
-  static constexpr std::string_view input_suffix = " speaks for input";
-
-  // else:  (one that belongs to an `if` is consumed there)
-  if (text == "else:") {
-    return parse_error(line, msg::STRAY_ELSE);
+  const StatementShape shape = statement_shape(line.text);
+  switch (shape.form) {
+    case StatementForm::StrayElse:
+      return parse_error(line, msg::STRAY_ELSE);
+    case StatementForm::If:
+      return if_statement(shape.expression, block_indentation);
+    case StatementForm::While:
+      return loop_statement<While>(shape.expression, block_indentation);
+    case StatementForm::RealmMarches:
+      return loop_statement<RealmMarches>(shape.expression, block_indentation);
+    case StatementForm::Input:
+      return input_statement(line, shape.name);
+    case StatementForm::Speak:
+      return expression_statement<Speak>(shape.expression);
+    case StatementForm::Return:
+      return expression_statement<Return>(shape.expression);
+    case StatementForm::Declare:
+      return declaration(line, shape);
+    case StatementForm::Assign:
+      return assignment(line, shape);
+    case StatementForm::Expression:
+      break;
   }
-  // if CONDITION:
-  if (starts_with(text, "if ") && text.size() >= 4 && text.back() == ':') {
-    return if_statement(text.substr(3, text.size() - 4), block_indentation);
-  }
-  // while CONDITION:
-  if (starts_with(text, "while ") && text.size() >= 7 && text.back() == ':') {
-    return loop_statement<While>(text.substr(6, text.size() - 7), block_indentation);
-  }
-  // the realm marches COUNT times:
-  if (text.size() >= marches_prefix.size() + marches_suffix.size() && starts_with(text, marches_prefix) &&
-      ends_with(text, marches_suffix)) {
-    return loop_statement<RealmMarches>(
-        text.substr(marches_prefix.size(), text.size() - marches_prefix.size() - marches_suffix.size()),
-        block_indentation);
-  }
-  // NAME speaks for input
-  if (ends_with(text, input_suffix)) {
-    return input_statement(line, text.substr(0, text.size() - input_suffix.size()));
-  }
-  // speak EXPRESSION
-  if (starts_with(text, "speak ")) {
-    return expression_statement<Speak>(text.substr(6));
-  }
-  // return EXPRESSION
-  if (starts_with(text, "return ")) {
-    return expression_statement<Return>(text.substr(7));
-  }
-  // NAME is a TYPE with EXPRESSION
-  if (const std::size_t separator = text.find(" is a "); separator != std::string_view::npos) {
-    return declaration(line, separator);
-  }
-  // NAME = EXPRESSION
-  if (const std::size_t sign = assignment_sign(text); sign != std::string_view::npos) {
-    return assignment(line, sign);
-  }
-  // Any other line is an expression.
-  return expression_statement<ExprStatement>(text);
-}
-
-// The first "=" that is not part of "==", "!=", "<=" or ">=". Quotes are not
-// looked at: a "=" inside a literal qualifies too.
-std::size_t ProgramParser::assignment_sign(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '=') {
-      continue;
-    }
-    const bool after_operator = i > 0 && std::string_view("!<=>").find(text[i - 1]) != std::string_view::npos;
-    const bool before_equals = i + 1 < text.size() && text[i + 1] == '=';
-    if (!after_operator && !before_equals) {
-      return i;
-    }
-  }
-  return std::string_view::npos;
+  return expression_statement<ExprStatement>(shape.expression);
 }
 
 template <class Form>
 Result<Statement> ProgramParser::expression_statement(std::string_view expression_text) {
-  // A line that is an expression is parsed whole, as it stands; the keyword
-  // forms hand on their expression trimmed.
-  Result<Expr> value = std::is_same_v<Form, ExprStatement> ? expressions_.parse(expression_text, symbols_, nodes_)
-                                                           : expression(expression_text);
+  Result<Expr> value = expression(expression_text);
   SKERN_TRY(value);
   advance();
   return Statement(Form{std::move(*value)});
 }
 
-Result<Statement> ProgramParser::input_statement(const SourceLine& line, std::string_view target_text) {
-  const std::string_view target = trim(target_text);
+Result<Statement> ProgramParser::input_statement(const SourceLine& line, std::string_view target) {
   if (!is_valid_identifier(target)) {
     return parse_error(line, msg::invalid_input_target(target));
   }
@@ -425,15 +511,14 @@ Result<Statement> ProgramParser::input_statement(const SourceLine& line, std::st
   return Statement(Input{symbols_.intern(target)});
 }
 
-Result<Statement> ProgramParser::assignment(const SourceLine& line, std::size_t sign) {
-  const std::string_view target = trim(line.text.substr(0, sign));
-  if (!is_valid_identifier(target)) {
-    return parse_error(line, msg::invalid_assignment_target(target));
+Result<Statement> ProgramParser::assignment(const SourceLine& line, const StatementShape& shape) {
+  if (!is_valid_identifier(shape.name)) {
+    return parse_error(line, msg::invalid_assignment_target(shape.name));
   }
-  Result<Expr> value = expression(line.text.substr(sign + 1));
+  Result<Expr> value = expression(shape.expression);
   SKERN_TRY(value);
   advance();
-  return Statement(Assign{symbols_.intern(target), std::move(*value)});
+  return Statement(Assign{symbols_.intern(shape.name), std::move(*value)});
 }
 
 // `while` and `the realm marches`: the body comes before the header's own
@@ -464,72 +549,33 @@ Result<Statement> ProgramParser::if_statement(std::string_view condition_text, s
   return Statement(If{std::move(*then_block), std::move(else_block), std::move(*condition)});
 }
 
-Result<Statement> ProgramParser::declaration(const SourceLine& line, std::size_t separator) {
-  static constexpr std::string_view is_a = " is a ";
-  static constexpr std::string_view with = " with ";
-  const std::string_view text = line.text;
-  const std::string_view name = trim(text.substr(0, separator));
-  if (!is_valid_identifier(name)) {
-    return parse_error(line, msg::invalid_declaration_name(name));
+Result<Statement> ProgramParser::declaration(const SourceLine& line, const StatementShape& shape) {
+  if (!is_valid_identifier(shape.name)) {
+    return parse_error(line, msg::invalid_declaration_name(shape.name));
   }
-  const std::string_view rest = text.substr(separator + is_a.size());
-  const std::size_t with_at = rest.find(with);
-  if (with_at == std::string_view::npos) {
+  if (!shape.has_with) {
     return parse_error(line, msg::DECLARATION_NEEDS_EXPRESSION);
   }
-  const std::string_view type_text = trim(rest.substr(0, with_at));
-  const std::optional<DataType> type = data_type_from_keyword(type_text);
+  const std::optional<DataType> type = data_type_from_keyword(shape.type);
   if (!type) {
-    return parse_error(line, msg::unknown_data_type(type_text));
+    return parse_error(line, msg::unknown_data_type(shape.type));
   }
-  Result<Expr> value = expression(rest.substr(with_at + with.size()));
+  Result<Expr> value = expression(shape.expression);
   SKERN_TRY(value);
   advance();
-  return Statement(Declare{symbols_.intern(name), *type, std::move(*value)});
+  return Statement(Declare{symbols_.intern(shape.name), *type, std::move(*value)});
 }
 
 Status ProgramParser::function_declaration(Program& program) {
-  static constexpr std::string_view prefix = "we declare ";
-  static constexpr std::string_view with = " with ";
-  static constexpr std::string_view trailing_with = " with";
   const SourceLine declaration = current();
-  const std::string_view rest = declaration.text.substr(prefix.size());
-  if (!ends_with(rest, "->")) {
-    return parse_error(declaration, msg::DECLARATION_NEEDS_ARROW);
+  if (std::optional<std::string> message = read_function_header(declaration.text, header_)) {
+    return parse_error(declaration, std::move(*message));
   }
-  const std::string_view header = trim_end(rest.substr(0, rest.size() - 2));
-
-  std::string_view name_part;
-  std::string_view parameter_part;
-  if (const std::size_t at = header.find(with); at != std::string_view::npos) {
-    name_part = header.substr(0, at);
-    parameter_part = header.substr(at + with.size());
-  } else if (ends_with(header, trailing_with)) {
-    name_part = header.substr(0, header.size() - trailing_with.size());
-  } else {
-    return parse_error(declaration, msg::DECLARATION_NEEDS_WITH);
-  }
-
-  const std::string_view name = trim(name_part);
-  if (!is_valid_identifier(name)) {
-    return parse_error(declaration, msg::invalid_function_name(name));
-  }
+  const std::string_view name = header_.name;
   std::vector<Symbol> params;
-  if (const std::string_view list = trim(parameter_part); !list.empty()) {
-    std::size_t start = 0;
-    while (true) {
-      const std::size_t comma = list.find(',', start);
-      const std::string_view param =
-          trim(list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-      if (!is_valid_identifier(param)) {
-        return parse_error(declaration, msg::invalid_parameter(param));
-      }
-      params.push_back(symbols_.intern(param));
-      if (comma == std::string_view::npos) {
-        break;
-      }
-      start = comma + 1;
-    }
+  params.reserve(header_.params.size());
+  for (const std::string_view param : header_.params) {
+    params.push_back(symbols_.intern(param));
   }
 
   const SourceLine* following = lines_.following();
@@ -597,6 +643,18 @@ Result<Program> parse_program(std::string_view source) {
     Lines lines(source);
     Program program;
     SKERN_TRY(ProgramParser(lines, program.symbols, program.nodes).program(program));
+    return program;
+  } catch (const std::bad_alloc&) {
+    return Error::runtime(std::string(msg::OUT_OF_MEMORY));
+  }
+}
+
+Result<Program> parse_program(std::string_view source, std::optional<ExpressionErrorSite>& site) {
+  site.reset();
+  try {
+    Lines lines(source);
+    Program program;
+    SKERN_TRY(ProgramParser(lines, program.symbols, program.nodes, &site).program(program));
     return program;
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree, unpacks it into a private
 # temporary root and checks what a user of the package gets: control fields,
-# a working binary, the man page, the editor files and the documentation.
+# a working binary and language server, the man pages, the editor files and
+# the documentation.
 # Usage: deb_test.sh <cpack> <build-dir> <source-dir>
 # Exit status 77 (skipped) without dpkg.
 set -euo pipefail
@@ -111,7 +112,7 @@ expect_same() {
 for kind in syntax ftdetect ftplugin; do
   expect_same "$source_dir/editors/vim/$kind/skerran.vim" "usr/share/vim/vimfiles/$kind/skerran.vim"
 done
-for file in package.json language-configuration.json syntaxes/skerran.tmLanguage.json; do
+for file in package.json package-lock.json extension.js language-configuration.json syntaxes/skerran.tmLanguage.json; do
   expect_same "$source_dir/editors/vscode/$file" "usr/share/skern/vscode/$file"
 done
 expect_same "$source_dir/README.md" usr/share/doc/skern/README.md
@@ -125,15 +126,38 @@ for example in "$source_dir"/examples/*.skr; do
   expect_same "$example" "usr/share/doc/skern/examples/$(basename "$example")"
 done
 
-# The man page, compressed.
-man_page=$root/usr/share/man/man1/skern.1.gz
-check
-if [[ ! -f $source_dir/skern.1 ]]; then
-  fail "skern.1 is missing from the source tree"
-elif [[ ! -f $man_page ]]; then
-  fail "/usr/share/man/man1/skern.1.gz is not in the package"
-elif ! gzip -dc "$man_page" | cmp -s - "$source_dir/skern.1"; then
-  fail "/usr/share/man/man1/skern.1.gz is not skern.1 compressed"
+# The man pages, compressed.
+man_pages=(skern.1)
+if [[ -x $build_dir/skern-lsp ]]; then
+  man_pages+=(skern-lsp.1)
+fi
+for page in "${man_pages[@]}"; do
+  man_page=$root/usr/share/man/man1/$page.gz
+  check
+  if [[ ! -f $source_dir/$page ]]; then
+    fail "$page is missing from the source tree"
+  elif [[ ! -f $man_page ]]; then
+    fail "/usr/share/man/man1/$page.gz is not in the package"
+  elif ! gzip -dc "$man_page" | cmp -s - "$source_dir/$page"; then
+    fail "/usr/share/man/man1/$page.gz is not $page compressed"
+  fi
+done
+
+# The language server, where this build tree has one: beside skern, and it
+# answers an editor's first and last messages.
+if [[ -x $build_dir/skern-lsp ]]; then
+  lsp=$root/usr/bin/skern-lsp
+  check; [[ -x $lsp ]] || fail "usr/bin/skern-lsp is missing or not executable"
+  lsp_message() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+  status=0
+  { lsp_message '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}}'
+    lsp_message '{"jsonrpc":"2.0","id":2,"method":"shutdown"}'
+    lsp_message '{"jsonrpc":"2.0","method":"exit"}'; } | "$lsp" >"$work/lsp.out" 2>&1 || status=$?
+  check; [[ $status -eq 0 ]] || fail "skern-lsp ended a whole conversation with status $status"
+  check; grep -q '"serverInfo":{"name":"skern-lsp","version":"0.1.0"}' "$work/lsp.out" ||
+    fail "skern-lsp did not answer initialize: $(cat "$work/lsp.out")"
+else
+  echo "note: this build tree has no skern-lsp (nlohmann-json3-dev missing); the package holds none"
 fi
 
 # Every file the VS Code manifest names is in the installed extension.

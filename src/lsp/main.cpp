@@ -1,0 +1,45 @@
+// Entry point of skern-lsp: the language server of Skerran over standard
+// input and output.
+#include <unistd.h>
+
+#include <csignal>
+#include <string_view>
+
+#include "lsp/server.h"
+#include "model/stack.h"
+
+namespace {
+
+constexpr std::string_view USAGE =
+    "Skerran language server\n"
+    "\n"
+    "Usage:\n"
+    "  skern-lsp [--stdio]\n"
+    "\n"
+    "Speaks the Language Server Protocol over standard input and output;\n"
+    "an editor starts it for .skr files.\n";
+
+int print(std::string_view text) {
+  return ::write(STDOUT_FILENO, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Standard input and output are the only transport; `--stdio`, which
+  // clients pass to say so, changes nothing.
+  if (argc > 1) {
+    const std::string_view argument = argv[1];
+    if (argument == "-h" || argument == "--help") {
+      return print(USAGE);
+    }
+    if (argument == "-V" || argument == "--version") {
+      return print("skern-lsp " SKERN_VERSION "\n");
+    }
+  }
+  // A client that goes away must end the loop by a failed write, not a signal.
+  (void)std::signal(SIGPIPE, SIG_IGN);
+  // Deeply nested documents are parsed as the interpreter parses them, on a
+  // stack of the same size.
+  return skern::run_with_large_stack([] { return skern::lsp::serve(STDIN_FILENO, STDOUT_FILENO); });
+}

@@ -1,0 +1,396 @@
+// The JSON-RPC conversation: the lifecycle, document synchronisation, the
+// diagnostics sent for every version of a document, and requests handed to
+// their functions. Nothing that a message holds ends the conversation: a
+// message that cannot be read or used gets its error, and the next is read.
+#include "lsp/server.h"
+
+#include <unordered_map>
+#include <variant>
+
+#include "lsp/handlers.h"
+
+namespace skern::lsp {
+
+namespace {
+
+// JSON-RPC's error codes, and the protocol's own.
+constexpr int PARSE_ERROR = -32700;
+constexpr int INVALID_REQUEST = -32600;
+constexpr int METHOD_NOT_FOUND = -32601;
+constexpr int INVALID_PARAMS = -32602;
+constexpr int INTERNAL_ERROR = -32603;
+constexpr int SERVER_NOT_INITIALIZED = -32002;
+
+constexpr int FULL_SYNC = 1;
+constexpr int MESSAGE_ERROR = 1;
+
+struct RpcError {
+  int code;
+  std::string message;
+};
+using Reply = std::variant<Json, RpcError>;
+
+std::string dump(const Json& message) { return message.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string error_response(const Json& id, const RpcError& error) {
+  return dump({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", error.code}, {"message", error.message}}}});
+}
+
+std::string notification(std::string_view method, Json params) {
+  return dump({{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}});
+}
+
+// ---------------------------------------------------------------------------
+// Reading parameters without exceptions
+// ---------------------------------------------------------------------------
+
+const Json* member(const Json& object, const char* key) {
+  if (!object.is_object()) {
+    return nullptr;
+  }
+  const auto found = object.find(key);
+  return found == object.end() ? nullptr : &*found;
+}
+
+const std::string* string_member(const Json& object, const char* key) {
+  const Json* value = member(object, key);
+  return value != nullptr && value->is_string() ? value->get_ptr<const std::string*>() : nullptr;
+}
+
+std::optional<std::uint32_t> index_member(const Json& object, const char* key) {
+  const Json* value = member(object, key);
+  // The library keeps a number of 0 or more as unsigned.
+  if (value == nullptr || !value->is_number_unsigned()) {
+    return std::nullopt;
+  }
+  const auto number = value->get<std::uint64_t>();
+  return number > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(number);
+}
+
+std::optional<Position> position_member(const Json& object, const char* key) {
+  const Json* value = member(object, key);
+  if (value == nullptr) {
+    return std::nullopt;
+  }
+  const std::optional<std::uint32_t> line = index_member(*value, "line");
+  const std::optional<std::uint32_t> character = index_member(*value, "character");
+  if (!line || !character) {
+    return std::nullopt;
+  }
+  return Position{*line, *character};
+}
+
+const std::string* document_uri(const Json& params) {
+  const Json* document = member(params, "textDocument");
+  return document == nullptr ? nullptr : string_member(*document, "uri");
+}
+
+bool flag(const Json& object, std::initializer_list<const char*> path) {
+  const Json* value = &object;
+  for (const char* key : path) {
+    value = member(*value, key);
+    if (value == nullptr) {
+      return false;
+    }
+  }
+  return value->is_boolean() && value->get<bool>();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The conversation
+// ---------------------------------------------------------------------------
+
+struct Server::State {
+  bool initialized = false;
+  bool shut_down = false;
+  bool exited = false;
+  Encoding encoding = Encoding::Utf16;
+  bool snippets = false;
+  std::unordered_map<std::string, std::unique_ptr<Document>> documents;
+  std::vector<std::string> out;  // what the message being handled sends back
+
+  void message(const Json& message);
+  Reply request(const std::string& method, const Json& params);
+  void notify(const std::string& method, const Json& params);
+
+  Reply initialize(const Json& params);
+  Reply document_request(const std::string& method, const Json& params);
+  std::optional<std::string> open(const Json& params);
+  std::optional<std::string> change(const Json& params);
+  std::optional<std::string> close(const Json& params);
+  void publish(const std::string& uri, const Document* document);
+  void log(std::string_view text) {
+    out.push_back(notification("window/logMessage", {{"type", MESSAGE_ERROR}, {"message", text}}));
+  }
+};
+
+void Server::State::message(const Json& message) {
+  if (!message.is_object()) {
+    out.push_back(error_response(nullptr, {INVALID_REQUEST, "a message must be a JSON object"}));
+    return;
+  }
+  const Json* id = member(message, "id");
+  if (id != nullptr && !id->is_string() && !id->is_number_integer() && !id->is_null()) {
+    out.push_back(error_response(nullptr, {INVALID_REQUEST, "`id` must be a number or a string"}));
+    return;
+  }
+  const Json* method = member(message, "method");
+  if (method == nullptr && id != nullptr && (member(message, "result") != nullptr || member(message, "error") != nullptr)) {
+    return;  // a response to a request of ours; none is sent
+  }
+  if (method == nullptr || !method->is_string()) {
+    out.push_back(error_response(id != nullptr ? *id : Json(nullptr), {INVALID_REQUEST, "`method` must be a string"}));
+    return;
+  }
+  static const Json no_params = Json::object();
+  const Json* params = member(message, "params");
+  if (params == nullptr) {
+    params = &no_params;
+  }
+  if (id == nullptr) {
+    notify(method->get<std::string>(), *params);
+    return;
+  }
+  Reply reply = request(method->get<std::string>(), *params);
+  if (auto* error = std::get_if<RpcError>(&reply)) {
+    out.push_back(error_response(*id, *error));
+  } else {
+    out.push_back(dump({{"jsonrpc", "2.0"}, {"id", *id}, {"result", std::move(std::get<Json>(reply))}}));
+  }
+}
+
+Reply Server::State::request(const std::string& method, const Json& params) {
+  if (method == "initialize") {
+    return initialize(params);
+  }
+  if (!initialized) {
+    return RpcError{SERVER_NOT_INITIALIZED, "the server is not initialized yet"};
+  }
+  if (shut_down) {
+    return RpcError{INVALID_REQUEST, "the server is shut down"};
+  }
+  if (method == "shutdown") {
+    shut_down = true;
+    return Json(nullptr);
+  }
+  if (method.starts_with("textDocument/")) {
+    return document_request(method, params);
+  }
+  return RpcError{METHOD_NOT_FOUND, "unknown method `" + method + "`"};
+}
+
+void Server::State::notify(const std::string& method, const Json& params) {
+  if (method == "exit") {
+    exited = true;
+    return;
+  }
+  if (!initialized || shut_down) {
+    return;  // notifications before `initialize` and after `shutdown` are dropped
+  }
+  std::optional<std::string> problem;
+  if (method == "textDocument/didOpen") {
+    problem = open(params);
+  } else if (method == "textDocument/didChange") {
+    problem = change(params);
+  } else if (method == "textDocument/didClose") {
+    problem = close(params);
+  }
+  // Anything else (initialized, $/cancelRequest, didSave, ...) needs nothing.
+  if (problem) {
+    log(method + ": " + *problem);
+  }
+}
+
+Reply Server::State::initialize(const Json& params) {
+  if (initialized) {
+    return RpcError{INVALID_REQUEST, "the server is already initialized"};
+  }
+  if (!params.is_object()) {
+    return RpcError{INVALID_PARAMS, "`initialize` needs its parameters"};
+  }
+  initialized = true;
+  const Json* encodings = member(params, "capabilities");
+  encodings = encodings == nullptr ? nullptr : member(*encodings, "general");
+  encodings = encodings == nullptr ? nullptr : member(*encodings, "positionEncodings");
+  if (encodings != nullptr && encodings->is_array()) {
+    for (const Json& offered : *encodings) {
+      if (offered.is_string() && offered.get_ref<const std::string&>() == "utf-8") {
+        encoding = Encoding::Utf8;
+      }
+    }
+  }
+  snippets = flag(params, {"capabilities", "textDocument", "completion", "completionItem", "snippetSupport"});
+  return Json{{"capabilities",
+               {{"positionEncoding", encoding == Encoding::Utf8 ? "utf-8" : "utf-16"},
+                {"textDocumentSync", {{"openClose", true}, {"change", FULL_SYNC}}},
+                {"documentSymbolProvider", true},
+                {"definitionProvider", true},
+                {"referencesProvider", true},
+                {"hoverProvider", true},
+                {"completionProvider", {{"triggerCharacters", {" "}}}}}},
+              {"serverInfo", {{"name", "skern-lsp"}, {"version", SKERN_VERSION}}}};
+}
+
+Reply Server::State::document_request(const std::string& method, const Json& params) {
+  using Handler = Json (*)(const Context&, std::size_t, const Json&);
+  static const std::unordered_map<std::string_view, Handler> handlers = {
+      {"textDocument/definition", [](const Context& c, std::size_t at, const Json&) { return definition(c, at); }},
+      {"textDocument/references",
+       [](const Context& c, std::size_t at, const Json& p) {
+         const Json* context = member(p, "context");
+         return references(c, at, context == nullptr || flag(*context, {"includeDeclaration"}));
+       }},
+      {"textDocument/hover", [](const Context& c, std::size_t at, const Json&) { return hover(c, at); }},
+      {"textDocument/completion",
+       [](const Context& c, std::size_t at, const Json& p) {
+         const Json* context = member(p, "context");
+         const std::string* typed = context == nullptr ? nullptr : string_member(*context, "triggerCharacter");
+         return completion(c, at, typed != nullptr && *typed == " ");
+       }},
+  };
+  const bool symbols = method == "textDocument/documentSymbol";
+  const auto handler = handlers.find(method);
+  if (!symbols && handler == handlers.end()) {
+    return RpcError{METHOD_NOT_FOUND, "unknown method `" + method + "`"};
+  }
+  const std::string* uri = document_uri(params);
+  if (uri == nullptr) {
+    return RpcError{INVALID_PARAMS, "`textDocument.uri` must be a string"};
+  }
+  const std::optional<Position> position = position_member(params, "position");
+  if (!symbols && !position) {
+    return RpcError{INVALID_PARAMS, "`position` needs a `line` and a `character`, numbers of 0 or more"};
+  }
+  const auto found = documents.find(*uri);
+  if (found == documents.end()) {
+    return Json(nullptr);  // not open: nothing is known of it
+  }
+  const Document& document = *found->second;
+  const Context context{document, *uri, encoding, snippets};
+  if (symbols) {
+    return document_symbols(context);
+  }
+  return handler->second(context, document.index.offset(*position, encoding), params);
+}
+
+// ---------------------------------------------------------------------------
+// Documents
+// ---------------------------------------------------------------------------
+
+std::optional<std::string> Server::State::open(const Json& params) {
+  const Json* item = member(params, "textDocument");
+  const std::string* uri = item == nullptr ? nullptr : string_member(*item, "uri");
+  const std::string* text = item == nullptr ? nullptr : string_member(*item, "text");
+  if (uri == nullptr || text == nullptr) {
+    return "`textDocument` needs a `uri` and a `text`";
+  }
+  const Json* version = member(*item, "version");
+  auto& slot = documents[*uri];
+  slot = std::make_unique<Document>(*text, version != nullptr && version->is_number_integer() ? version->get<std::int64_t>() : 0);
+  publish(*uri, slot.get());
+  return std::nullopt;
+}
+
+std::optional<std::string> Server::State::change(const Json& params) {
+  const std::string* uri = document_uri(params);
+  const Json* changes = member(params, "contentChanges");
+  if (uri == nullptr || changes == nullptr || !changes->is_array()) {
+    return "needs `textDocument.uri` and `contentChanges`";
+  }
+  const auto found = documents.find(*uri);
+  if (found == documents.end()) {
+    return "`" + *uri + "` is not open";
+  }
+  std::string text = found->second->text;
+  for (const Json& change : *changes) {
+    const std::string* replacement = string_member(change, "text");
+    if (replacement == nullptr) {
+      return "each change needs a `text`";
+    }
+    const Json* range = member(change, "range");
+    if (range == nullptr) {
+      text = *replacement;
+      continue;
+    }
+    // A client that sends a range anyway: its edit applies to the text so far.
+    const std::optional<Position> start = position_member(*range, "start");
+    const std::optional<Position> end = position_member(*range, "end");
+    if (!start || !end) {
+      return "a change's `range` needs a `start` and an `end`";
+    }
+    const LineIndex index(text);
+    const std::size_t from = index.offset(*start, encoding);
+    const std::size_t to = std::max(from, index.offset(*end, encoding));
+    text.replace(from, to - from, *replacement);
+  }
+  const Json* version = member(*member(params, "textDocument"), "version");
+  found->second = std::make_unique<Document>(
+      std::move(text), version != nullptr && version->is_number_integer() ? version->get<std::int64_t>() : 0);
+  publish(*uri, found->second.get());
+  return std::nullopt;
+}
+
+std::optional<std::string> Server::State::close(const Json& params) {
+  const std::string* uri = document_uri(params);
+  if (uri == nullptr) {
+    return "needs `textDocument.uri`";
+  }
+  if (documents.erase(*uri) != 0) {
+    publish(*uri, nullptr);
+  }
+  return std::nullopt;
+}
+
+// The diagnostics of a document's version; none for a closed document.
+void Server::State::publish(const std::string& uri, const Document* document) {
+  Json diagnostics = Json::array();
+  Json params = {{"uri", uri}};
+  if (document != nullptr) {
+    params["version"] = document->version;
+    for (const Diagnostic& diagnostic : document->analysis.diagnostics) {
+      diagnostics.push_back({{"range", range_json(*document, diagnostic.span, encoding)},
+                             {"severity", diagnostic.severity},
+                             {"source", "skern"},
+                             {"message", diagnostic.message}});
+    }
+  }
+  params["diagnostics"] = std::move(diagnostics);
+  out.push_back(notification("textDocument/publishDiagnostics", std::move(params)));
+}
+
+// ---------------------------------------------------------------------------
+// Server
+// ---------------------------------------------------------------------------
+
+Server::Server() : state_(std::make_unique<State>()) {}
+Server::~Server() = default;
+
+std::vector<std::string> Server::handle(std::string_view body) {
+  state_->out.clear();
+  // The JSON library reports misuse by exceptions; none may leave a message.
+  try {
+    const Json message = Json::parse(body, nullptr, false);
+    if (message.is_discarded()) {
+      state_->out.push_back(error_response(nullptr, {PARSE_ERROR, "the message is not JSON"}));
+    } else {
+      state_->message(message);
+    }
+  } catch (const Json::exception& failure) {
+    state_->out.push_back(error_response(nullptr, {INTERNAL_ERROR, failure.what()}));
+  } catch (const std::bad_alloc&) {
+    state_->out.clear();
+    state_->out.push_back(error_response(nullptr, {INTERNAL_ERROR, "out of memory"}));
+  }
+  return std::move(state_->out);
+}
+
+std::string Server::header_error(std::string_view description) {
+  return error_response(nullptr, {PARSE_ERROR, "malformed header: " + std::string(description)});
+}
+
+bool Server::exited() const { return state_->exited; }
+int Server::exit_status() const { return state_->shut_down ? 0 : 1; }
+
+}  // namespace skern::lsp

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs the VS Code extension's test under Node.js; it needs no npm package.
+# Usage: run_extension_test.sh <source-dir> <test-dir>
+# Exit status 77 (skipped) without Node.js 18 or later.
+set -euo pipefail
+source_dir=$1 test_dir=$2
+
+if ! command -v node >/dev/null 2>&1; then
+  echo "SKIPPED: Node.js is needed to load the extension"
+  exit 77
+fi
+if ! node -e 'process.exit(Number(process.versions.node.split(".")[0]) >= 18 ? 0 : 1)'; then
+  echo "SKIPPED: Node.js $(node --version) is too old for node:test; 18 or later is needed"
+  exit 77
+fi
+exec node --test-reporter=tap "$test_dir/extension.test.js" "$source_dir"
