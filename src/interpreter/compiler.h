@@ -17,7 +17,7 @@ struct CompileContext {
   const Program& program;
   const std::vector<bool>& reachable;
   std::vector<std::uint32_t>& nearest;
-  bool counted;  // a Step before every statement, for a run with a step budget
+  bool counted;  // a Step before every statement, for a run with a step budget or a heartbeat
 };
 
 // A function's body, run in a call's own window: its parameters in the

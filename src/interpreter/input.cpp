@@ -1,10 +1,9 @@
 // Converting an input line to a value of the variable's declared type.
-#include <charconv>
-#include <cstdlib>
 #include <limits>
 #include <string>
 
 #include "interpreter/interpreter.h"
+#include "model/decimal.h"
 
 namespace skern {
 
@@ -84,15 +83,7 @@ std::optional<double> parse_wine_text(std::string_view text) {
   if (!is_decimal_text(body)) {
     return std::nullopt;
   }
-  double value = 0;
-  const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), value);
-  if (error == std::errc::result_out_of_range) {
-    // Too large or too small for a double: strtod rounds it to infinity or
-    // zero (the text is plain ASCII digits, so the locale does not matter).
-    value = std::strtod(std::string(body).c_str(), nullptr);
-  } else if (error != std::errc() || end != body.data() + body.size()) {
-    return std::nullopt;
-  }
+  const double value = decimal::parse(body);
   return negative ? -value : value;
 }
 

@@ -24,11 +24,26 @@ inline constexpr std::uint64_t WHILE_ITERATION_LIMIT = 100000;
 // them below this limit.
 inline constexpr std::uint64_t CALL_DEPTH_LIMIT = 200000;
 
+// Told now and then while a run goes on, for a host with work of its own
+// during long runs (a page passing on the output written so far).
+class Heartbeat {
+ public:
+  Heartbeat() = default;
+  Heartbeat(const Heartbeat&) = delete;
+  Heartbeat& operator=(const Heartbeat&) = delete;
+  virtual ~Heartbeat() = default;
+  virtual void beat() = 0;
+};
+
 struct Limits {
   std::uint64_t call_depth = CALL_DEPTH_LIMIT;
   // Statements a run may execute; 0 for no bound. Only the fuzzing harness
   // sets one, so that any program ends.
   std::uint64_t step_budget = 0;
+  // When set, beats once every `beat_steps` statements. Like the step
+  // budget, it costs a count per statement, so only runs that ask pay.
+  Heartbeat* heartbeat = nullptr;
+  std::uint64_t beat_steps = 100000;
   // Longest scroll a run may build; longer ones fail as out of memory.
   std::size_t scroll_bytes = static_cast<std::size_t>(-1);
 };

@@ -144,6 +144,7 @@ class Machine {
   bool update_name_slow(BinaryOp op, std::uint32_t reg, const Value& right);
   bool store_slow(Value& target, Value&& value, std::uint16_t type);
   bool spend_step();
+  [[nodiscard]] bool counts_steps() const;
   bool speak(Value& value, bool take);
   bool input(Value& target, std::uint16_t type);
   bool march_check(const Value& count);
@@ -202,6 +203,7 @@ class Machine {
   std::optional<Error> error_;
   std::uint64_t call_depth_ = 0;
   std::uint64_t steps_left_ = 0;
+  std::uint64_t beats_left_ = 0;  // statements until the next heartbeat
 };
 
 }  // namespace skern::code

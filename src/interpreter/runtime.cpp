@@ -19,7 +19,8 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       nearest_(program.symbols.size(), 0),
       reachable_(reachable_names(program)),
       functions_(program.symbols.size(), nullptr),
-      steps_left_(limits.step_budget) {
+      steps_left_(limits.step_budget),
+      beats_left_(std::max<std::uint64_t>(limits.beat_steps, 1)) {
   outside_scopes_.push_back(OutsideScope{0, 0});
 }
 
@@ -32,7 +33,7 @@ constexpr std::uint8_t code_of(Op op) { return static_cast<std::uint8_t>(op); }
 }  // namespace
 
 const Unit* Machine::compile_block(const Block& block) {
-  CompileContext context{program_, reachable_, compile_nearest_, limits_.step_budget != 0};
+  CompileContext context{program_, reachable_, compile_nearest_, counts_steps()};
   return &units_.emplace_back(compile_outside_block(context, block));
 }
 
@@ -51,7 +52,7 @@ const Unit* Machine::compile_call(Symbol name, ExprList arguments) {
 const Unit* Machine::function(std::uint32_t name) {
   const FunctionDecl* decl = program_.functions.find(Symbol{name});
   assert(decl != nullptr && "calls are compiled only for declared functions");
-  CompileContext context{program_, reachable_, compile_nearest_, limits_.step_budget != 0};
+  CompileContext context{program_, reachable_, compile_nearest_, counts_steps()};
   const Unit* unit = &units_.emplace_back(compile_function(context, *decl));
   functions_[name] = unit;
   return unit;
@@ -456,7 +457,16 @@ bool Machine::march_check(const Value& count) {
   return fail(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
 }
 
+bool Machine::counts_steps() const { return limits_.step_budget != 0 || limits_.heartbeat != nullptr; }
+
 bool Machine::spend_step() {
+  if (limits_.heartbeat != nullptr && --beats_left_ == 0) {
+    beats_left_ = std::max<std::uint64_t>(limits_.beat_steps, 1);
+    limits_.heartbeat->beat();
+  }
+  if (limits_.step_budget == 0) {
+    return true;
+  }
   if (steps_left_ == 0) {
     return fail(Error::runtime(msg::step_budget_exhausted(limits_.step_budget)));
   }

@@ -8,7 +8,9 @@
 
 #include <pthread.h>
 
-#if defined(__linux__)
+#if defined(__EMSCRIPTEN__)
+#include <emscripten/stack.h>
+#elif defined(__linux__)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -18,7 +20,7 @@ namespace skern {
 
 namespace {
 
-#if defined(__linux__)
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
 // The pages the process has mapped, the first field of /proc/self/statm; 0
 // when it cannot be read.
 std::uintptr_t mapped_pages() {
@@ -58,7 +60,12 @@ std::uintptr_t main_thread_budget() {
 }  // namespace
 
 StackGuard::StackGuard(std::uintptr_t reserve) {
-#if defined(__linux__)
+#if defined(__EMSCRIPTEN__)
+  // One stack of a size fixed when linking, growing down to its end.
+  const std::uintptr_t end = emscripten_stack_get_end();
+  const std::uintptr_t size = emscripten_stack_get_base() - end;
+  floor_ = end + std::min<std::uintptr_t>(std::max<std::uintptr_t>(reserve, size / 8), size / 2);
+#elif defined(__linux__)
   const std::uintptr_t here = position();
   if (::getpid() == ::gettid()) {
     const std::uintptr_t budget = main_thread_budget();

@@ -120,9 +120,10 @@ Expr* ExprArena::reserve(std::size_t count) {
     if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Expr)) {
       throw std::bad_alloc();
     }
-    // Left uninitialised, as the nodes are built over it.
-    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays): raw storage
-    chunks_.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(capacity * sizeof(Expr)), 0});
+    // Left uninitialised, as the nodes are built over it (what
+    // make_unique_for_overwrite does, which not every standard library has).
+    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays,modernize-make-unique): raw storage
+    chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0});
     used_ = 0;
     capacity_ = capacity;
   }

@@ -1,6 +1,8 @@
 // Values: scroll buffers, display texts, the store rule and the operators.
 #include "model/value.h"
 
+#include "model/decimal.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -258,35 +260,29 @@ void append_wine(std::string& out, double value) {
     out.append("inf");
     return;
   }
-  // The shortest round-trip digits in scientific form ("d.ddde+XX"); the
-  // digits are then placed positionally, since fixed notation would print the
-  // exact binary value of large numbers rather than the shortest text.
-  std::array<char, 64> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
-  const std::string_view text(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
-  const std::size_t e_pos = text.find('e');
-  std::array<char, 32> digits{};
-  std::size_t digit_count = 0;
-  for (std::size_t i = 0; i < e_pos; ++i) {
-    if (text[i] != '.') {
-      digits[digit_count++] = text[i];
-    }
+  if (value == 0) {
+    out.push_back('0');
+    return;
   }
-  int exponent = 0;
-  std::from_chars(text.data() + e_pos + (text[e_pos + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
-  const auto count = static_cast<int>(digit_count);
+  // The shortest round-trip digits, placed positionally: fixed notation
+  // would print the exact binary value of large numbers rather than the
+  // shortest text.
+  const decimal::Digits shortest = decimal::shortest(value);
+  const std::string_view digits = shortest.view();
+  const int exponent = shortest.exponent;
+  const int count = shortest.count;
   if (exponent >= count - 1) {
-    out.append(digits.data(), digit_count);
+    out.append(digits);
     out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
   } else if (exponent < 0) {
     out.append("0.");
     out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out.append(digits.data(), digit_count);
+    out.append(digits);
   } else {
     const std::size_t integral = static_cast<std::size_t>(exponent) + 1;  // 0 <= exponent here
-    out.append(digits.data(), integral);
+    out.append(digits.substr(0, integral));
     out.push_back('.');
-    out.append(digits.data() + integral, digit_count - integral);
+    out.append(digits.substr(integral));
   }
 }
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "driver/error.h"
+#include "model/bits.h"
 
 namespace skern {
 
@@ -176,7 +177,7 @@ class Value {
   // (0) or both are numbers (at most 1).
   [[nodiscard]] std::uint8_t tag() const { return static_cast<std::uint8_t>(type_); }
   // The payload's bits: equal for equal blades, vows, sigils and voids.
-  [[nodiscard]] std::uint64_t bits() const { return std::bit_cast<std::uint64_t>(payload_); }
+  [[nodiscard]] std::uint64_t bits() const { return skern::bit_cast<std::uint64_t>(payload_); }
   [[nodiscard]] std::int64_t as_blade() const { return payload_.blade; }
   [[nodiscard]] double as_wine() const { return payload_.wine; }
   // A blade or a wine as a float.

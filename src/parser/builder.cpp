@@ -1,12 +1,9 @@
 // Expression tree building: operator grouping, literal conversion and escapes.
 #include <cassert>
-#include <charconv>
-#include <cmath>
-#include <limits>
 #include <new>
 #include <optional>
-#include <system_error>
 
+#include "model/decimal.h"
 #include "parser/grammar_internal.h"
 
 namespace skern {
@@ -56,23 +53,17 @@ namespace {
 // nearest double. Digit strings beyond the double range round to infinity or
 // zero rather than fail.
 std::optional<double> convert_float(std::string_view text) {
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (end != text.data() + text.size()) {
+  const bool negative = !text.empty() && text.front() == '-';
+  const std::string_view body = negative ? text.substr(1) : text;
+  const std::size_t point = body.find('.');
+  const auto all_digits = [](std::string_view part) {
+    return !part.empty() && part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (point == std::string_view::npos || !all_digits(body.substr(0, point)) || !all_digits(body.substr(point + 1))) {
     return std::nullopt;
   }
-  if (error == std::errc::result_out_of_range) {
-    const bool negative = !text.empty() && text.front() == '-';
-    const std::string_view unsigned_text = negative ? text.substr(1) : text;
-    const std::size_t point = unsigned_text.find('.');
-    const bool integral_zero = unsigned_text.substr(0, point).find_first_not_of('0') == std::string_view::npos;
-    value = integral_zero ? 0.0 : std::numeric_limits<double>::infinity();
-    return negative ? -value : value;
-  }
-  if (error != std::errc()) {
-    return std::nullopt;
-  }
-  return value;
+  const double value = decimal::parse(body);
+  return negative ? -value : value;
 }
 
 // Builds Expr trees from the grammar's flat match list. Each step writes its

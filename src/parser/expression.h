@@ -49,8 +49,15 @@ static_assert(static_cast<std::size_t>(GrammarRule::Character) + 1 == GRAMMAR_RU
 }
 
 // Parentheses and call arguments nest by recursion; deeper texts are rejected
-// with an orderly error instead of exhausting the stack.
+// with an orderly error instead of exhausting the stack. WebAssembly in a
+// browser recurses on the browser's own stack, which the page cannot size and
+// the stack guard cannot see, and which some hundreds of levels exhaust: there
+// the limit is lower, so that such texts still get the orderly error.
+#if defined(__EMSCRIPTEN__)
+inline constexpr std::size_t EXPRESSION_NESTING_LIMIT = 200;
+#else
 inline constexpr std::size_t EXPRESSION_NESTING_LIMIT = 2000;
+#endif
 
 // One match of a rule: its byte span in the expression text and its children.
 struct RuleMatch {

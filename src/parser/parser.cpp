@@ -106,10 +106,12 @@ bool is_valid_identifier(std::string_view name) {
     return false;
   }
   const auto continues = [&letter](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; };
-  if (!std::ranges::all_of(name, continues)) {
+  // Iterator pairs rather than ranges: the WebAssembly toolchain's standard
+  // library has no std::ranges algorithms.
+  if (!std::all_of(name.begin(), name.end(), continues)) {
     return false;
   }
-  return std::ranges::find(reserved, name) == reserved.end();
+  return std::find(reserved.begin(), reserved.end(), name) == reserved.end();
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,16 @@
+// The functions the WebAssembly module imports from its worker: the worker
+// passes them in as properties of the module object.
+mergeInto(LibraryManager.library, {
+  skern_web_flush: function () {
+    Module['onFlush']();
+  },
+  skern_web_now: function () {
+    return performance.now();
+  },
+  skern_web_report: function (text, size) {
+    Module['onReport'](text, size);
+  },
+  skern_web_out_of_memory: function () {
+    Module['onOutOfMemory']();
+  },
+});

@@ -1,0 +1,76 @@
+// A run of a program held in memory, as the playground page runs it: the
+// command's output, report and exit status, without its files and streams.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "interpreter/console.h"
+#include "interpreter/interpreter.h"
+
+namespace skern::web {
+
+// What a run ended with: the exit status and the text for standard error
+// (the error's report and a line feed; empty after a run without error).
+struct Outcome {
+  int status = 0;
+  std::string report;
+};
+
+// The report of a run that ran out of memory, for where it cannot be built
+// (the command and the page report it alike).
+inline constexpr std::string_view OUT_OF_MEMORY_REPORT = "runtime error: out of memory\n";
+
+// Parses and runs `source` (checked to be UTF-8 first, as the command checks
+// a file) with `input` as standard input, writing its output to `output`;
+// `heartbeat`, when given, beats now and then while the program runs.
+Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output,
+                      Heartbeat* heartbeat = nullptr);
+
+// The far side of a BufferOutput: the page.
+class Channel {
+ public:
+  Channel() = default;
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  virtual ~Channel() = default;
+  // Takes the bytes waiting in the buffer (their count is in its header).
+  virtual void flush() = 0;
+  // A clock in milliseconds.
+  virtual double now() = 0;
+};
+
+// Output collected in a buffer that the page owns and passes on in pieces:
+// whenever the next line would not fit, and with a line written when
+// `interval` milliseconds have gone by since the last piece, so that a long
+// run shows its output as it goes. Lines written within the interval wait
+// for the next write, the next heartbeat after the interval, or the end of
+// the run. The buffer's first four bytes hold the count of bytes waiting
+// after them, so that the page can take them at any time, even after the
+// run was cut short.
+class BufferOutput final : public TextOutput, public Heartbeat {
+ public:
+  static constexpr std::size_t HEADER = 4;
+
+  BufferOutput(std::span<char> buffer, Channel& channel, double interval);
+  Status write(std::string_view text) override;
+  // Passes on whatever is waiting.
+  void flush();
+  // Passes on what is waiting once the interval has gone by, so that lines
+  // written just before a long silent stretch are not held through it.
+  void beat() override;
+
+ private:
+  [[nodiscard]] std::uint32_t waiting() const;
+  void set_waiting(std::uint32_t count);
+
+  std::span<char> buffer_;
+  Channel& channel_;
+  double interval_;
+  double last_flush_;
+};
+
+}  // namespace skern::web

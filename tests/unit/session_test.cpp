@@ -1,0 +1,152 @@
+// The playground's runs in memory, and how their output reaches the page.
+#include "web/session.h"
+
+#include "parser/parser.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace skern::web {
+namespace {
+
+// A page that notes each piece it is passed, on a clock the test moves.
+class FakeChannel final : public Channel {
+ public:
+  explicit FakeChannel(std::span<char> buffer) : buffer_(buffer) {}
+  void flush() override {
+    std::uint32_t count = 0;
+    std::memcpy(&count, buffer_.data(), sizeof count);
+    pieces.emplace_back(buffer_.data() + BufferOutput::HEADER, count);
+  }
+  double now() override { return clock; }
+
+  double clock = 1000;
+  std::vector<std::string> pieces;
+
+ private:
+  std::span<char> buffer_;
+};
+
+TEST(BufferOutput, FirstLineGoesAtOnceThenLinesWithinTheIntervalWait) {
+  std::array<char, 64> buffer{};
+  FakeChannel page(buffer);
+  BufferOutput output(buffer, page, 40);
+  ASSERT_TRUE(output.write("marching\n").ok());
+  EXPECT_EQ(page.pieces, std::vector<std::string>{"marching\n"});
+  page.clock += 10;
+  ASSERT_TRUE(output.write("a\n").ok());
+  ASSERT_TRUE(output.write("b\n").ok());
+  EXPECT_EQ(page.pieces.size(), 1U);
+  page.clock += 40;
+  ASSERT_TRUE(output.write("c\n").ok());
+  EXPECT_EQ(page.pieces, (std::vector<std::string>{"marching\n", "a\nb\nc\n"}));
+  output.flush();
+  EXPECT_EQ(page.pieces.size(), 2U) << "nothing waiting, nothing passed on";
+}
+
+TEST(BufferOutput, TextsLongerThanTheBufferArriveWholeInPieces) {
+  std::array<char, 16> buffer{};
+  FakeChannel page(buffer);
+  BufferOutput output(buffer, page, 1e9);
+  const std::string line = std::string(30, 'x') + "\n";
+  ASSERT_TRUE(output.write("first\n").ok());
+  ASSERT_TRUE(output.write(line).ok());
+  output.flush();
+  std::string joined;
+  for (const std::string& piece : page.pieces) {
+    EXPECT_LE(piece.size(), buffer.size() - BufferOutput::HEADER);
+    joined += piece;
+  }
+  EXPECT_EQ(joined, "first\n" + line);
+}
+
+TEST(RunInMemory, GivesOutputReportAndStatusAsTheCommandDoes) {
+  StringOutput out;
+  Outcome done = run_in_memory("on the iron throne:\n    n is a blade with 0\n    n speaks for input\n    speak n * 2\n",
+                               "21\n", out);
+  EXPECT_EQ(out.text(), "42\n");
+  EXPECT_EQ(done.status, 0);
+  EXPECT_EQ(done.report, "");
+
+  StringOutput failed;
+  done = run_in_memory("on the iron throne:\n    speak 1 / 0\n", "", failed);
+  EXPECT_EQ(done.status, 1);
+  ASSERT_FALSE(done.report.empty());
+  EXPECT_EQ(done.report.back(), '\n');
+  EXPECT_EQ(done.report.find('\n'), done.report.size() - 1) << done.report;
+
+  StringOutput invalid;
+  done = run_in_memory("on the iron throne:\n    speak \"\xff\"\n", "", invalid);
+  EXPECT_EQ(done.status, 1);
+  EXPECT_EQ(invalid.text(), "");
+}
+
+TEST(BufferOutput, AHeartbeatPassesOnHeldLinesOnceTheIntervalIsOver) {
+  std::array<char, 64> buffer{};
+  FakeChannel page(buffer);
+  BufferOutput output(buffer, page, 40);
+  ASSERT_TRUE(output.write("first\n").ok());
+  page.clock += 10;
+  ASSERT_TRUE(output.write("held\n").ok());
+  output.beat();
+  EXPECT_EQ(page.pieces, std::vector<std::string>{"first\n"}) << "within the interval the line waits";
+  page.clock += 40;
+  output.beat();
+  EXPECT_EQ(page.pieces, (std::vector<std::string>{"first\n", "held\n"}));
+  page.clock += 100;
+  output.beat();
+  EXPECT_EQ(page.pieces.size(), 2U) << "nothing waiting, nothing passed on";
+}
+
+// Counts its beats, and what the page had been passed at the last one.
+class CountingHeartbeat final : public Heartbeat {
+ public:
+  void beat() override { ++beats; }
+  std::uint64_t beats = 0;
+};
+
+TEST(RunInMemory, TheHeartbeatBeatsWhileStatementsRunAndChangesNothing) {
+  const std::string program =
+      "we declare count with n ->\ncouncil says:\n    total is a blade with 0\n"
+      "    the realm marches n times:\n        total = total + 1\n    return total\n\n"
+      "on the iron throne:\n    speak \"start\"\n    speak count with 250000\n";
+  StringOutput plain;
+  ASSERT_EQ(run_in_memory(program, "", plain).status, 0);
+  CountingHeartbeat heart;
+  StringOutput beating;
+  ASSERT_EQ(run_in_memory(program, "", beating, &heart).status, 0);
+  EXPECT_EQ(beating.text(), plain.text());
+  EXPECT_EQ(plain.text(), "start\n250000\n");
+  // Once every 100,000 statements: the loop body alone runs 250,000.
+  EXPECT_GE(heart.beats, 2U);
+  EXPECT_LE(heart.beats, 3U);
+}
+
+TEST(RunInMemory, ABeatEveryStatementWhenAskedAndTheStepBudgetStillHolds) {
+  const std::string program = "on the iron throne:\n    x is a blade with 1\n    speak x\n    x = x + 1\n";
+  CountingHeartbeat heart;
+  Limits limits;
+  limits.heartbeat = &heart;
+  limits.beat_steps = 1;
+  Result<Program> parsed = parse_program(program);
+  ASSERT_TRUE(parsed.ok());
+  StringInput input{""};
+  StringOutput out;
+  ASSERT_TRUE(run_program(*parsed, input, out, limits).ok());
+  EXPECT_EQ(heart.beats, 3U);
+
+  limits.step_budget = 2;
+  heart.beats = 0;
+  StringOutput cut;
+  const Status status = run_program(*parsed, input, cut, limits);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(cut.text(), "1\n");
+  EXPECT_EQ(heart.beats, 3U) << "the third statement beats, then finds the budget spent";
+}
+
+}  // namespace
+}  // namespace skern::web

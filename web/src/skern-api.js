@@ -1,0 +1,170 @@
+// The page's way to run programs: window.skern.run(source, stdin) and
+// window.skern.stop(). Programs run in a Web Worker, one after another; the
+// page's own thread only passes messages.
+//
+// run(source, stdin, {onStdout}) takes texts or UTF-8 bytes (Uint8Array or
+// ArrayBuffer) and gives a Promise of {stdout, stderr, status, time}: what
+// `skern FILE.skr < INPUT` writes and its exit status (0 or 1); time is the
+// run's time in milliseconds. onStdout, if given, receives standard output
+// piece by piece while the program runs. A run that stop() ends gives
+// {stdout (what it wrote so far), stderr: '', status: null, stopped: true}.
+
+const encoder = new TextEncoder();
+
+function bytesOf(value) {
+  if (value === undefined || value === null) return new Uint8Array(0);
+  if (typeof value === 'string') return encoder.encode(value);
+  if (value instanceof ArrayBuffer) return new Uint8Array(value.slice(0));
+  if (ArrayBuffer.isView(value)) {
+    return new Uint8Array(value.buffer.slice(value.byteOffset, value.byteOffset + value.byteLength));
+  }
+  if (Array.isArray(value)) return Uint8Array.from(value);
+  throw new TypeError('skern.run: source and stdin must be texts or bytes');
+}
+
+async function compileModule(url) {
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`could not load ${url}: HTTP ${response.status}`);
+  // A server that does not name the wasm type cannot have it streamed.
+  if (WebAssembly.compileStreaming && response.headers.get('Content-Type') === 'application/wasm') {
+    return WebAssembly.compileStreaming(response);
+  }
+  return WebAssembly.compile(await response.arrayBuffer());
+}
+
+async function workerScript(url) {
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`could not load ${url}: HTTP ${response.status}`);
+  // Kept as a blob, with the compiled module: a fresh worker after Stop
+  // needs nothing from the network.
+  return URL.createObjectURL(new Blob([await response.text()], { type: 'text/javascript' }));
+}
+
+export class SkernRunner {
+  #module;
+  #script;
+  #worker = null;
+  #current;
+  #generation = 0;
+  #runs = new Map();
+  #nextId = 1;
+
+  constructor({ wasmUrl = 'skern.wasm', workerUrl = 'worker.js' } = {}) {
+    this.#module = compileModule(wasmUrl);
+    this.#script = workerScript(workerUrl);
+    this.#current = this.#startWorker();
+    // Resolves when the first worker can run programs.
+    this.ready = this.#current.then(() => undefined);
+  }
+
+  // Whether a program is running or waiting to run.
+  get running() {
+    return this.#runs.size > 0;
+  }
+
+  run(source, stdin = '', { onStdout } = {}) {
+    const id = this.#nextId++;
+    const sourceBytes = bytesOf(source);
+    const stdinBytes = bytesOf(stdin);
+    return new Promise((resolve) => {
+      const run = { resolve, stdout: [], onStdout };
+      this.#runs.set(id, run);
+      this.#current.then(
+        (worker) => {
+          if (this.#runs.get(id) === run) {
+            worker.postMessage({ type: 'run', id, source: sourceBytes, stdin: stdinBytes }, [
+              sourceBytes.buffer,
+              stdinBytes.buffer,
+            ]);
+          }
+        },
+        (error) => this.#finish(id, { stdout: '', stderr: `internal error: ${error.message}\n`, status: 1 }),
+      );
+    });
+  }
+
+  // Ends the running program at once, and those waiting; gives whether there
+  // was any. The next run starts in a fresh worker.
+  stop() {
+    if (this.#runs.size === 0) return false;
+    this.#replaceWorker();
+    for (const run of this.#runs.values()) {
+      run.resolve({ stdout: run.stdout.join(''), stderr: '', status: null, stopped: true });
+    }
+    this.#runs.clear();
+    return true;
+  }
+
+  #replaceWorker() {
+    this.#generation += 1;
+    if (this.#worker) this.#worker.terminate();
+    this.#worker = null;
+    this.#current = this.#startWorker();
+    this.#current.catch(() => {});
+  }
+
+  async #startWorker() {
+    const generation = this.#generation;
+    const [script, module] = await Promise.all([this.#script, this.#module]);
+    if (generation !== this.#generation) return this.#current;
+    const worker = new Worker(script);
+    this.#worker = worker;
+    await new Promise((resolve, reject) => {
+      let started = false;
+      worker.onmessage = (event) => {
+        if (event.data.type === 'ready') {
+          started = true;
+          resolve();
+        } else {
+          this.#receive(worker, event.data);
+        }
+      };
+      worker.onerror = (event) => {
+        const reason = event.message || 'the worker failed';
+        if (started) this.#lost(worker, reason);
+        else reject(new Error(reason));
+      };
+      worker.postMessage({ type: 'init', module });
+    });
+    return worker;
+  }
+
+  #receive(worker, message) {
+    if (worker !== this.#worker) return;
+    const run = this.#runs.get(message.id);
+    if (!run) return;
+    if (message.type === 'stdout') {
+      run.stdout.push(message.text);
+      if (run.onStdout) run.onStdout(message.text);
+    } else if (message.type === 'done') {
+      this.#finish(message.id, {
+        stdout: run.stdout.join(''),
+        stderr: message.stderr,
+        status: message.status,
+        time: message.time,
+      });
+    } else if (message.type === 'failed') {
+      this.#finish(message.id, {
+        stdout: run.stdout.join(''),
+        stderr: `internal error: ${message.error}\n`,
+        status: 1,
+      });
+    }
+  }
+
+  // A worker that died takes its runs with it; a fresh one takes the next.
+  #lost(worker, reason) {
+    if (worker !== this.#worker) return;
+    for (const [id, run] of this.#runs) {
+      this.#finish(id, { stdout: run.stdout.join(''), stderr: `internal error: ${reason}\n`, status: 1 });
+    }
+    this.#replaceWorker();
+  }
+
+  #finish(id, result) {
+    const run = this.#runs.get(id);
+    if (!run) return;
+    this.#runs.delete(id);
+    run.resolve(result);
+  }
+}

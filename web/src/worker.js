@@ -1,0 +1,109 @@
+// Runs Skerran programs in the WebAssembly module, off the page's thread.
+//
+// The page sends {type: 'init', module} once (a compiled WebAssembly.Module,
+// so that a fresh worker needs no download), then {type: 'run', id, source,
+// stdin} with both texts as UTF-8 bytes. For each run the worker answers
+// with {type: 'stdout', id, text} as output is produced and one
+// {type: 'done', id, status, stderr, time} at the end. The module's loader,
+// which defines createSkern, stands before this code in the same file.
+/* global createSkern */
+
+// Room for standard output between two pieces passed to the page.
+const OUTPUT_CAPACITY = 64 * 1024;
+
+let compiled = null;
+let skern = null;
+let buffer = 0;
+let current = null;
+
+// Thrown by the module when memory runs out; see onOutOfMemory.
+class OutOfMemory extends Error {}
+
+function post(message) {
+  self.postMessage(message);
+}
+
+// The bytes waiting in the output buffer: a 32-bit count, then the bytes.
+function takeOutput() {
+  const heap = skern.HEAPU8;
+  const count = new DataView(heap.buffer, buffer, 4).getUint32(0, true);
+  if (count > 0 && current) {
+    const text = current.stdout.decode(heap.subarray(buffer + 4, buffer + 4 + count), { stream: true });
+    if (text) post({ type: 'stdout', id: current.id, text });
+  }
+  new DataView(heap.buffer, buffer, 4).setUint32(0, 0, true);
+}
+
+async function instantiate() {
+  skern = await createSkern({
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(compiled, imports).then((instance) => receive(instance, compiled));
+      return {};
+    },
+    onFlush: takeOutput,
+    onReport(pointer, size) {
+      if (current) current.stderr += new TextDecoder().decode(skern.HEAPU8.subarray(pointer, pointer + size));
+    },
+    onOutOfMemory() {
+      throw new OutOfMemory('out of memory');
+    },
+  });
+  buffer = skern._malloc(OUTPUT_CAPACITY);
+}
+
+// Copies bytes into the module's memory; the caller frees them.
+function copyIn(bytes) {
+  const pointer = skern._malloc(Math.max(bytes.length, 1));
+  skern.HEAPU8.set(bytes, pointer);
+  return pointer;
+}
+
+async function run({ id, source, stdin }) {
+  current = { id, stdout: new TextDecoder(), stderr: '' };
+  const sourcePointer = copyIn(source);
+  const stdinPointer = copyIn(stdin);
+  const started = performance.now();
+  let status = 1;
+  let broken = false;
+  try {
+    status = skern._skern_web_run(sourcePointer, source.length, stdinPointer, stdin.length, buffer, OUTPUT_CAPACITY);
+  } catch (error) {
+    // The module's state is lost: what it wrote so far still counts, and a
+    // fresh instance takes the next run.
+    broken = true;
+    takeOutput();
+    if (!(error instanceof OutOfMemory)) {
+      current.stderr += `internal error: ${error && error.message ? error.message : error}\n`;
+    }
+  }
+  const time = performance.now() - started;
+  const rest = current.stdout.decode();
+  if (rest) post({ type: 'stdout', id, text: rest });
+  post({ type: 'done', id, status, stderr: current.stderr, time });
+  current = null;
+  if (broken) {
+    await instantiate();
+  } else {
+    skern._free(sourcePointer);
+    skern._free(stdinPointer);
+  }
+}
+
+// Messages are handled one after another, each after the last has finished.
+let queue = Promise.resolve();
+self.onmessage = (event) => {
+  const message = event.data;
+  queue = queue.then(async () => {
+    try {
+      if (message.type === 'init') {
+        compiled = message.module;
+        await instantiate();
+        post({ type: 'ready' });
+      } else if (message.type === 'run') {
+        await run(message);
+      }
+    } catch (error) {
+      post({ type: 'failed', id: message.id, error: String(error && error.message ? error.message : error) });
+    }
+  });
+};
