@@ -62,7 +62,7 @@ namespace skern::code {
 //   InputLocal A sub     reads a line into R[A] of type `sub`
 //   InputName B          reads a line into the variable named B
 //   Fail A B sub         a runtime error known when compiling, of kind `sub` about the name B
-//   Step                 counts one statement, for the step budget and the heartbeat
+//   Step                 counts one statement (or loop round or call), for the step budget and the heartbeat
 // NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): one list gives the enumeration,
 // the dispatch table and the handlers.
 #define SKERN_OPERATORS(X) X(Add) X(Subtract) X(Multiply) X(Divide) X(Greater) X(Less) X(Equal) X(NotEqual)

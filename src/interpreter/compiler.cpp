@@ -59,6 +59,9 @@ class Compiler {
         emit(Op::Link, reg, param.id).sub = UNTYPED;
       }
     }
+    if (context_.steps == Steps::EveryRoundAndCall) {
+      emit(Op::Step);
+    }
     statements(function.body);
     emit(Op::ReturnVoid);
     return finish();
@@ -272,7 +275,7 @@ class Compiler {
 
   void statements(const Block& block) {
     for (const Statement& statement : block) {
-      if (context_.counted) {
+      if (context_.steps == Steps::EveryStatement) {
         emit(Op::Step);
       }
       const std::uint32_t mark = top_;
@@ -293,6 +296,9 @@ class Compiler {
   // A loop body, its scope closed by the jump back that follows it.
   void loop_body(const Block& block, Op back, std::uint32_t a, std::uint32_t target) {
     open_scope();
+    if (context_.steps == Steps::EveryRoundAndCall) {
+      emit(Op::Step);
+    }
     statements(block);
     Instr jump;
     jump.op = back;

@@ -13,11 +13,16 @@ namespace skern::code {
 // What compiling needs besides the tree. `nearest` is a table by symbol that
 // each compilation leaves all zero again, kept so that compiling many
 // functions does not allocate one per function.
+// Where Step instructions go: nowhere; before every statement, for a step
+// budget, which counts statements; or once per loop round and per call, for a
+// heartbeat alone, since only loops and calls make a run long.
+enum class Steps : std::uint8_t { None, EveryStatement, EveryRoundAndCall };
+
 struct CompileContext {
   const Program& program;
   const std::vector<bool>& reachable;
   std::vector<std::uint32_t>& nearest;
-  bool counted;  // a Step before every statement, for a run with a step budget or a heartbeat
+  Steps steps;
 };
 
 // A function's body, run in a call's own window: its parameters in the

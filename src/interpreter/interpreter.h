@@ -40,8 +40,9 @@ struct Limits {
   // Statements a run may execute; 0 for no bound. Only the fuzzing harness
   // sets one, so that any program ends.
   std::uint64_t step_budget = 0;
-  // When set, beats once every `beat_steps` statements. Like the step
-  // budget, it costs a count per statement, so only runs that ask pay.
+  // When set, beats once every `beat_steps` steps: statements when there is
+  // a step budget, otherwise loop rounds and calls. Only runs that ask pay
+  // for counting them.
   Heartbeat* heartbeat = nullptr;
   std::uint64_t beat_steps = 100000;
   // Longest scroll a run may build; longer ones fail as out of memory.

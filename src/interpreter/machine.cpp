@@ -543,7 +543,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     return Outcome::Failed;
   }
   SKERN_HANDLER(Step) {
-    if (!spend_step()) {
+    if (++steps_ == next_event_ && !step_event()) {
       return Outcome::Failed;
     }
     ++pc;

@@ -143,8 +143,9 @@ class Machine {
   bool append_store(Value& acc, Value& target, std::uint16_t type);
   bool update_name_slow(BinaryOp op, std::uint32_t reg, const Value& right);
   bool store_slow(Value& target, Value&& value, std::uint16_t type);
-  bool spend_step();
-  [[nodiscard]] bool counts_steps() const;
+  bool step_event();
+  void plan_next_event();
+  [[nodiscard]] Steps steps() const;
   bool speak(Value& value, bool take);
   bool input(Value& target, std::uint16_t type);
   bool march_check(const Value& count);
@@ -202,8 +203,12 @@ class Machine {
   Value result_;
   std::optional<Error> error_;
   std::uint64_t call_depth_ = 0;
-  std::uint64_t steps_left_ = 0;
-  std::uint64_t beats_left_ = 0;  // statements until the next heartbeat
+  // Statements counted so far, and the count at which the next heartbeat or
+  // the end of the step budget is due; the Step handler does no more than
+  // compare the two.
+  std::uint64_t steps_ = 0;
+  std::uint64_t next_event_ = 0;
+  std::uint64_t next_beat_ = 0;
 };
 
 }  // namespace skern::code

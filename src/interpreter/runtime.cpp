@@ -19,8 +19,8 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       nearest_(program.symbols.size(), 0),
       reachable_(reachable_names(program)),
       functions_(program.symbols.size(), nullptr),
-      steps_left_(limits.step_budget),
-      beats_left_(std::max<std::uint64_t>(limits.beat_steps, 1)) {
+      next_beat_(std::max<std::uint64_t>(limits.beat_steps, 1)) {
+  plan_next_event();
   outside_scopes_.push_back(OutsideScope{0, 0});
 }
 
@@ -33,17 +33,17 @@ constexpr std::uint8_t code_of(Op op) { return static_cast<std::uint8_t>(op); }
 }  // namespace
 
 const Unit* Machine::compile_block(const Block& block) {
-  CompileContext context{program_, reachable_, compile_nearest_, counts_steps()};
+  CompileContext context{program_, reachable_, compile_nearest_, steps()};
   return &units_.emplace_back(compile_outside_block(context, block));
 }
 
 const Unit* Machine::compile_expression(const Expr& expr) {
-  CompileContext context{program_, reachable_, compile_nearest_, false};
+  CompileContext context{program_, reachable_, compile_nearest_, Steps::None};
   return &units_.emplace_back(compile_outside_expression(context, expr));
 }
 
 const Unit* Machine::compile_call(Symbol name, ExprList arguments) {
-  CompileContext context{program_, reachable_, compile_nearest_, false};
+  CompileContext context{program_, reachable_, compile_nearest_, Steps::None};
   return &units_.emplace_back(compile_outside_call(context, name, arguments));
 }
 
@@ -52,7 +52,7 @@ const Unit* Machine::compile_call(Symbol name, ExprList arguments) {
 const Unit* Machine::function(std::uint32_t name) {
   const FunctionDecl* decl = program_.functions.find(Symbol{name});
   assert(decl != nullptr && "calls are compiled only for declared functions");
-  CompileContext context{program_, reachable_, compile_nearest_, counts_steps()};
+  CompileContext context{program_, reachable_, compile_nearest_, steps()};
   const Unit* unit = &units_.emplace_back(compile_function(context, *decl));
   functions_[name] = unit;
   return unit;
@@ -457,20 +457,31 @@ bool Machine::march_check(const Value& count) {
   return fail(Error::runtime(std::string(msg::MARCHES_NEGATIVE)));
 }
 
-bool Machine::counts_steps() const { return limits_.step_budget != 0 || limits_.heartbeat != nullptr; }
+Steps Machine::steps() const {
+  if (limits_.step_budget != 0) {
+    return Steps::EveryStatement;
+  }
+  return limits_.heartbeat != nullptr ? Steps::EveryRoundAndCall : Steps::None;
+}
 
-bool Machine::spend_step() {
-  if (limits_.heartbeat != nullptr && --beats_left_ == 0) {
-    beats_left_ = std::max<std::uint64_t>(limits_.beat_steps, 1);
+void Machine::plan_next_event() {
+  constexpr std::uint64_t never = static_cast<std::uint64_t>(-1);
+  const std::uint64_t beat = limits_.heartbeat != nullptr ? next_beat_ : never;
+  // The step after the last one the budget allows is the one that fails.
+  const std::uint64_t budget = limits_.step_budget != 0 ? limits_.step_budget + 1 : never;
+  next_event_ = std::min(beat, budget);
+}
+
+bool Machine::step_event() {
+  if (limits_.heartbeat != nullptr && steps_ == next_beat_) {
+    next_beat_ += std::max<std::uint64_t>(limits_.beat_steps, 1);
     limits_.heartbeat->beat();
   }
-  if (limits_.step_budget == 0) {
-    return true;
-  }
-  if (steps_left_ == 0) {
+  if (limits_.step_budget != 0 && steps_ > limits_.step_budget) {
+    next_event_ = steps_ + 1;  // and every step after it fails too
     return fail(Error::runtime(msg::step_budget_exhausted(limits_.step_budget)));
   }
-  --steps_left_;
+  plan_next_event();
   return true;
 }
 

@@ -121,31 +121,46 @@ TEST(RunInMemory, TheHeartbeatBeatsWhileStatementsRunAndChangesNothing) {
   ASSERT_EQ(run_in_memory(program, "", beating, &heart).status, 0);
   EXPECT_EQ(beating.text(), plain.text());
   EXPECT_EQ(plain.text(), "start\n250000\n");
-  // Once every 100,000 statements: the loop body alone runs 250,000.
+  // Once every 100,000 rounds and calls: the loop alone runs 250,000 rounds.
   EXPECT_GE(heart.beats, 2U);
   EXPECT_LE(heart.beats, 3U);
 }
 
-TEST(RunInMemory, ABeatEveryStatementWhenAskedAndTheStepBudgetStillHolds) {
-  const std::string program = "on the iron throne:\n    x is a blade with 1\n    speak x\n    x = x + 1\n";
-  CountingHeartbeat heart;
-  Limits limits;
-  limits.heartbeat = &heart;
-  limits.beat_steps = 1;
+// Alone, the heartbeat counts loop rounds and calls; with a step budget,
+// statements, which the budget still cuts short.
+TEST(RunInMemory, HeartbeatsCountRoundsAndCallsOrStatementsUnderABudget) {
+  const std::string program =
+      "we declare one with ->\ncouncil says:\n    return 1\n\n"
+      "on the iron throne:\n    x is a blade with 0\n    the realm marches 3 times:\n"
+      "        x = x + (one with)\n    speak x\n";
   Result<Program> parsed = parse_program(program);
   ASSERT_TRUE(parsed.ok());
-  StringInput input{""};
-  StringOutput out;
-  ASSERT_TRUE(run_program(*parsed, input, out, limits).ok());
-  EXPECT_EQ(heart.beats, 3U);
+  const auto run = [&](std::uint64_t budget, std::string& out, std::uint64_t& beats) {
+    CountingHeartbeat heart;
+    Limits limits;
+    limits.heartbeat = &heart;
+    limits.beat_steps = 1;
+    limits.step_budget = budget;
+    StringInput input{""};
+    StringOutput output;
+    const bool ok = run_program(*parsed, input, output, limits).ok();
+    out = output.text();
+    beats = heart.beats;
+    return ok;
+  };
+  std::string out;
+  std::uint64_t beats = 0;
+  ASSERT_TRUE(run(0, out, beats));
+  EXPECT_EQ(out, "3\n");
+  EXPECT_EQ(beats, 6U) << "three rounds and three calls";
 
-  limits.step_budget = 2;
-  heart.beats = 0;
-  StringOutput cut;
-  const Status status = run_program(*parsed, input, cut, limits);
-  ASSERT_FALSE(status.ok());
-  EXPECT_EQ(cut.text(), "1\n");
-  EXPECT_EQ(heart.beats, 3U) << "the third statement beats, then finds the budget spent";
+  ASSERT_TRUE(run(100, out, beats));
+  EXPECT_EQ(out, "3\n");
+  EXPECT_EQ(beats, 9U) << "two statements in main, three in the loop, three in calls, the speak";
+
+  EXPECT_FALSE(run(4, out, beats));
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(beats, 5U) << "the fifth statement beats, then finds the budget spent";
 }
 
 }  // namespace
