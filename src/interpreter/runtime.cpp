@@ -465,7 +465,7 @@ Steps Machine::steps() const {
 }
 
 void Machine::plan_next_event() {
-  constexpr std::uint64_t never = static_cast<std::uint64_t>(-1);
+  constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
   const std::uint64_t beat = limits_.heartbeat != nullptr ? next_beat_ : never;
   // The step after the last one the budget allows is the one that fails.
   const std::uint64_t budget = limits_.step_budget != 0 ? limits_.step_budget + 1 : never;
