@@ -264,9 +264,10 @@ void warnings(Analysis& analysis) {
   }
   for (const Function& function : analysis.functions) {
     // Parameters are declared in order; the first repeated one fails.
-    for (auto param = function.params.begin(); param != function.params.end(); ++param) {
-      if (std::any_of(function.params.begin(), param, [&](const Name& earlier) { return earlier.text == param->text; })) {
-        warn(analysis, *param, msg::already_declared(param->text));
+    std::unordered_set<std::string_view> seen;
+    for (const Name& param : function.params) {
+      if (!seen.insert(param.text).second) {
+        warn(analysis, param, msg::already_declared(param.text));
         break;
       }
     }
