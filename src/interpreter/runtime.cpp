@@ -18,10 +18,9 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       types_(256, static_cast<std::uint8_t>(UNTYPED)),
       nearest_(program.symbols.size(), 0),
       reachable_(reachable_names(program)),
-      functions_(program.symbols.size(), nullptr) {
-  // A beat every 0 steps would be a beat every step.
-  limits_.beat_steps = std::max<std::uint64_t>(limits_.beat_steps, 1);
-  next_beat_ = limits_.beat_steps;
+      functions_(program.symbols.size(), nullptr),
+      next_beat_(std::max<std::uint64_t>(limits.beat_steps, 1)) {
+  limits_.beat_steps = next_beat_;  // a beat every 0 steps is a beat every step
   plan_next_event();
   outside_scopes_.push_back(OutsideScope{0, 0});
 }
