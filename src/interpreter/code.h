@@ -63,6 +63,8 @@ namespace skern::code {
 //   InputName B          reads a line into the variable named B
 //   Fail A B sub         a runtime error known when compiling, of kind `sub` about the name B
 //   Step                 counts one statement (or loop round or call), for the step budget and the heartbeat
+//   Line A               counts one statement, on line A, for a run under a debugger's control: the run
+//                        stops there when the count, the line or the depth of calls says so
 // NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses): one list gives the enumeration,
 // the dispatch table and the handlers.
 #define SKERN_OPERATORS(X) X(Add) X(Subtract) X(Multiply) X(Divide) X(Greater) X(Less) X(Equal) X(NotEqual)
@@ -87,7 +89,7 @@ namespace skern::code {
   X(MarchesStart) X(MarchesAgain) X(MarchesAgainClearing) X(WhileStart) X(WhileNext)                   \
   X(Call) X(Return) X(ReturnVoid) X(End) X(Halt)                                                       \
   X(Link) X(LinkOutside) X(Unlink) X(Clear)                                                            \
-  X(Speak) X(InputLocal) X(InputName) X(Fail) X(Step)
+  X(Speak) X(InputLocal) X(InputName) X(Fail) X(Step) X(Line)
 // clang-format on
 
 enum class Op : std::uint8_t {
@@ -157,6 +159,16 @@ struct Instr {
 };
 static_assert(sizeof(Instr) == 16);
 
+// A variable of a unit as a debugger sees it: in its register while the
+// code between `from` and `to` runs (instruction indices, `to` excluded).
+struct LocalInfo {
+  Symbol name;
+  std::uint32_t reg = 0;
+  std::uint16_t type = UNTYPED;
+  std::uint32_t from = 0;
+  std::uint32_t to = 0;
+};
+
 // A compiled function body, or a unit run from outside (a block, an
 // expression or a call that the public interface runs in the current scope).
 struct Unit {
@@ -166,6 +178,11 @@ struct Unit {
   // For a unit run from outside: its top-level declarations take the first
   // registers, and outlive the run in the scope it ran in.
   std::uint32_t outliving = 0;
+  const FunctionDecl* function = nullptr;  // the function whose body this is, if any
+  // Only where the statements' lines were given when compiling: the source
+  // line of each instruction, and every variable in the order declared.
+  std::vector<std::uint32_t> lines;
+  std::vector<LocalInfo> locals;
 };
 
 }  // namespace skern::code

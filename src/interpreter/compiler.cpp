@@ -46,6 +46,10 @@ class Compiler {
   }
 
   Unit function(const FunctionDecl& function) {
+    unit_.function = &function;
+    if (context_.lines != nullptr) {
+      mark_line(context_.lines->function_line(function.name));
+    }
     open_scope();
     for (const Symbol param : function.params) {
       const std::uint32_t reg = top_++;
@@ -108,6 +112,7 @@ class Compiler {
     // Only literals are ever stored in it: a text it holds is a constant's,
     // which letting go of would free nothing.
     bool literal_only = false;
+    std::uint32_t info = 0;  // in unit_.locals, where lines are kept
   };
   struct Scope {
     std::uint32_t first_local;
@@ -117,6 +122,9 @@ class Compiler {
 
   Unit finish() {
     unit_.registers = std::max<std::uint32_t>(unit_.registers, 1);
+    if (context_.lines != nullptr) {
+      finish_lines();
+    }
     for (std::size_t i = 0; i < unit_.code.size(); ++i) {
       if (is_jump(unit_.code[i].op)) {
         unit_.code[i].c -= static_cast<std::uint32_t>(i);
@@ -126,6 +134,32 @@ class Compiler {
     unit_.code.shrink_to_fit();
     unit_.constants.shrink_to_fit();
     return std::move(unit_);
+  }
+
+  // --- Lines ---------------------------------------------------------------------
+
+  // The instructions from here on belong to `line`.
+  void mark_line(std::uint32_t line) {
+    line_ = line;
+    if (!line_marks_.empty() && line_marks_.back().first == here()) {
+      line_marks_.back().second = line;
+    } else {
+      line_marks_.emplace_back(here(), line);
+    }
+  }
+  void finish_lines() {
+    unit_.lines.assign(unit_.code.size(), 0);
+    for (std::size_t i = 0; i < line_marks_.size(); ++i) {
+      const std::size_t end = i + 1 < line_marks_.size() ? line_marks_[i + 1].first : unit_.code.size();
+      std::fill(unit_.lines.begin() + static_cast<std::ptrdiff_t>(line_marks_[i].first),
+                unit_.lines.begin() + static_cast<std::ptrdiff_t>(end), line_marks_[i].second);
+    }
+    // What the unit's outermost scope declares is seen to its end.
+    for (LocalInfo& local : unit_.locals) {
+      if (local.to == 0) {
+        local.to = static_cast<std::uint32_t>(unit_.code.size());
+      }
+    }
   }
 
   // --- Registers, constants and emitting --------------------------------------
@@ -191,6 +225,9 @@ class Compiler {
     bool texts = false;
     while (locals_.size() > scope.first_local) {
       const Local& local = locals_.back();
+      if (context_.lines != nullptr) {
+        unit_.locals[local.info].to = here();
+      }
       texts = texts || (!local.literal_only &&
                         (local.type == UNTYPED || local.type == static_cast<std::uint16_t>(DataType::Scroll)));
       context_.nearest[local.name.id] = local.shadowed;
@@ -230,6 +267,10 @@ class Compiler {
   void add_local(Symbol name, std::uint32_t reg, std::uint16_t type, bool linked) {
     locals_.push_back(Local{name, reg, type, linked, context_.nearest[name.id]});
     context_.nearest[name.id] = static_cast<std::uint32_t>(locals_.size());
+    if (context_.lines != nullptr) {
+      locals_.back().info = static_cast<std::uint32_t>(unit_.locals.size());
+      unit_.locals.push_back(LocalInfo{name, reg, type, here(), 0});
+    }
   }
   [[nodiscard]] static Kinds kinds_of(const Local& local) {
     return local.type == UNTYPED ? ANY_KIND : bit(static_cast<DataType>(local.type));
@@ -274,9 +315,15 @@ class Compiler {
   // --- Statements -------------------------------------------------------------
 
   void statements(const Block& block) {
+    const std::uint32_t outer = line_;
     for (const Statement& statement : block) {
+      if (context_.lines != nullptr) {
+        mark_line(context_.lines->line_of(statement));
+      }
       if (context_.steps == Steps::EveryStatement) {
         emit(Op::Step);
+      } else if (context_.steps == Steps::Lines && statement.kind() != StatementKind::While) {
+        emit(Op::Line, line_);
       }
       const std::uint32_t mark = top_;
       this->statement(statement);
@@ -284,6 +331,13 @@ class Compiler {
       if (statement.kind() != StatementKind::Declare) {
         top_ = mark;
       }
+      if (context_.lines != nullptr) {
+        mark_line(context_.lines->line_of(statement));
+      }
+    }
+    // What closes the block belongs to the statement that holds it.
+    if (context_.lines != nullptr) {
+      mark_line(outer);
     }
   }
 
@@ -363,6 +417,10 @@ class Compiler {
     } else if (linked) {
       emit(Op::Link, reg, declare.name.id).sub = type;
       ++scopes_.back().links;
+    }
+    // Seen from the next instruction on, once its value is in place.
+    if (context_.lines != nullptr) {
+      unit_.locals[locals_.back().info].from = here();
     }
   }
 
@@ -521,6 +579,10 @@ class Compiler {
     const std::uint32_t rounds = temp();
     emit(Op::WhileStart, rounds);
     const std::uint32_t top = here();
+    // Each round's check of the condition is a stop on the loop's line.
+    if (context_.steps == Steps::Lines) {
+      emit(Op::Line, line_);
+    }
     const std::uint32_t mark = top_;
     const std::uint32_t done = jump_unless(loop.condition);
     top_ = mark;
@@ -744,6 +806,8 @@ class Compiler {
   std::vector<Scope> scopes_;
   std::uint32_t top_ = 0;             // the first free register
   std::uint32_t outliving_next_ = 0;  // the register of the next top-level declaration run from outside
+  std::uint32_t line_ = 0;            // of the statement being compiled, where lines are kept
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> line_marks_;  // (instruction, line) where the line changes
   std::unordered_map<std::string_view, std::uint32_t> texts_;
   std::array<std::unordered_map<std::uint64_t, std::uint32_t>, DATA_TYPE_COUNT> others_;  // by kind, then bits
 };

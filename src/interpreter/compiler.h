@@ -16,13 +16,18 @@ namespace skern::code {
 // Where Step instructions go: nowhere; before every statement, for a step
 // budget, which counts statements; or once per loop round and per call, for a
 // heartbeat alone, since only loops and calls make a run long.
-enum class Steps : std::uint8_t { None, EveryStatement, EveryRoundAndCall };
+// Lines: a Line before every statement (and at the head of a `while`, where
+// each round's condition is checked), for a run under a debugger's control.
+enum class Steps : std::uint8_t { None, EveryStatement, EveryRoundAndCall, Lines };
 
 struct CompileContext {
   const Program& program;
   const std::vector<bool>& reachable;
   std::vector<std::uint32_t>& nearest;
   Steps steps;
+  // When given, each unit gets the line of every instruction and the places
+  // of its variables; Steps::Lines needs it.
+  const StatementLines* lines = nullptr;
 };
 
 // A function's body, run in a call's own window: its parameters in the

@@ -52,6 +52,7 @@ Result<Flow> Interpreter::execute_block(const Block& block) {
       case code::Outcome::Returned:
         return Flow{Flow::Kind::Returned, machine_->take_returned()};
       case code::Outcome::Failed:
+      case code::Outcome::Paused:  // only runs under control pause
         break;
     }
     return machine_->take_error();

@@ -41,7 +41,7 @@ constexpr auto VOW = static_cast<std::uint8_t>(DataType::Vow);
 // One function, so that the dispatch jumps stay within it; its size is that
 // of the instruction set.
 // NOLINTNEXTLINE(readability-function-size,readability-function-cognitive-complexity)
-Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
+Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) {
 #if SKERN_THREADED
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpedantic"
@@ -49,7 +49,6 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   static constexpr std::array<void*, INSTRUCTION_COUNT> dispatch = {SKERN_INSTRUCTIONS(SKERN_LABEL)};
 #undef SKERN_LABEL
 #endif
-  const Instr* pc = unit->code.data();
   Value* r = stack_.data() + base;
   const Value* k = unit->constants.data();
   // Into a call or back from one: the window and the constants change. (Macros
@@ -59,6 +58,13 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   do {                          \
     r = stack_.data() + base;   \
     k = unit->constants.data(); \
+  } while (false)
+  // Ends the run with a failure, remembering where it happened (out of the
+  // way of every fast path), so that a debugger can show the place.
+#define SKERN_FAILED()              \
+  do {                              \
+    at_ = Position{unit, pc, base}; \
+    return Outcome::Failed;         \
   } while (false)
   // Ends the innermost call with RESULT, which goes to the register that
   // held the callee's first argument, and resumes the caller. The callee's
@@ -112,7 +118,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const std::uint32_t nearest = nearest_[pc->b];
     if (nearest == 0) [[unlikely]] {
       fail_unknown_banner(pc->b);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     r[pc->a] = stack_[nearest - 1];
     ++pc;
@@ -122,14 +128,14 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const std::uint32_t nearest = nearest_[pc->b];
     if (nearest == 0) [[unlikely]] {
       fail_unknown_banner(pc->b);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     Value& value = r[pc->a];
     const std::uint8_t type = types_[nearest - 1];
     if (type == UNTYPED || value.tag() == type) [[likely]] {
       stack_[nearest - 1] = std::move(value);
     } else if (!store_slow(stack_[nearest - 1], std::move(value), type)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -139,7 +145,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     if (pc->sub == UNTYPED || value.tag() == pc->sub) [[likely]] {
       r[pc->a] = std::move(value);
     } else if (!store_slow(r[pc->a], std::move(value), pc->sub)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -147,7 +153,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   SKERN_HANDLER(Coerce) {
     Value& value = r[pc->a];
     if (value.tag() != pc->sub && !store_slow(value, std::move(value), pc->sub)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -166,10 +172,10 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
       break;                                                   \
     case Fast::DivideByZero:                                   \
       fail_divide_by_zero();                                   \
-      return Outcome::Failed;                                  \
+      SKERN_FAILED();                                          \
     case Fast::Slow:                                           \
       if (!operate_slow(*pc, r, k)) {                          \
-        return Outcome::Failed;                                \
+        SKERN_FAILED();                                        \
       }                                                        \
       break;                                                   \
   }                                                            \
@@ -193,7 +199,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
       three.op = Op::OP##THREE;                                                \
       three.b = pc->a;                                                         \
       if (!operate_slow(three, r, k)) {                                        \
-        return Outcome::Failed;                                                \
+        SKERN_FAILED();                                                        \
       }                                                                        \
     }                                                                          \
     ++pc;                                                                      \
@@ -208,7 +214,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
 
   SKERN_HANDLER(Join) {
     if (!join(*pc, r, k)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     pc += 1 + pc->c;
     SKERN_NEXT();
@@ -226,7 +232,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
       r[pc->a].set_wine(-operand.as_wine());
     } else {
       unary_slow(*pc, r);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -235,7 +241,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const Value& operand = r[pc->b];
     if (operand.tag() != VOW) [[unlikely]] {
       unary_slow(*pc, r);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     r[pc->a].set_vow(!operand.as_vow());
     ++pc;
@@ -251,7 +257,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const std::uint32_t nearest = nearest_[pc->b];                           \
     if (nearest == 0) [[unlikely]] {                                         \
       fail_unknown_banner(pc->b);                                            \
-      return Outcome::Failed;                                                \
+      SKERN_FAILED();                                                        \
     }                                                                        \
     Value& target = stack_[nearest - 1];                                     \
     const Value& right = RIGHT;                                              \
@@ -259,7 +265,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     if (tags == 0 || (tags == 1 && target.tag() == WINE)) [[likely]] {       \
       (void)fast::arithmetic<BinaryOp::OP>(target, target, right);           \
     } else if (!update_name_slow(BinaryOp::OP, nearest - 1, right)) {        \
-      return Outcome::Failed;                                                \
+      SKERN_FAILED();                                                        \
     }                                                                        \
     ++pc;                                                                    \
     SKERN_NEXT();                                                            \
@@ -285,7 +291,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const std::uint32_t nearest = nearest_[pc->b];
     if (nearest == 0) [[unlikely]] {
       fail_unknown_banner(pc->b);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     r[pc->a] = stack_[nearest - 1];
     if (r[pc->a].is(DataType::Scroll)) {
@@ -305,7 +311,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     } else if (tags == 1) {                                               \
       acc.set_wine(acc.as_number() + piece.as_number());                  \
     } else if (!append_slow(acc, piece, TAKE_PIECE)) {                    \
-      return Outcome::Failed;                                             \
+      SKERN_FAILED();                                                     \
     }                                                                     \
     ++pc;                                                                 \
     SKERN_NEXT();                                                         \
@@ -319,7 +325,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     if (!acc.is(DataType::Scroll) && (pc->sub == UNTYPED || acc.tag() == pc->sub)) [[likely]] {
       r[pc->b] = std::move(acc);
     } else if (!append_store(acc, r[pc->b], pc->sub)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -328,14 +334,14 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const std::uint32_t nearest = nearest_[pc->b];
     if (nearest == 0) [[unlikely]] {
       fail_unknown_banner(pc->b);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     Value& acc = r[pc->a];
     const std::uint8_t type = types_[nearest - 1];
     if (!acc.is(DataType::Scroll) && (type == UNTYPED || acc.tag() == type)) [[likely]] {
       stack_[nearest - 1] = std::move(acc);
     } else if (!append_store(acc, stack_[nearest - 1], type)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -356,7 +362,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const Value& value = r[pc->a];
     if (value.tag() != VOW) [[unlikely]] {
       fail(Error::runtime(msg::condition_not_vow(type_name(value))));
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     pc = value.as_vow() ? pc + 1 : pc + static_cast<std::int32_t>(pc->c);
     SKERN_NEXT();
@@ -368,7 +374,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     if (holds < 0) [[unlikely]] {                                        \
       holds = compare_slow(*pc, r, k);                                   \
       if (holds < 0) {                                                   \
-        return Outcome::Failed;                                          \
+        SKERN_FAILED();                                                  \
       }                                                                  \
     }                                                                    \
     pc = holds != 0 ? pc + 1 : pc + static_cast<std::int32_t>(pc->c);    \
@@ -387,7 +393,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     Value& count = r[pc->a];
     if (count.tag() != BLADE || count.as_blade() < 0) [[unlikely]] {
       march_check(count);
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     if (count.as_blade() == 0) {
       pc = pc + static_cast<std::int32_t>(pc->c);
@@ -421,7 +427,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     Value& allowance = r[pc->a];
     if (allowance.as_blade() == 0) [[unlikely]] {
       fail(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     allowance.set_blade(allowance.as_blade() - 1);
     ++pc;
@@ -439,7 +445,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     }
     if (call_depth_ >= limits_.call_depth) [[unlikely]] {
       fail_call_depth();
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     const std::uint32_t callee_base = base + pc->a;
     if (std::size_t{callee_base} + callee->registers > stack_.size()) [[unlikely]] {
@@ -492,7 +498,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
   SKERN_HANDLER(LinkOutside) {
     if (outside_declared(pc->b)) [[unlikely]] {
       fail(Error::runtime(msg::already_declared(program_.symbols.name(Symbol{pc->b}))));
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     link(base + pc->a, pc->b, pc->sub);
     frames_.back().links = static_cast<std::uint32_t>(links_.size());
@@ -514,14 +520,14 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
 
   SKERN_HANDLER(Speak) {
     if (!speak(r[pc->a], (pc->flags & TAKE) != 0)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(InputLocal) {
     if (!input(r[pc->a], pc->sub)) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
@@ -530,21 +536,31 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
     const std::uint32_t nearest = nearest_[pc->b];
     if (nearest == 0 || types_[nearest - 1] == UNTYPED) {
       fail(Error::runtime(msg::input_needs_concrete_type(program_.symbols.name(Symbol{pc->b}))));
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     if (!input(stack_[nearest - 1], types_[nearest - 1])) {
-      return Outcome::Failed;
+      SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(Fail) {
     fail_known(*pc);
-    return Outcome::Failed;
+    SKERN_FAILED();
   }
   SKERN_HANDLER(Step) {
     if (++steps_ == next_event_ && !step_event()) {
-      return Outcome::Failed;
+      SKERN_FAILED();
+    }
+    ++pc;
+    SKERN_NEXT();
+  }
+  // Under a debugger's control: the run pauses before the statement when the
+  // controller asked for this step, this line or a depth this shallow.
+  SKERN_HANDLER(Line) {
+    if (++steps_ == next_event_ || stop_lines_[pc->a] != 0 || call_depth_ < stop_below_) [[unlikely]] {
+      at_ = Position{unit, pc, base};
+      return Outcome::Paused;
     }
     ++pc;
     SKERN_NEXT();
@@ -559,6 +575,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base) {
 }
 
 #undef SKERN_LEAVE
+#undef SKERN_FAILED
 #undef SKERN_ENTER
 #undef SKERN_HANDLER
 #undef SKERN_NEXT

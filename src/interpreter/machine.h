@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,11 +30,16 @@
 
 namespace skern::code {
 
-enum class Outcome : std::uint8_t { Normal, Returned, Failed };
+// Paused: a run under a debugger's control stopped before a statement, to go
+// on with `resume`.
+enum class Outcome : std::uint8_t { Normal, Returned, Failed, Paused };
 
 class Machine {
  public:
-  Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits);
+  // With `lines`, units know the line of each instruction and the places of
+  // their variables; `controlled` adds the Line stops of a debugger's runs.
+  Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits,
+          const StatementLines* lines = nullptr, bool controlled = false);
 
   // --- Compiling -------------------------------------------------------------
   const Unit* compile_block(const Block& block);
@@ -66,6 +72,42 @@ class Machine {
     }
   }
 
+  // --- Under a debugger's control (control.cpp) -------------------------------
+  // Where a frame is: its unit, its instruction (a Line where it stopped, a
+  // Call where it waits for a callee, where it failed) and its window.
+  struct Position {
+    const Unit* unit = nullptr;
+    const Instr* pc = nullptr;
+    std::uint32_t base = 0;
+  };
+  // Runs the main block's unit from its start, like `run` but without
+  // closing anything when it fails or pauses, so that the place can be seen.
+  Outcome start(const Unit& unit);
+  // Goes on after a pause.
+  Outcome resume();
+  // The next pause: at the `step`th statement (0: none), at a statement whose
+  // line is marked in `lines` (one byte per line, past the last line), or at
+  // a statement fewer than `depth_below` calls deep (0: none).
+  void set_stops(std::uint64_t step, const std::uint8_t* lines, std::uint64_t depth_below) {
+    next_event_ = step == 0 ? std::numeric_limits<std::uint64_t>::max() : step;
+    stop_lines_ = lines != nullptr ? lines : no_stops_.data();
+    stop_below_ = depth_below;
+  }
+  [[nodiscard]] std::uint64_t step_count() const { return steps_; }
+  // Frames of the run: the main block's and one per call in progress.
+  [[nodiscard]] std::size_t depth() const { return frames_.size(); }
+  // Frame 0 is the innermost.
+  [[nodiscard]] Position position(std::size_t frame) const;
+  // The register + 1 of the variable that `name` reaches from the frame, or 0.
+  [[nodiscard]] std::uint32_t reach(std::size_t frame, std::uint32_t name) const;
+  [[nodiscard]] const Value& register_value(std::uint32_t reg) const { return stack_[reg]; }
+  [[nodiscard]] std::uint16_t register_type(std::uint32_t reg) const { return types_[reg]; }
+
+  // The whole state of a paused run, to go back to.
+  struct State;
+  [[nodiscard]] State save() const;
+  void restore(const State& state);
+
   Error take_error() {
     assert(error_.has_value());
     Error error = std::move(*error_);
@@ -97,8 +139,18 @@ class Machine {
     void pop_back() { --top_; }
     [[nodiscard]] std::size_t size() const { return static_cast<std::size_t>(top_ - slots_.data()); }
     [[nodiscard]] Frame& operator[](std::size_t index) { return slots_[index]; }
+    [[nodiscard]] const Frame& operator[](std::size_t index) const { return slots_[index]; }
     // Drops the frames from `count` up.
     void resize(std::size_t count) { top_ = slots_.data() + count; }
+    [[nodiscard]] std::vector<Frame> copy() const {
+      return std::vector<Frame>(slots_.data(), static_cast<const Frame*>(top_));
+    }
+    void assign(const std::vector<Frame>& frames) {
+      resize(0);
+      for (const Frame& frame : frames) {
+        push_back(frame);
+      }
+    }
 
    private:
     void grow();
@@ -120,7 +172,7 @@ class Machine {
     std::size_t length;  // of the text so far
   };
 
-  Outcome execute(const Unit* unit, std::uint32_t base);
+  Outcome execute(const Unit* unit, std::uint32_t base, const Instr* pc);
 
   // --- Failures: each records the error and gives false ----------------------
   bool fail(Error error) {
@@ -198,6 +250,14 @@ class Machine {
   std::deque<Unit> units_;              // stable addresses
   std::vector<const Unit*> functions_;  // by symbol, once compiled
 
+  const StatementLines* lines_;
+  const bool controlled_;
+  Position at_;  // where the run paused or failed
+  // The stops of a controlled run besides the step count (see set_stops).
+  std::vector<std::uint8_t> no_stops_;  // a byte per line, all zero
+  const std::uint8_t* stop_lines_ = nullptr;
+  std::uint64_t stop_below_ = 0;
+
   std::string line_;  // the output or input line being handled
   Value returned_;
   Value result_;
@@ -209,6 +269,23 @@ class Machine {
   std::uint64_t steps_ = 0;
   std::uint64_t next_event_ = 0;
   std::uint64_t next_beat_ = 0;
+};
+
+struct Machine::State {
+  std::vector<Value> stack;  // up to the innermost window's end
+  std::vector<std::uint8_t> types;
+  std::vector<std::uint32_t> nearest;
+  std::vector<Link> links;
+  std::vector<Frame> frames;
+  std::vector<OutsideScope> outside_scopes;
+  std::uint32_t outside_top = 0;
+  std::vector<Value> pieces;
+  std::vector<Chain> chains;
+  std::uint64_t call_depth = 0;
+  std::uint64_t steps = 0;
+  Position at;
+  // Roughly what the state holds, for a keeper of many.
+  [[nodiscard]] std::size_t bytes() const;
 };
 
 }  // namespace skern::code

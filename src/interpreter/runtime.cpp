@@ -9,7 +9,8 @@
 
 namespace skern::code {
 
-Machine::Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits)
+Machine::Machine(const Program& program, LineInput& input, TextOutput& output, Limits limits,
+                 const StatementLines* lines, bool controlled)
     : program_(program),
       input_(input),
       output_(output),
@@ -19,9 +20,15 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       nearest_(program.symbols.size(), 0),
       reachable_(reachable_names(program)),
       functions_(program.symbols.size(), nullptr),
+      lines_(lines),
+      controlled_(controlled && lines != nullptr),
       next_beat_(std::max<std::uint64_t>(limits.beat_steps, 1)) {
   limits_.beat_steps = next_beat_;  // a beat every 0 steps is a beat every step
   plan_next_event();
+  if (controlled_) {
+    no_stops_.assign(std::size_t{lines_->last_line()} + 1, 0);
+    set_stops(0, nullptr, 0);
+  }
   outside_scopes_.push_back(OutsideScope{0, 0});
 }
 
@@ -34,7 +41,7 @@ constexpr std::uint8_t code_of(Op op) { return static_cast<std::uint8_t>(op); }
 }  // namespace
 
 const Unit* Machine::compile_block(const Block& block) {
-  CompileContext context{program_, reachable_, compile_nearest_, steps()};
+  CompileContext context{program_, reachable_, compile_nearest_, steps(), lines_};
   return &units_.emplace_back(compile_outside_block(context, block));
 }
 
@@ -53,7 +60,7 @@ const Unit* Machine::compile_call(Symbol name, ExprList arguments) {
 const Unit* Machine::function(std::uint32_t name) {
   const FunctionDecl* decl = program_.functions.find(Symbol{name});
   assert(decl != nullptr && "calls are compiled only for declared functions");
-  CompileContext context{program_, reachable_, compile_nearest_, steps()};
+  CompileContext context{program_, reachable_, compile_nearest_, steps(), lines_};
   const Unit* unit = &units_.emplace_back(compile_function(context, *decl));
   functions_[name] = unit;
   return unit;
@@ -106,7 +113,7 @@ Outcome Machine::run(const Unit& unit) {
   };
   Outcome outcome = Outcome::Failed;
   try {
-    outcome = execute(&unit, base);
+    outcome = execute(&unit, base, unit.code.data());
   } catch (...) {
     recover();
     throw;
@@ -459,6 +466,9 @@ bool Machine::march_check(const Value& count) {
 }
 
 Steps Machine::steps() const {
+  if (controlled_) {
+    return Steps::Lines;
+  }
   if (limits_.step_budget != 0) {
     return Steps::EveryStatement;
   }

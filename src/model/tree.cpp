@@ -180,4 +180,44 @@ void ExprArena::release() noexcept {
   capacity_ = 0;
 }
 
+namespace {
+// Sources of more than 4 billion lines do not fit in memory anyway.
+std::uint32_t narrow_line(std::uint64_t line) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(line, std::numeric_limits<std::uint32_t>::max()));
+}
+}  // namespace
+
+void StatementLines::add(const Statement& statement, std::uint64_t line) {
+  lines_[&statement] = narrow_line(line);
+  last_line_ = std::max(last_line_, narrow_line(line));
+}
+
+void StatementLines::add_function(Symbol name, std::uint64_t line) {
+  if (name.id >= function_lines_.size()) {
+    function_lines_.resize(std::size_t{name.id} + 1, 0);
+  }
+  function_lines_[name.id] = narrow_line(line);
+  last_line_ = std::max(last_line_, narrow_line(line));
+}
+
+std::vector<std::uint32_t> StatementLines::statement_lines() const {
+  std::vector<std::uint32_t> lines;
+  lines.reserve(lines_.size());
+  for (const auto& [statement, line] : lines_) {
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  return lines;
+}
+
+std::uint32_t StatementLines::function_line(Symbol name) const {
+  return name.id < function_lines_.size() ? function_lines_[name.id] : 0;
+}
+
+std::uint32_t StatementLines::line_of(const Statement& statement) const {
+  const auto found = lines_.find(&statement);
+  return found == lines_.end() ? 0 : found->second;
+}
+
 }  // namespace skern

@@ -381,6 +381,28 @@ class FunctionTable {
   std::vector<std::uint32_t> slot_of_;  // by symbol id: index + 1, or 0 for none
 };
 
+// Where each statement of a program stands: its 1-based source line. A run
+// needs none of this; the parser records it only for tools that show a run
+// by its lines (a debugger, an error's line in the playground).
+class StatementLines {
+ public:
+  void add(const Statement& statement, std::uint64_t line);
+  // The line of a function's `we declare` header.
+  void add_function(Symbol name, std::uint64_t line);
+  // 0 for a statement or function the table does not hold.
+  [[nodiscard]] std::uint32_t line_of(const Statement& statement) const;
+  [[nodiscard]] std::uint32_t function_line(Symbol name) const;
+  [[nodiscard]] std::uint32_t last_line() const { return last_line_; }
+  [[nodiscard]] std::size_t size() const { return lines_.size(); }
+  // Every line that holds a statement, in order.
+  [[nodiscard]] std::vector<std::uint32_t> statement_lines() const;
+
+ private:
+  std::unordered_map<const Statement*, std::uint32_t> lines_;
+  std::vector<std::uint32_t> function_lines_;  // by symbol id
+  std::uint32_t last_line_ = 0;
+};
+
 struct Program {
   SymbolTable symbols;
   ExprArena nodes;

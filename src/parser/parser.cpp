@@ -367,8 +367,8 @@ class Lines {
 class ProgramParser {
  public:
   ProgramParser(Lines& lines, SymbolTable& symbols, ExprArena& nodes,
-                std::optional<ExpressionErrorSite>* site = nullptr)
-      : lines_(lines), symbols_(symbols), nodes_(nodes), site_(site) {}
+                std::optional<ExpressionErrorSite>* site = nullptr, StatementLines* statement_lines = nullptr)
+      : lines_(lines), symbols_(symbols), nodes_(nodes), site_(site), statement_lines_(statement_lines) {}
 
   Status program(Program& program);
   Result<Block> block(std::uint64_t parent_indentation);
@@ -401,12 +401,17 @@ class ProgramParser {
   SymbolTable& symbols_;
   ExprArena& nodes_;
   std::optional<ExpressionErrorSite>* site_;  // where an expression error lies, when asked
+  StatementLines* statement_lines_;           // where each statement stands, when asked
   ExpressionParser expressions_;
   FunctionHeader header_;  // the declaration being read; its storage is reused
   StackGuard stack_{grammar::PARSER_STACK_RESERVE};
-  std::vector<Statement> pending_;  // statements of the blocks being parsed
+  std::vector<Statement> pending_;            // statements of the blocks being parsed
+  std::vector<std::uint64_t> pending_lines_;  // their lines, when recorded
   void drop_pending(std::size_t base) {
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(base), pending_.end());
+    if (statement_lines_ != nullptr) {
+      pending_lines_.resize(base);
+    }
   }
   std::size_t nesting_ = 0;
 };
@@ -448,6 +453,7 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
       drop_pending(base);
       return parse_error(line, msg::UNEXPECTED_EXTRA_INDENTATION);
     }
+    const std::uint64_t line_number = line.line_number;
     Result<Statement> parsed = statement(indentation);
     if (!parsed.ok()) {
       --nesting_;
@@ -455,12 +461,21 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
       return std::move(parsed).error();
     }
     pending_.push_back(std::move(*parsed));
+    if (statement_lines_ != nullptr) {
+      pending_lines_.push_back(line_number);
+    }
   }
   --nesting_;
   if (pending_.size() == base) {
     return parse_error(first, msg::EMPTY_BLOCK);
   }
   Block statements(pending_.data() + base, pending_.data() + pending_.size());
+  // The statements have their final places now: a block never moves them.
+  if (statement_lines_ != nullptr) {
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      statement_lines_->add(statements[i], pending_lines_[base + i]);
+    }
+  }
   drop_pending(base);
   return statements;
 }
@@ -595,6 +610,9 @@ Status ProgramParser::function_declaration(Program& program) {
     return parse_error(declaration, msg::council_already_declared(name));
   }
   program.functions.insert(FunctionDecl{symbol, std::move(params), std::move(*body)});
+  if (statement_lines_ != nullptr) {
+    statement_lines_->add_function(symbol, declaration.line_number);
+  }
   return {};
 }
 
@@ -649,12 +667,13 @@ Result<Program> parse_program(std::string_view source) {
   }
 }
 
-Result<Program> parse_program(std::string_view source, std::optional<ExpressionErrorSite>& site) {
+Result<Program> parse_program(std::string_view source, std::optional<ExpressionErrorSite>& site,
+                              StatementLines* statement_lines) {
   site.reset();
   try {
     Lines lines(source);
     Program program;
-    SKERN_TRY(ProgramParser(lines, program.symbols, program.nodes, &site).program(program));
+    SKERN_TRY(ProgramParser(lines, program.symbols, program.nodes, &site, statement_lines).program(program));
     return program;
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));

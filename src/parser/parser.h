@@ -17,9 +17,9 @@ namespace skern {
 // One meaningful source line. `text` is a view into the source text, which
 // outlives the line list: cleaning only ever cuts text off a line's ends.
 struct SourceLine {
-  std::string_view text;        // without indentation, comment and trailing blanks; never blank
-  std::uint64_t line_number;    // 1-based physical line
-  std::uint64_t indentation;    // leading spaces count 1, tabs 4
+  std::string_view text;      // without indentation, comment and trailing blanks; never blank
+  std::uint64_t line_number;  // 1-based physical line
+  std::uint64_t indentation;  // leading spaces count 1, tabs 4
 };
 
 // The meaningful lines of a source text, in order. Never fails.
@@ -111,12 +111,14 @@ struct ExpressionErrorSite {
 };
 
 // As above; when the error is an expression's, `site` is set to where it lies.
-Result<Program> parse_program(std::string_view source, std::optional<ExpressionErrorSite>& site);
+// With `statement_lines`, the line of every statement goes there too.
+Result<Program> parse_program(std::string_view source, std::optional<ExpressionErrorSite>& site,
+                              StatementLines* statement_lines = nullptr);
 
 // Parses the block that starts at `cursor`, below a header of `parent_indentation`;
 // `cursor` ends on the first line after the block. Names go into `symbols`,
 // expression nodes into `nodes`. Exposed for tests; parse_program is the entry point.
-Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor,
-                          std::uint64_t parent_indentation, SymbolTable& symbols, ExprArena& nodes);
+Result<Block> parse_block(const std::vector<SourceLine>& lines, std::size_t& cursor, std::uint64_t parent_indentation,
+                          SymbolTable& symbols, ExprArena& nodes);
 
 }  // namespace skern
