@@ -1,6 +1,7 @@
 // Starts skern-lsp, the Skerran language server, for .skr files: errors as
 // you type, warnings for calls that cannot succeed, outline, definitions,
-// references, hover and completion. The highlighting needs none of this.
+// references, hover and completion; and runs skern-dap, the debug adapter,
+// for the `skerran` debug type. The highlighting needs none of this.
 "use strict";
 
 const vscode = require("vscode");
@@ -42,7 +43,36 @@ function stop() {
   return running ? running.stop() : undefined;
 }
 
+// The debug adapter for each session: skern-dap as configured.
+const adapterFactory = {
+  createDebugAdapterDescriptor() {
+    const command = vscode.workspace.getConfiguration("skerran").get("debugger.path", "skern-dap") || "skern-dap";
+    return new vscode.DebugAdapterExecutable(command, []);
+  },
+};
+
+// F5 on a .skr file without a launch.json debugs that file.
+const configurationProvider = {
+  resolveDebugConfiguration(folder, config) {
+    if (!config.type && !config.request && !config.name) {
+      const editor = vscode.window.activeTextEditor;
+      if (editor && editor.document.languageId === "skerran") {
+        return { type: "skerran", request: "launch", name: "Debug this Skerran file", program: "${file}" };
+      }
+    }
+    if (!config.program) {
+      vscode.window.showWarningMessage("Skerran: the launch configuration needs `program`, the .skr file to debug.");
+      return undefined; // ends the launch
+    }
+    return config;
+  },
+};
+
 async function activate(context) {
+  context.subscriptions.push(
+    vscode.debug.registerDebugAdapterDescriptorFactory("skerran", adapterFactory),
+    vscode.debug.registerDebugConfigurationProvider("skerran", configurationProvider),
+  );
   await start(context);
   // A new path takes effect at once.
   context.subscriptions.push(

@@ -21,6 +21,8 @@ let clients = [];
 let warnings = [];
 let configurationListeners = [];
 let failStart = false;
+let debugRegistrations = {};
+let activeEditor;
 
 class FakeClient {
   constructor(id, name, serverOptions, clientOptions) {
@@ -51,7 +53,27 @@ const fakes = {
         return { dispose() {} };
       },
     },
-    window: { showWarningMessage: (text) => warnings.push(text) },
+    window: {
+      showWarningMessage: (text) => warnings.push(text),
+      get activeTextEditor() {
+        return activeEditor;
+      },
+    },
+    debug: {
+      registerDebugAdapterDescriptorFactory: (type, factory) => {
+        debugRegistrations[`factory:${type}`] = factory;
+        return { dispose() {} };
+      },
+      registerDebugConfigurationProvider: (type, provider) => {
+        debugRegistrations[`provider:${type}`] = provider;
+        return { dispose() {} };
+      },
+    },
+    DebugAdapterExecutable: class {
+      constructor(command, args) {
+        Object.assign(this, { command, args });
+      }
+    },
   },
   'vscode-languageclient/node': { LanguageClient: FakeClient, TransportKind: { stdio: 0, ipc: 1 } },
 };
@@ -66,6 +88,8 @@ function fresh() {
   warnings = [];
   configurationListeners = [];
   failStart = false;
+  debugRegistrations = {};
+  activeEditor = undefined;
   const file = require.resolve(path.join(extensionDir, 'extension.js'));
   delete require.cache[file];
   return require(file);
@@ -124,4 +148,42 @@ test('the client library is pinned exactly, in the manifest and the lock file', 
   assert.match(pinned, /^\d+\.\d+\.\d+$/);
   assert.strictEqual(lock.packages['node_modules/vscode-languageclient'].version, pinned);
   assert.strictEqual(lock.packages[''].dependencies['vscode-languageclient'], pinned);
+});
+
+test('debugs with skern-dap as configured, and F5 on a .skr file debugs that file', async () => {
+  const extension = fresh();
+  await extension.activate(context());
+  const factory = debugRegistrations['factory:skerran'];
+  const provider = debugRegistrations['provider:skerran'];
+  assert.ok(factory && provider);
+  const descriptor = factory.createDebugAdapterDescriptor({});
+  assert.deepStrictEqual([descriptor.constructor.name, descriptor.command, descriptor.args], ['DebugAdapterExecutable', 'skern-dap', []]);
+  settings['skerran.debugger.path'] = '/opt/skern/bin/skern-dap';
+  assert.strictEqual(factory.createDebugAdapterDescriptor({}).command, '/opt/skern/bin/skern-dap');
+
+  activeEditor = { document: { languageId: 'skerran' } };
+  assert.deepStrictEqual(provider.resolveDebugConfiguration(undefined, {}), {
+    type: 'skerran',
+    request: 'launch',
+    name: 'Debug this Skerran file',
+    program: '${file}',
+  });
+  const given = { type: 'skerran', request: 'launch', name: 'x', program: 'a.skr', input: '3\n' };
+  assert.strictEqual(provider.resolveDebugConfiguration(undefined, given), given);
+  assert.strictEqual(provider.resolveDebugConfiguration(undefined, { type: 'skerran', request: 'launch', name: 'x' }), undefined);
+  assert.match(warnings.at(-1), /needs `program`/);
+  await extension.deactivate();
+});
+
+test('the manifest contributes the skerran debugger, its launch snippet and breakpoints in .skr files', () => {
+  const manifest = JSON.parse(fs.readFileSync(path.join(extensionDir, 'package.json'), 'utf8'));
+  const [debuggerEntry] = manifest.contributes.debuggers;
+  assert.strictEqual(debuggerEntry.type, 'skerran');
+  assert.deepStrictEqual(manifest.contributes.breakpoints, [{ language: 'skerran' }]);
+  const launch = debuggerEntry.configurationAttributes.launch;
+  assert.deepStrictEqual(launch.required, ['program']);
+  assert.deepStrictEqual(Object.keys(launch.properties).sort(), ['input', 'inputFile', 'program', 'stopOnEntry']);
+  assert.strictEqual(debuggerEntry.configurationSnippets[0].body.type, 'skerran');
+  assert.strictEqual(debuggerEntry.initialConfigurations[0].program, '${file}');
+  assert.ok(manifest.activationEvents.includes('onDebugResolve:skerran'));
 });
