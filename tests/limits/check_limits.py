@@ -87,6 +87,7 @@ def wrap(number):
 
 def speak_program(expression):
     return ("we declare f with x ->\ncouncil says:\n    return x\n"
+            "we declare g with a, b ->\ncouncil says:\n    return a + b\n"
             'on the iron throne:\n    speak "pre"\n    speak ' + expression + "\n")
 
 
@@ -376,8 +377,20 @@ def parentheses_100000_deep(suite):
 
 @case("expressions")
 def calls_nested_in_arguments(suite):
+    # A call's arguments are one level more than the call. As last arguments
+    # without parentheses, calls nest as deep as parentheses do.
     suite.expect(suite.run(suite.program(speak_program("f with " * 1999 + "3"))), 0, "pre\n3\n")
     suite.expect(suite.run(suite.program(speak_program("f with " * 2000 + "3"))), 1, "", EXPR_DEPTH)
+    # A call in parentheses as an argument adds two levels, its argument and
+    # its parentheses: 1000 such calls fit, one inside the other, 1001 do not.
+    for calls, fits in ((1000, True), (1001, False)):
+        for text, value in (("f with (" * (calls - 1) + "f with 3" + ")" * (calls - 1), 3),
+                            ("g with (" * (calls - 1) + "g with 1, 2" + "), 2" * (calls - 1),
+                             1 + 2 * calls)):
+            if fits:
+                suite.expect(suite.run(suite.program(speak_program(text))), 0, "pre\n%d\n" % value)
+            else:
+                suite.expect(suite.run(suite.program(speak_program(text))), 1, "", EXPR_DEPTH)
     suite.expect(suite.run(suite.program(speak_program("f with " * 100000 + "3"))), 1, "",
                  EXPR_DEPTH)
     # An argument reaches to the end of the chain, so this nests too.
