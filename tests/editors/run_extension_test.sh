@@ -3,6 +3,7 @@
 # Usage: run_extension_test.sh <source-dir> <test-dir>
 # Exit status 77 (skipped) without Node.js 18 or later.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
 source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 test_dir=$2
 

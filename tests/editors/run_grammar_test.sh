@@ -5,6 +5,7 @@
 # Usage: run_grammar_test.sh <source-dir> <test-dir> <work-dir>
 # Exit status 77 (skipped) without Node.js 18 or later and npm.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
 source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 test_dir=$2 work_dir=$3
 

@@ -3,6 +3,7 @@
 # Usage: run_vim_test.sh <source-dir> <test-dir> <work-dir>
 # Exit status 77 (skipped) when Vim is not installed.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
 source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 test_dir=$2 work_dir=$3
 

@@ -6,6 +6,7 @@
 # Usage: deb_test.sh <cpack> <build-dir> <source-dir>
 # Exit status 77 (skipped) without dpkg.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
 source "${BASH_SOURCE[0]%/*}/../skip.sh"
 cpack=$1 build_dir=$2 source_dir=$3
 

@@ -6,6 +6,7 @@
 # built). Exit status 77 (skipped) when the site could not be built or no
 # Chromium is installed; SKERN_CHROMIUM names another Chromium binary.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
 source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 site_dir=$2 missing=$3 artefacts_dir=$4 test_file=$5
 
