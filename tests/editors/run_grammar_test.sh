@@ -5,15 +5,15 @@
 # Usage: run_grammar_test.sh <source-dir> <test-dir> <work-dir>
 # Exit status 77 (skipped) without Node.js 18 or later and npm.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
+source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 test_dir=$2 work_dir=$3
 
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
-  echo "SKIPPED: Node.js and npm are needed to tokenise with the TextMate grammar"
-  exit 77
+  skip "Node.js and npm are needed to tokenise with the TextMate grammar (Debian: nodejs npm)"
 fi
 if ! node -e 'process.exit(Number(process.versions.node.split(".")[0]) >= 18 ? 0 : 1)'; then
-  echo "SKIPPED: Node.js $(node --version) is too old for node:test; 18 or later is needed"
-  exit 77
+  skip "Node.js $(node --version) is too old for node:test; 18 or later is needed"
 fi
 
 mkdir -p "$work_dir"

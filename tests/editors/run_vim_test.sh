@@ -3,11 +3,12 @@
 # Usage: run_vim_test.sh <source-dir> <test-dir> <work-dir>
 # Exit status 77 (skipped) when Vim is not installed.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
+source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 test_dir=$2 work_dir=$3
 
 if ! command -v vim >/dev/null 2>&1; then
-  echo "SKIPPED: vim is not installed, so the Vim syntax file cannot be checked"
-  exit 77
+  skip "vim is not installed, so the Vim syntax file cannot be checked (Debian: vim)"
 fi
 mkdir -p "$work_dir"
 report=$(mktemp "$work_dir/vim-report.XXXXXX")

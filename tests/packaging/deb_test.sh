@@ -6,12 +6,13 @@
 # Usage: deb_test.sh <cpack> <build-dir> <source-dir>
 # Exit status 77 (skipped) without dpkg.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
+source "${BASH_SOURCE[0]%/*}/../skip.sh"
 cpack=$1 build_dir=$2 source_dir=$3
 
 for tool in dpkg dpkg-deb; do
   if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIPPED: $tool is not installed, so no Debian package can be built or unpacked"
-    exit 77
+    skip "$tool is not installed, so no Debian package can be built or unpacked (Debian: dpkg)"
   fi
 done
 if [[ ! -f $build_dir/CPackConfig.cmake ]]; then

@@ -6,11 +6,12 @@
 # built). Exit status 77 (skipped) when the site could not be built or no
 # Chromium is installed; SKERN_CHROMIUM names another Chromium binary.
 set -euo pipefail
+# shellcheck source=tests/skip.sh
+source "${BASH_SOURCE[0]%/*}/../skip.sh"
 source_dir=$1 site_dir=$2 missing=$3 artefacts_dir=$4 test_file=$5
 
 if [[ -n $missing ]]; then
-  echo "SKIPPED: the playground site is not built here: $missing not found (see .ci/run for what to install)"
-  exit 77
+  skip "the playground site is not built here: $missing not found (see .ci/run for what to install)"
 fi
 chromium=${SKERN_CHROMIUM:-}
 if [[ -z $chromium ]]; then
@@ -22,8 +23,7 @@ if [[ -z $chromium ]]; then
   done
 fi
 if [[ -z $chromium ]]; then
-  echo "SKIPPED: no Chromium to test the playground in (Debian: apt-get install chromium; or set SKERN_CHROMIUM)"
-  exit 77
+  skip "no Chromium to test the playground in (Debian: apt-get install chromium; or set SKERN_CHROMIUM)"
 fi
 if [[ ! -f $site_dir/index.html ]]; then
   echo "the playground site is missing from $site_dir: build it first"
