@@ -23,6 +23,7 @@
 #include "fuzz_common.h"
 #include "lsp/analysis.h"
 #include "lsp/server.h"
+#include "protocol/framing.h"
 
 namespace skern::fuzz {
 namespace {
@@ -57,16 +58,16 @@ void initialize(lsp::Server& server, bool utf8) {
 void stream(std::string_view bytes) {
   lsp::Server server;
   initialize(server, !bytes.empty() && (bytes.front() & 2) != 0);
-  lsp::MessageReader reader;
+  protocol::MessageReader reader;
   std::size_t at = 0;
   while (at < bytes.size() && !server.exited()) {
     // A chunk of 1 to 64 bytes, its size taken from the byte before it.
     const std::size_t size = std::min<std::size_t>(1 + (static_cast<unsigned char>(bytes[at]) & 63U), bytes.size() - at);
     reader.feed(bytes.substr(at, size));
     at += size;
-    while (std::optional<lsp::Framed> framed = reader.next()) {
-      if (framed->header_error) {
-        check_replies({lsp::Server::header_error(*framed->header_error)});
+    while (std::optional<protocol::Framed> framed = reader.next()) {
+      if (framed->problem) {
+        check_replies({lsp::Server::header_error(*framed->problem)});
       } else {
         check_replies(server.handle(framed->body));
       }
