@@ -9,13 +9,17 @@
 // Checked besides "no crash":
 //  - every reply is a JSON object; every response answers with a result or
 //    an error, and never both;
+//  - the stream's messages and framing problems are the same, in the same
+//    order, whether it is read in those chunks or all at once;
 //  - the analysis of any bytes (invalid UTF-8 included) gives spans and
 //    names inside the text, in the order of the text.
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -23,6 +27,7 @@
 #include "fuzz_common.h"
 #include "lsp/analysis.h"
 #include "lsp/server.h"
+#include "protocol/framing.h"
 
 namespace skern::fuzz {
 namespace {
@@ -54,24 +59,47 @@ void initialize(lsp::Server& server, bool utf8) {
   send(server, {{"jsonrpc", "2.0"}, {"id", 0}, {"method", "initialize"}, {"params", {{"capabilities", capabilities}}}});
 }
 
+// What a reader makes of the bytes: messages and problems, in order.
+std::vector<protocol::Framed> framed_from(protocol::MessageReader& reader) {
+  std::vector<protocol::Framed> all;
+  while (std::optional<protocol::Framed> framed = reader.next()) {
+    all.push_back(std::move(*framed));
+  }
+  return all;
+}
+
+bool same(const std::vector<protocol::Framed>& a, const std::vector<protocol::Framed>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const protocol::Framed& x, const protocol::Framed& y) {
+    return x.body == y.body && x.problem == y.problem;
+  });
+}
+
 void stream(std::string_view bytes) {
   lsp::Server server;
   initialize(server, !bytes.empty() && (bytes.front() & 2) != 0);
-  lsp::MessageReader reader;
+  protocol::MessageReader reader;
+  std::vector<protocol::Framed> chunked;
   std::size_t at = 0;
-  while (at < bytes.size() && !server.exited()) {
+  while (at < bytes.size()) {
     // A chunk of 1 to 64 bytes, its size taken from the byte before it.
     const std::size_t size = std::min<std::size_t>(1 + (static_cast<unsigned char>(bytes[at]) & 63U), bytes.size() - at);
     reader.feed(bytes.substr(at, size));
     at += size;
-    while (std::optional<lsp::Framed> framed = reader.next()) {
-      if (framed->header_error) {
-        check_replies({lsp::Server::header_error(*framed->header_error)});
-      } else {
-        check_replies(server.handle(framed->body));
+    for (protocol::Framed& framed : framed_from(reader)) {
+      if (!server.exited()) {
+        if (framed.problem) {
+          check_replies({lsp::Server::header_error(*framed.problem)});
+        } else {
+          check_replies(server.handle(framed.body));
+        }
       }
+      chunked.push_back(std::move(framed));
     }
   }
+  // The messages and problems depend on the bytes alone, not on the chunks.
+  protocol::MessageReader whole;
+  whole.feed(bytes);
+  check(same(framed_from(whole), chunked), "the framing depends on how the bytes were split", bytes);
 }
 
 void check_analysis(std::string_view text) {

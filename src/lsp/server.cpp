@@ -4,6 +4,7 @@
 // message that cannot be read or used gets its error, and the next is read.
 #include "lsp/server.h"
 
+#include <optional>
 #include <unordered_map>
 #include <variant>
 

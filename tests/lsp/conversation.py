@@ -421,6 +421,32 @@ class Robustness(ConversationTest):
         self.assert_error(response, -32601)
         self.assert_still_serving()
 
+    def test_request_after_junk_in_the_same_write_is_answered(self):
+        # Junk just before a request, in the same write: one parse error for
+        # the junk, then the request's own answer.
+        body = json.dumps({"jsonrpc": "2.0", "id": 41, "method": "workspace/symbol", "params": {"query": ""}}).encode()
+        framed = b"Content-Length: %d\r\n\r\n" % len(body) + body
+        for junk in (b"\r\n", b"garbage", b"garbage\r\n", b"\r\ngarbage\r\n\r\n"):
+            with self.subTest(junk=junk):
+                self.client.send_raw(junk + framed)
+                error = self.client.receive()
+                self.assert_error(error, -32700)
+                self.assertIsNone(error["id"])
+                response = self.client.receive()
+                self.assertEqual(response["id"], 41, response)
+                self.assert_error(response, -32601)
+                self.assert_still_serving()
+
+    def test_request_after_a_header_that_never_ends(self):
+        # Longer than any header: given up on after its first 8192 bytes
+        # however the pipe splits it, and the request after it answered.
+        body = json.dumps({"jsonrpc": "2.0", "id": 42, "method": "workspace/symbol", "params": {"query": ""}}).encode()
+        self.client.send_raw(b"X-Padding: " + b"a" * 20000 + b"Content-Length: %d\r\n\r\n" % len(body) + body)
+        self.assert_error(self.client.receive(), -32700)
+        response = self.client.receive()
+        self.assertEqual(response["id"], 42, response)
+        self.assert_still_serving()
+
     def test_body_that_is_not_json(self):
         self.client.send_raw(b"Content-Length: 9\r\n\r\n{\"id\": 1,")
         self.assert_error(self.client.receive(), -32700)
