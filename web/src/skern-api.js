@@ -67,20 +67,22 @@ export class SkernRunner {
     const sourceBytes = bytesOf(source);
     const stdinBytes = bytesOf(stdin);
     return new Promise((resolve) => {
-      const run = { resolve, stdout: [], onStdout };
+      // The message is kept until the run is done: a worker broken by the run
+      // before this one is replaced, and the fresh one is sent it again.
+      const message = { type: 'run', id, source: sourceBytes, stdin: stdinBytes };
+      const run = { resolve, stdout: [], onStdout, message };
       this.#runs.set(id, run);
-      this.#current.then(
-        (worker) => {
-          if (this.#runs.get(id) === run) {
-            worker.postMessage({ type: 'run', id, source: sourceBytes, stdin: stdinBytes }, [
-              sourceBytes.buffer,
-              stdinBytes.buffer,
-            ]);
-          }
-        },
-        (error) => this.#finish(id, { stdout: '', stderr: `internal error: ${error.message}\n`, status: 1 }),
-      );
+      this.#send(run);
     });
+  }
+
+  #send(run) {
+    this.#current.then(
+      (worker) => {
+        if (this.#runs.get(run.message.id) === run) worker.postMessage(run.message);
+      },
+      (error) => this.#finish(run.message.id, { stdout: '', stderr: `internal error: ${error.message}\n`, status: 1 }),
+    );
   }
 
   // Ends the running program at once, and those waiting; gives whether there
@@ -143,6 +145,12 @@ export class SkernRunner {
         status: message.status,
         time: message.time,
       });
+      // A broken module holds its memory, up to the most it may grow to,
+      // until the worker ends: end it now, and send the waiting runs on.
+      if (message.broken) {
+        this.#replaceWorker();
+        for (const waiting of this.#runs.values()) this.#send(waiting);
+      }
     } else if (message.type === 'failed') {
       this.#finish(message.id, {
         stdout: run.stdout.join(''),

@@ -4,8 +4,11 @@
 // so that a fresh worker needs no download), then {type: 'run', id, source,
 // stdin} with both texts as UTF-8 bytes. For each run the worker answers
 // with {type: 'stdout', id, text} as output is produced and one
-// {type: 'done', id, status, stderr, time} at the end. The module's loader,
-// which defines createSkern, stands before this code in the same file.
+// {type: 'done', id, status, stderr, time, broken} at the end. A run that
+// breaks the module (out of memory, or an internal error) leaves it unusable:
+// the worker then says broken and takes no more runs, and the page ends it,
+// which gives the module's memory back at once. The module's loader, which
+// defines createSkern, stands before this code in the same file.
 /* global createSkern */
 
 // Room for standard output between two pieces passed to the page.
@@ -79,10 +82,10 @@ async function run({ id, source, stdin }) {
   const time = performance.now() - started;
   const rest = current.stdout.decode();
   if (rest) post({ type: 'stdout', id, text: rest });
-  post({ type: 'done', id, status, stderr: current.stderr, time });
+  post({ type: 'done', id, status, stderr: current.stderr, time, broken });
   current = null;
   if (broken) {
-    await instantiate();
+    skern = null;
   } else {
     skern._free(sourcePointer);
     skern._free(stdinPointer);
@@ -99,7 +102,7 @@ self.onmessage = (event) => {
         compiled = message.module;
         await instantiate();
         post({ type: 'ready' });
-      } else if (message.type === 'run') {
+      } else if (message.type === 'run' && skern) {
         await run(message);
       }
     } catch (error) {
