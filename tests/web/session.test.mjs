@@ -121,3 +121,228 @@ test('a program typed by hand survives an example pick, a reload and a shared li
     await page.close();
   }
 });
+
+test('editing an example makes it the user’s own at once, and the program before it stays', async () => {
+  const { page, errors } = await openPlayground(browser, { viewport: DESKTOP });
+  try {
+    const menu = page.getByRole('combobox', { name: 'Example' });
+    await menu.selectOption('hello');
+    const before = await yourPrograms(page);
+    await page.locator('.cm-content').click();
+    await page.keyboard.press('Control+End');
+    await page.keyboard.type('\nspeak "and farewell"');
+    assert.equal(await menuLabel(page), 'Your program');
+    const after = await yourPrograms(page);
+    assert.equal(after.length, before.length + 1, after.join(', '));
+    assert.ok(after.slice(1).every((label) => label.startsWith('Your program of ')), after.join(', '));
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    assert.match(await finishedRun(page), /^Exit status 0 /);
+    assert.equal(await page.locator('#stdout').textContent(), 'Hello, realm!\nand farewell\n');
+    assert.deepEqual(errors, []);
+  } finally {
+    await page.close();
+  }
+});
+
+// --- Floods of output -------------------------------------------------------
+
+// Counts to `count` (or far past anyone's patience), one number a line.
+const counting = (count) => ['on the iron throne:', 'n is a blade with 0', `the realm marches ${count} times:`, 'n = n + 1', 'speak n'];
+
+// Watches the page's thread from now on: the long tasks Chromium reports,
+// and the longest gap between the ticks of a 10 ms timer.
+async function watchThread(page) {
+  await page.evaluate(() => {
+    const watch = { longTasks: [], longestGap: 0 };
+    watch.observer = new PerformanceObserver((list) => {
+      for (const entry of list.getEntries()) watch.longTasks.push(Math.round(entry.duration));
+    });
+    watch.observer.observe({ type: 'longtask' });
+    let last = performance.now();
+    watch.timer = setInterval(() => {
+      const now = performance.now();
+      watch.longestGap = Math.max(watch.longestGap, now - last);
+      last = now;
+    }, 10);
+    window.threadWatch = watch;
+  });
+}
+
+async function stopWatching(page) {
+  return page.evaluate(() => {
+    const watch = window.threadWatch;
+    watch.observer.disconnect();
+    clearInterval(watch.timer);
+    return { longTasks: watch.longTasks, longestGap: Math.round(watch.longestGap) };
+  });
+}
+
+// The lines of a pane that are wholly in view, top to bottom.
+const visibleLines = (page, id = 'stdout') =>
+  page.evaluate((paneId) => {
+    const pane = document.getElementById(paneId);
+    const box = pane.getBoundingClientRect();
+    const lines = [];
+    const walker = document.createTreeWalker(pane, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      const text = node.textContent;
+      for (let start = 0; start < text.length; ) {
+        const feed = text.indexOf('\n', start);
+        const end = feed === -1 ? text.length : feed;
+        if (end > start) {
+          const range = document.createRange();
+          range.setStart(node, start);
+          range.setEnd(node, end);
+          const rect = range.getBoundingClientRect();
+          if (rect.top >= box.top - 0.5 && rect.bottom <= box.bottom + 0.5) lines.push(text.slice(start, end));
+        }
+        start = end + 1;
+      }
+    }
+    return lines;
+  }, id);
+
+const BLOCKED_AT_MOST = 200;
+
+test('a million lines of output: the page never blocks 200 ms, the last line shows, run() gives them all', { timeout: 180_000 }, async () => {
+  const { page, errors } = await openPlayground(browser, { viewport: DESKTOP });
+  try {
+    await typeProgram(page, counting(1_000_000));
+    await watchThread(page);
+    const pressed = Date.now();
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    const status = await finishedRun(page, 120_000);
+    // The second figure, when there is one, follows once all is drawn.
+    await page.waitForTimeout(500);
+    const finalStatus = await page.locator('#status').textContent();
+    const waited = Date.now() - pressed;
+    const thread = await stopWatching(page);
+    console.log(`1,000,000 lines: status "${finalStatus}", ${waited} ms from the click to the status and a pause; long tasks ${JSON.stringify(thread.longTasks)} ms; longest gap of a 10 ms timer ${thread.longestGap} ms`);
+    assert.match(status, /^Exit status 0 · [\d.]+ m?s/);
+    assert.match(finalStatus, /^Exit status 0 · [\d.]+ m?s( · output shown after [\d.]+ m?s)?$/);
+    assert.ok(thread.longTasks.every((duration) => duration <= BLOCKED_AT_MOST), `long tasks: ${thread.longTasks}`);
+    assert.ok(thread.longestGap <= BLOCKED_AT_MOST, `the timer waited ${thread.longestGap} ms`);
+    const shown = await visibleLines(page);
+    assert.equal(shown.at(-1), '1000000', 'the last line is in view');
+    assert.deepEqual(shown.slice(-3), ['999998', '999999', '1000000']);
+    assert.equal(await page.locator('.note.omitted').count(), 0, 'a million short lines are all kept');
+    await page.screenshot({ path: path.join(artefactsDir, 'flood-million-lines.png') });
+
+    // Scrolled to the top, the first lines.
+    await page.locator('#stdout').evaluate((pane) => {
+      pane.scrollTop = 0;
+    });
+    await page.waitForFunction(() => document.querySelector('#stdout .stream-lines').textContent.startsWith('1\n2\n'));
+    assert.deepEqual((await visibleLines(page)).slice(0, 3), ['1', '2', '3']);
+
+    const whole = await page.evaluate(async (program) => {
+      const result = await window.skern.run(program, '');
+      const lines = result.stdout.split('\n');
+      return { status: result.status, count: lines.length - 1, first: lines[0], last: lines.at(-2), end: lines.at(-1) };
+    }, counting(1_000_000).map((line, index) => (index === 0 ? line : index < 3 ? `    ${line}` : `        ${line}`)).join('\n'));
+    assert.deepEqual(whole, { status: 0, count: 1_000_000, first: '1', last: '1000000', end: '' });
+    assert.deepEqual(errors, []);
+  } finally {
+    await page.close();
+  }
+});
+
+test('Stop ends a flood at once, the page answering all along, and the next run works', { timeout: 120_000 }, async () => {
+  const { page, errors } = await openPlayground(browser, { viewport: PHONE });
+  try {
+    await typeProgram(page, counting(100_000_000_000));
+    await watchThread(page);
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    // Well into the flood.
+    await page.waitForFunction(() => Number(document.querySelector('#stdout .stream-lines').textContent.trim().split('\n').at(-1)) > 300_000, null, {
+      timeout: 60_000,
+    });
+    assert.equal(await page.locator('#status').textContent(), 'Running…');
+    const pressed = Date.now();
+    await page.getByRole('button', { name: 'Stop', exact: true }).click();
+    assert.match(await finishedRun(page), /^Stopped after /);
+    const took = Date.now() - pressed;
+    const thread = await stopWatching(page);
+    console.log(`Stop during a flood: stopped ${took} ms after the click; long tasks ${JSON.stringify(thread.longTasks)} ms; longest timer gap ${thread.longestGap} ms`);
+    assert.ok(took < 2000, `stopping took ${took} ms`);
+    assert.ok(thread.longTasks.every((duration) => duration <= BLOCKED_AT_MOST), `long tasks: ${thread.longTasks}`);
+    assert.ok(thread.longestGap <= BLOCKED_AT_MOST, `the timer waited ${thread.longestGap} ms`);
+    await page.waitForTimeout(100);
+    const shown = await visibleLines(page);
+    const last = Number(shown.at(-1));
+    assert.ok(last > 300_000, `last line shown: ${shown.at(-1)}`);
+    assert.equal(Number(shown.at(-2)), last - 1, 'the lines shown run on without a gap');
+    await page.screenshot({ path: path.join(artefactsDir, 'phone-flood-stopped.png') });
+
+    await page.getByRole('combobox', { name: 'Example' }).selectOption('hello');
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    assert.match(await finishedRun(page), /^Exit status 0 /);
+    assert.equal(await page.locator('#stdout').textContent(), 'Hello, realm!\n');
+    assert.deepEqual(errors, []);
+  } finally {
+    await page.close();
+  }
+});
+
+test('past ten million characters the pane keeps the start and the end, says what it left out, and downloads the whole', { timeout: 120_000 }, async () => {
+  const { page, errors } = await openPlayground(browser, { viewport: DESKTOP });
+  try {
+    // 70,000 lines of 160 characters, then a last one: 11,270,008 bytes.
+    await typeProgram(page, [
+      'on the iron throne:',
+      'line is a scroll with "0123456789"',
+      'the realm marches 4 times:',
+      'line = line + line',
+    ]);
+    await page.keyboard.press('Enter');
+    await page.keyboard.press('Shift+Tab');
+    for (const text of ['the realm marches 70000 times:', 'speak line']) {
+      await page.keyboard.type(text);
+      await page.keyboard.press('Enter');
+    }
+    await page.keyboard.press('Shift+Tab');
+    await page.keyboard.type('speak "the end"');
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    assert.match(await finishedRun(page), /^Exit status 0 /);
+    await page.waitForTimeout(200);
+    assert.equal((await visibleLines(page)).at(-1), 'the end');
+
+    // Halfway down: the note of what was left out.
+    await page.locator('#stdout').evaluate((pane) => {
+      pane.scrollTop = pane.scrollHeight / 2 - pane.clientHeight / 2;
+    });
+    await page.waitForFunction(() => document.querySelector('#stdout .note.omitted') !== null);
+    const note = await page.locator('#stdout .note.omitted').textContent();
+    const left = /^⋯ ([\d,]+) lines \(([\d.]+) million characters\) left out here: Download has them ⋯$/.exec(note);
+    assert.ok(left, note);
+    const leftLines = Number(left[1].replaceAll(',', ''));
+    // Each half keeps five million characters: 31,055 lines of 161.
+    assert.ok(leftLines > 7_000 && leftLines < 8_500, note);
+    assert.ok(Math.abs(Number(left[2]) - (leftLines * 161) / 1e6) < 0.06, note);
+    assert.ok((await visibleLines(page)).includes(note));
+    assert.equal(await page.locator('#output-note').textContent(), `${left[1]} lines left out of view`);
+    await page.screenshot({ path: path.join(artefactsDir, 'flood-left-out.png') });
+
+    const [download] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Download' }).click()]);
+    const file = path.join(artefactsDir, 'downloaded-output.txt');
+    await download.saveAs(file);
+    const bytes = readFileSync(file);
+    assert.equal(bytes.length, 70_000 * 161 + 'the end\n'.length);
+    assert.equal(bytes.subarray(0, 161).toString(), `${'0123456789'.repeat(16)}\n`);
+    assert.equal(bytes.subarray(bytes.length - 8).toString(), 'the end\n');
+
+    // A line too long to read is cut, saying how much more it has.
+    await typeProgram(page, ['on the iron throne:', 'line is a scroll with "0123456789"', 'the realm marches 14 times:', 'line = line + line']);
+    await page.keyboard.press('Enter');
+    await page.keyboard.press('Shift+Tab');
+    await page.keyboard.type('speak line');
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    assert.match(await finishedRun(page), /^Exit status 0 /);
+    await page.waitForTimeout(200);
+    const text = await page.locator('#stdout').textContent();
+    assert.equal(text, `${'0123456789'.repeat(200)} … and 161,840 more characters on this line\n`);
+    assert.deepEqual(errors, []);
+  } finally {
+    await page.close();
+  }
+});

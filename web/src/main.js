@@ -35,7 +35,14 @@ const runButton = $('run');
 const stopButton = $('stop');
 const shareButton = $('share');
 const stdinBox = $('stdin');
-const stdout = new OutputPane($('stdout'));
+const outputNote = $('output-note');
+const stdout = new OutputPane($('stdout'), {
+  onDraw: (pane) => {
+    const left = pane.omittedLines;
+    outputNote.hidden = left === 0;
+    outputNote.textContent = left === 0 ? '' : `${left.toLocaleString('en')} lines left out of view`;
+  },
+});
 const stderrPane = $('stderr');
 const statusLine = $('status');
 const downloadButton = $('download');

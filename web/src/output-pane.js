@@ -9,7 +9,7 @@
 // still holds the whole text for download(). A line longer than LINE_SHOWN
 // characters is shown cut, saying how much more it has.
 //
-//   const pane = new OutputPane(element);
+//   const pane = new OutputPane(element, {onDraw});   // onDraw(pane) after each drawing
 //   pane.append(text); pane.setText(text); pane.truncate(length); pane.clear();
 //   pane.length, pane.lineCount, pane.omittedLines, pane.text(), pane.download(name)
 //   await pane.shown();   // once everything appended so far has been drawn
@@ -20,6 +20,8 @@ export const LINE_SHOWN = 2_000;
 // Lines drawn above and below the ones in view, so that scrolling a little
 // needs no drawing.
 const OVERSCAN = 30;
+// The most lines drawn at once, should the pane be made taller than a screen.
+const MOST_DRAWN = 1_000;
 
 const format = (count) => count.toLocaleString('en');
 
@@ -81,8 +83,11 @@ export class OutputPane {
   #ownScrollTop = -1;
   #waiting = [];
 
-  constructor(element) {
+  #onDraw;
+
+  constructor(element, { onDraw = null } = {}) {
     this.#element = element;
+    this.#onDraw = onDraw;
     element.classList.add('virtual');
     this.#sizer = document.createElement('div');
     this.#sizer.className = 'stream-sizer';
@@ -318,7 +323,7 @@ export class OutputPane {
     }
     const [visibleFirst, visibleLast] = this.#visibleRows();
     const first = Math.max(0, Math.min(visibleFirst, rows) - OVERSCAN);
-    const last = Math.min(rows, visibleLast + OVERSCAN);
+    const last = Math.min(rows, visibleLast + OVERSCAN, first + MOST_DRAWN);
     const content = document.createDocumentFragment();
     let text = '';
     for (let row = first; row < last; row++) {
@@ -342,6 +347,7 @@ export class OutputPane {
     this.#lines.replaceChildren(content);
     this.#lines.style.transform = `translateY(${first * this.#lineHeight}px)`;
     this.#drawn = { first, last, length: this.#length };
+    if (this.#onDraw) this.#onDraw(this);
     const waiting = this.#waiting;
     this.#waiting = [];
     for (const resolve of waiting) resolve();
@@ -351,6 +357,6 @@ export class OutputPane {
     const lines = this.omittedLines;
     const first = this.#headEnd;
     const last = this.#tail.values[this.#tailFront];
-    return `⋯ ${format(lines)} lines (${formatSize(last - first)}) left out here; Download has the whole output ⋯`;
+    return `⋯ ${format(lines)} lines (${formatSize(last - first)}) left out here: Download has them ⋯`;
   }
 }
