@@ -87,9 +87,10 @@ function chromiumProcesses(profile) {
   const found = [];
   for (const pid of pids) {
     try {
-      const command = readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0');
-      if (!command.some((argument) => argument.includes(profile))) continue;
-      const type = (command.find((argument) => argument.startsWith('--type=')) || '--type=browser').slice('--type='.length);
+      // Chromium's children may rewrite their arguments into one string.
+      const command = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      if (!command.includes(profile)) continue;
+      const type = /(?:^|[\s\0])--type=([\w-]+)/.exec(command)?.[1] ?? 'browser';
       const status = readFileSync(`/proc/${pid}/status`, 'utf8');
       const bytes = (field) => Number(new RegExp(`^${field}:\\s+(\\d+) kB`, 'm').exec(status)?.[1] ?? 0) * 1024;
       found.push({ pid: Number(pid), type, resident: bytes('VmRSS'), peak: bytes('VmHWM') });
