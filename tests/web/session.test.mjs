@@ -138,9 +138,47 @@ test('editing an example makes it the user’s own at once, and the program befo
     await page.getByRole('button', { name: 'Run', exact: true }).click();
     assert.match(await finishedRun(page), /^Exit status 0 /);
     assert.equal(await page.locator('#stdout').textContent(), 'Hello, realm!\nand farewell\n');
+
+    // Shared, then edited: a reload brings back the edit, not the link.
+    await page.getByRole('button', { name: 'Share', exact: true }).click();
+    assert.match(page.url(), /#program=/);
+    await page.locator('.cm-content').click();
+    await page.keyboard.press('Control+End');
+    await page.keyboard.type('\nspeak "for now"');
+    await page.reload();
+    await page.evaluate(() => window.skern.ready);
+    assert.match(await editorText(page), /speak "and farewell"\n {4}speak "for now"$/);
+    assert.equal(await menuLabel(page), 'Your program');
     assert.deepEqual(errors, []);
   } finally {
     await page.close();
+  }
+});
+
+test('two pages of the playground open at once keep each other’s programs', async () => {
+  const first = await openPlayground(browser, { viewport: DESKTOP });
+  const second = await openPlayground(browser, { viewport: DESKTOP });
+  try {
+    await first.page.getByRole('combobox', { name: 'Example' }).selectOption('hello');
+    await second.page.getByRole('combobox', { name: 'Example' }).selectOption('hello');
+    await typeProgram(first.page, ['on the iron throne:', 'speak "from the first"']);
+    await typeProgram(second.page, ['on the iron throne:', 'speak "from the second"']);
+    // Each saves a moment after its last key.
+    await first.page.waitForTimeout(600);
+    await first.page.reload();
+    await first.page.evaluate(() => window.skern.ready);
+    const menu = first.page.getByRole('combobox', { name: 'Example' });
+    const found = [];
+    for (const label of await yourPrograms(first.page)) {
+      await menu.selectOption({ label });
+      found.push(await editorText(first.page));
+    }
+    assert.ok(found.includes('on the iron throne:\n    speak "from the first"'), found.join('\n--\n'));
+    assert.ok(found.includes('on the iron throne:\n    speak "from the second"'), found.join('\n--\n'));
+    assert.deepEqual([...first.errors, ...second.errors], []);
+  } finally {
+    await first.page.close();
+    await second.page.close();
   }
 });
 

@@ -7,7 +7,7 @@
 // Several pages of the playground may be open at once: each writes only the
 // drafts it changed, into what the storage holds at that moment.
 
-const KEY = 'skerran-playground';
+export const STORAGE_KEY = 'skerran-playground';
 // The most drafts kept; beyond, the least recently edited is forgotten.
 export const KEPT_DRAFTS = 20;
 
@@ -92,7 +92,7 @@ export class Drafts {
     }
     const drafts = [...merged.values()].sort(newestFirst).slice(0, KEPT_DRAFTS);
     try {
-      this.#storage.setItem(KEY, JSON.stringify({ drafts, shown: this.#shown }));
+      this.#storage.setItem(STORAGE_KEY, JSON.stringify({ drafts, shown: this.#shown }));
     } catch (error) {
       return error.message || String(error);
     }
@@ -112,7 +112,7 @@ export class Drafts {
   #read(strict = false) {
     let value = null;
     try {
-      value = JSON.parse(this.#storage.getItem(KEY) || 'null');
+      value = JSON.parse(this.#storage.getItem(STORAGE_KEY) || 'null');
     } catch (error) {
       if (strict && !(error instanceof SyntaxError)) throw error;
     }

@@ -13,7 +13,7 @@ import {
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { bracketMatching, indentUnit } from '@codemirror/language';
 import examples from 'skerran:examples';
-import { Drafts, draftLabels } from './drafts.js';
+import { Drafts, STORAGE_KEY, draftLabels } from './drafts.js';
 import { clearErrorMark, errorMarks, markError } from './error-mark.js';
 import { skerran } from './language.js';
 import { OutputPane } from './output-pane.js';
@@ -120,6 +120,7 @@ async function runProgram() {
   });
   if (run !== latestRun) return;
   stopButton.disabled = true;
+  stdout.drawNow();
   if (result.stopped) {
     setStatus(`Stopped after ${formatTime(performance.now() - started)}`, 'failed');
     return;
@@ -129,12 +130,12 @@ async function runProgram() {
   const outcome = `Exit status ${result.status} · ${formatTime(result.time)}`;
   const kind = result.status === 0 ? 'ok' : 'failed';
   setStatus(outcome, kind);
+  // When the first run finished, in milliseconds since the page was opened.
+  window.skern.firstRunFinished ??= performance.now();
   await stdout.shown();
   if (run !== latestRun) return;
   const shownAfter = performance.now() - started;
   if (shownAfter - result.time >= NOTICEABLE) setStatus(`${outcome} · output shown after ${formatTime(shownAfter)}`, kind);
-  // When the first run finished, in milliseconds since the page was opened.
-  window.skern.firstRunFinished ??= performance.now();
 }
 
 runButton.addEventListener('click', runProgram);
@@ -235,12 +236,14 @@ function edited() {
   if (showing || !selection) return;
   const program = editor.state.doc.toString();
   const input = stdinBox.value;
+  // The address no longer holds what the editor shows: a reload must bring
+  // back this, not the link.
+  if (location.hash) window.history.replaceState(null, '', location.pathname + location.search);
   if (selection.kind === 'draft' && drafts.get(selection.id)) {
     const wasFirst = drafts.all[0].id === selection.id;
     drafts.update(selection.id, program, input);
     if (!wasFirst) fillMenu();
   } else {
-    if (selection.kind === 'shared') window.history.replaceState(null, '', location.pathname + location.search);
     selection = { kind: 'draft', id: drafts.create(program, input).id };
     drafts.shown = selection;
     fillMenu();
@@ -270,7 +273,7 @@ window.addEventListener('pagehide', () => saveTimer && saveNow());
 document.addEventListener('visibilitychange', () => document.hidden && saveTimer && saveNow());
 // Another page of the playground saved: its drafts join this menu.
 window.addEventListener('storage', (event) => {
-  if (event.key !== null && event.storageArea !== storage) return;
+  if (event.storageArea !== storage || (event.key !== null && event.key !== STORAGE_KEY)) return;
   drafts.refresh();
   fillMenu();
 });

@@ -12,6 +12,7 @@
 //   const pane = new OutputPane(element, {onDraw});   // onDraw(pane) after each drawing
 //   pane.append(text); pane.setText(text); pane.truncate(length); pane.clear();
 //   pane.length, pane.lineCount, pane.omittedLines, pane.text(), pane.download(name)
+//   pane.drawNow();       // draws now what waits for the next frame
 //   await pane.shown();   // once everything appended so far has been drawn
 
 export const SHOWN_LINES = 1_000_000;
@@ -174,6 +175,15 @@ export class OutputPane {
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 60_000);
+  }
+
+  // Draws at once what would be drawn at the next frame: at the end of a
+  // run, so that the output and the status line change together.
+  drawNow() {
+    if (this.#frame) {
+      cancelAnimationFrame(this.#frame);
+      this.#draw();
+    }
   }
 
   // Resolves once everything appended so far is drawn.
