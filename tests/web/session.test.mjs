@@ -5,6 +5,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import path from 'node:path';
 import { artefactsDir, openBrowser, openPlayground, sourceDir } from './browser.mjs';
 
@@ -380,6 +381,62 @@ test('past ten million characters the pane keeps the start and the end, says wha
     const text = await page.locator('#stdout').textContent();
     assert.equal(text, `${'0123456789'.repeat(200)} … and 161,840 more characters on this line\n`);
     assert.deepEqual(errors, []);
+  } finally {
+    await page.close();
+  }
+});
+
+// The pane's own calls, as another part of the page (a step-by-step view of
+// a run) would make them: the module bundled alone into an empty page.
+test('the output pane sets, appends, cuts back and counts lines, pieces split anywhere', async () => {
+  const esbuild = createRequire(path.join(sourceDir, 'web', 'node_modules', 'index.js'))('esbuild');
+  const bundled = await esbuild.build({
+    entryPoints: [path.join(sourceDir, 'web', 'src', 'output-pane.js')],
+    bundle: true,
+    format: 'iife',
+    globalName: 'paneModule',
+    write: false,
+  });
+  const page = await browser.context.newPage();
+  try {
+    await page.setContent('<pre id="pane" style="height: 200px; overflow: auto; line-height: 20px; margin: 0"></pre>');
+    await page.addScriptTag({ content: bundled.outputFiles[0].text });
+    const seen = await page.evaluate(async () => {
+      const pane = new window.paneModule.OutputPane(document.getElementById('pane'));
+      const state = async () => {
+        await pane.shown();
+        return { text: pane.text(), length: pane.length, lines: pane.lineCount, drawn: document.getElementById('pane').textContent };
+      };
+      const steps = [];
+      pane.setText('one\ntwo\n');
+      steps.push(await state());
+      // A line split across pieces, and a line feed alone.
+      for (const piece of ['thr', 'ee', '\n', 'fo', 'ur']) pane.append(piece);
+      steps.push(await state());
+      pane.truncate(9);
+      steps.push(await state());
+      pane.truncate(7);
+      steps.push(await state());
+      pane.append('\n\nsix\n');
+      steps.push(await state());
+      pane.truncate(0);
+      steps.push(await state());
+      // Many lines: the pane draws what is in view and the lines around it.
+      pane.setText(Array.from({ length: 5000 }, (_, i) => `${i + 1}\n`).join(''));
+      const many = await state();
+      const drawnLines = many.drawn.split('\n').length - 1;
+      steps.push({ lines: many.lines, fewDrawn: drawnLines >= 10 && drawnLines <= 100, lastDrawn: many.drawn.trim().split('\n').at(-1) });
+      return steps;
+    });
+    assert.deepEqual(seen, [
+      { text: 'one\ntwo\n', length: 8, lines: 2, drawn: 'one\ntwo\n' },
+      { text: 'one\ntwo\nthree\nfour', length: 18, lines: 4, drawn: 'one\ntwo\nthree\nfour' },
+      { text: 'one\ntwo\nt', length: 9, lines: 3, drawn: 'one\ntwo\nt' },
+      { text: 'one\ntwo', length: 7, lines: 2, drawn: 'one\ntwo' },
+      { text: 'one\ntwo\n\nsix\n', length: 13, lines: 4, drawn: 'one\ntwo\n\nsix\n' },
+      { text: '', length: 0, lines: 0, drawn: '' },
+      { lines: 5000, fewDrawn: true, lastDrawn: '5000' },
+    ]);
   } finally {
     await page.close();
   }
