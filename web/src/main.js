@@ -35,17 +35,21 @@ const runButton = $('run');
 const stopButton = $('stop');
 const shareButton = $('share');
 const stdinBox = $('stdin');
+const downloadButton = $('download');
 const outputNote = $('output-note');
-const stdout = new OutputPane($('stdout'), {
+const stdoutPane = $('stdout');
+const stdout = new OutputPane(stdoutPane, {
   onDraw: (pane) => {
     const left = pane.omittedLines;
     outputNote.hidden = left === 0;
     outputNote.textContent = left === 0 ? '' : `${left.toLocaleString('en')} lines left out of view`;
+    // Offered once the output is more than the pane shows at a glance.
+    downloadButton.hidden =
+      stdoutPane.scrollHeight <= stdoutPane.clientHeight + 1 && stdoutPane.scrollWidth <= stdoutPane.clientWidth + 1;
   },
 });
 const stderrPane = $('stderr');
 const statusLine = $('status');
-const downloadButton = $('download');
 const saveNote = $('save-note');
 
 // --- The editor -------------------------------------------------------------
@@ -79,12 +83,6 @@ function setProgram(program, input) {
 function clearOutput() {
   stdout.clear();
   stderrPane.textContent = '';
-  downloadButton.hidden = true;
-}
-
-function appendStdout(text) {
-  stdout.append(text);
-  downloadButton.hidden = false;
 }
 
 function setStatus(text, kind = '') {
@@ -115,7 +113,7 @@ async function runProgram() {
   const started = performance.now();
   // The pane holds the output; the result need not hold it again.
   const result = await runner.run(editor.state.doc.toString(), stdinBox.value, {
-    onStdout: (text) => run === latestRun && appendStdout(text),
+    onStdout: (text) => run === latestRun && stdout.append(text),
     keepOutput: false,
   });
   if (run !== latestRun) return;
