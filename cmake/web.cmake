@@ -76,6 +76,7 @@ function(skern_add_site target site_dir)
       -DSKERN_BUILD_TESTS=OFF
       -DSKERN_WARNINGS_AS_ERRORS=${SKERN_WARNINGS_AS_ERRORS}
       -DSKERN_WASM_STACK=${SKERN_WASM_STACK}
+      -DSKERN_WASM_MEMORY=${SKERN_WASM_MEMORY}
     BUILD_COMMAND ${with_node_path} ${CMAKE_COMMAND} --build <BINARY_DIR> --target skern_wasm
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""

@@ -13,6 +13,8 @@ extern "C" {
 void skern_web_flush();
 double skern_web_now();
 void skern_web_report(const char* text, std::size_t size);
+// Where the reported error lies (see skern::web::SourcePosition).
+void skern_web_error_at(double line, double column);
 // Does not return: ends the call into the module with an exception.
 [[noreturn]] void skern_web_out_of_memory();
 
@@ -53,6 +55,9 @@ int skern_web_run(const char* source, std::size_t source_size, const char* input
       skern::web::run_in_memory(std::string_view(source, source_size), std::string_view(input, input_size), output,
                                  &output);
   output.flush();
+  if (outcome.position) {
+    skern_web_error_at(static_cast<double>(outcome.position->line), static_cast<double>(outcome.position->column));
+  }
   if (!outcome.report.empty()) {
     skern_web_report(outcome.report.data(), outcome.report.size());
   }

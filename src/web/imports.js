@@ -10,6 +10,9 @@ mergeInto(LibraryManager.library, {
   skern_web_report: function (text, size) {
     Module['onReport'](text, size);
   },
+  skern_web_error_at: function (line, column) {
+    Module['onErrorAt'](line, column);
+  },
   skern_web_out_of_memory: function () {
     Module['onOutOfMemory']();
   },

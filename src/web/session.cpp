@@ -13,29 +13,56 @@ namespace skern::web {
 
 namespace {
 
-Status run_source(std::string_view source, std::string_view input, TextOutput& output, Heartbeat* heartbeat) {
-  if (!is_valid_utf8(source)) {
-    return Error::io_text(std::string(msg::INVALID_UTF8));
+bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
+
+// The line and column of a byte offset into valid UTF-8.
+SourcePosition position_at(std::string_view source, std::size_t offset) {
+  const std::string_view before = source.substr(0, offset);
+  const std::size_t last_break = before.rfind('\n');
+  const std::string_view line = last_break == std::string_view::npos ? before : before.substr(last_break + 1);
+  SourcePosition position{1 + static_cast<std::uint64_t>(std::count(before.begin(), before.end(), '\n')), 1};
+  position.column += static_cast<std::uint64_t>(std::count_if(line.begin(), line.end(), [](char byte) {
+    return !is_continuation(byte);
+  }));
+  return position;
+}
+
+// Where a parse error lies: a structural one on its line, an expression's at
+// the report's caret, or at the expression's start when the grammar accepted
+// it and building it failed.
+std::optional<SourcePosition> position_of(std::string_view source, const Error& error,
+                                          const std::optional<ExpressionErrorSite>& site) {
+  if (error.kind() == Error::Kind::Parse) {
+    return SourcePosition{error.line(), 0};
   }
-  Result<Program> program = parse_program(source);
-  if (!program.ok()) {
-    return std::move(program).error();
+  if (error.kind() != Error::Kind::ExpressionParse || !site ||
+      site->text.data() < source.data() || site->text.data() + site->text.size() > source.data() + source.size()) {
+    return std::nullopt;
   }
-  StringInput lines{std::string(input)};
-  Limits limits;
-  limits.heartbeat = heartbeat;
-  return run_program(*program, lines, output, limits);
+  const auto start = static_cast<std::size_t>(site->text.data() - source.data());
+  return position_at(source, start + std::min(site->offset.value_or(0), site->text.size()));
 }
 
 }  // namespace
 
 Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output,
                       Heartbeat* heartbeat) {
-  const Status status = run_source(source, input, output, heartbeat);
+  if (!is_valid_utf8(source)) {
+    return Outcome{1, Error::io_text(std::string(msg::INVALID_UTF8)).display() + "\n", std::nullopt};
+  }
+  std::optional<ExpressionErrorSite> site;
+  Result<Program> program = parse_program(source, site);
+  if (!program.ok()) {
+    return Outcome{1, program.error().display() + "\n", position_of(source, program.error(), site)};
+  }
+  StringInput lines{std::string(input)};
+  Limits limits;
+  limits.heartbeat = heartbeat;
+  const Status status = run_program(*program, lines, output, limits);
   if (status.ok()) {
     return {};
   }
-  return Outcome{1, status.error().display() + "\n"};
+  return Outcome{1, status.error().display() + "\n", std::nullopt};
 }
 
 BufferOutput::BufferOutput(std::span<char> buffer, Channel& channel, double interval)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,11 +14,21 @@
 
 namespace skern::web {
 
-// What a run ended with: the exit status and the text for standard error
-// (the error's report and a line feed; empty after a run without error).
+// Where in the source an error lies: a 1-based line and a 1-based column in
+// characters (Unicode scalar values), one past the line's last character
+// when the error lies at its end; column 0 when only the line is known.
+struct SourcePosition {
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+};
+
+// What a run ended with: the exit status, the text for standard error
+// (the error's report and a line feed; empty after a run without error) and,
+// for a parse error of either kind, where it lies.
 struct Outcome {
   int status = 0;
   std::string report;
+  std::optional<SourcePosition> position;
 };
 
 // The report of a run that ran out of memory, for where it cannot be built

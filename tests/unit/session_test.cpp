@@ -85,6 +85,24 @@ TEST(RunInMemory, GivesOutputReportAndStatusAsTheCommandDoes) {
   EXPECT_EQ(invalid.text(), "");
 }
 
+// Where the page marks an error: columns count characters, and the caret of
+// an expression that ends too soon lies one past the line's last character.
+TEST(RunInMemory, SaysWhereAParseErrorLiesAndOnlyThat) {
+  const auto where = [](std::string_view source) {
+    StringOutput out;
+    const Outcome outcome = run_in_memory(source, "", out);
+    return outcome.position ? std::to_string(outcome.position->line) + ":" + std::to_string(outcome.position->column)
+                            : std::string("none");
+  };
+  EXPECT_EQ(where("on the iron throne:\n    speak 1\n  speak 2\n"), "3:0") << "a structural error names a line";
+  EXPECT_EQ(where("on the iron throne:\n    speak 1 +\n"), "2:14") << "past the end of `    speak 1 +`";
+  EXPECT_EQ(where("on the iron throne:\n    speak 1 +   \n// done\n"), "2:14") << "trailing blanks are not the text";
+  EXPECT_EQ(where("on the iron throne:\n    speak \"\xc3\xa4\" + * 2\n"), "2:17") << "at `*`, the `\xc3\xa4` one column";
+  EXPECT_EQ(where("on the iron throne:\n    speak 99999999999999999999\n"), "2:11") << "a literal that does not build";
+  EXPECT_EQ(where("on the iron throne:\n    speak 1 / 0\n"), "none") << "a runtime error has no position";
+  EXPECT_EQ(where("on the iron throne:\n    speak 1\n"), "none");
+}
+
 TEST(BufferOutput, AHeartbeatPassesOnHeldLinesOnceTheIntervalIsOver) {
   std::array<char, 64> buffer{};
   FakeChannel page(buffer);

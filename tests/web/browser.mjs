@@ -2,6 +2,7 @@
 // started headless through playwright-core, and a page of the playground
 // whose interpreter is ready.
 import { createRequire } from 'node:module';
+import { readFileSync, readdirSync } from 'node:fs';
 import { mkdtemp, rm } from 'node:fs/promises';
 import os from 'node:os';
 import path from 'node:path';
@@ -48,6 +49,7 @@ export async function openBrowser() {
     url: server.url,
     context,
     foreign,
+    processes: () => chromiumProcesses(profile),
     async close() {
       await context.close();
       await server.close();
@@ -70,4 +72,31 @@ export async function openPlayground(browser, { fragment = '', viewport } = {}) 
   await page.waitForFunction(() => window.skern !== undefined);
   await page.evaluate(() => window.skern.ready);
   return { page, errors };
+}
+
+// The processes of the Chromium started with `profile`, with their kind
+// (browser, renderer, gpu-process, ...) and memory in bytes: resident now and
+// the most resident so far. Read from /proc: null where there is none.
+function chromiumProcesses(profile) {
+  let pids;
+  try {
+    pids = readdirSync('/proc').filter((name) => /^\d+$/.test(name));
+  } catch {
+    return null;
+  }
+  const found = [];
+  for (const pid of pids) {
+    try {
+      // Chromium's children may rewrite their arguments into one string.
+      const command = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      if (!command.includes(profile)) continue;
+      const type = /(?:^|[\s\0])--type=([\w-]+)/.exec(command)?.[1] ?? 'browser';
+      const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+      const bytes = (field) => Number(new RegExp(`^${field}:\\s+(\\d+) kB`, 'm').exec(status)?.[1] ?? 0) * 1024;
+      found.push({ pid: Number(pid), type, resident: bytes('VmRSS'), peak: bytes('VmHWM') });
+    } catch {
+      // The process ended while it was read.
+    }
+  }
+  return found;
 }

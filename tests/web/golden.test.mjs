@@ -124,6 +124,44 @@ test('expressions nest up to the limit and no further, whatever the shape', asyn
   }
 });
 
+// Blocks too: the browser's limit is lower than the command's, and a
+// program nested past it gets the command's kind of report, never an
+// internal error, wherever the nesting stands and whatever it holds.
+const BROWSER_BLOCK_LIMIT = 300;
+
+test('blocks nest up to the limit and no further, in the main block or a council never called', async () => {
+  const deepest = `speak ${'('.repeat(BROWSER_NESTING_LIMIT - 2)}1${')'.repeat(BROWSER_NESTING_LIMIT - 2)}`;
+  const nested = (levels, opener, body) =>
+    Array.from({ length: levels }, (_, level) => `${'    '.repeat(level + 1)}${opener}`).join('\n') + `\n${'    '.repeat(levels + 1)}${body}\n`;
+  const shapes = {
+    'if blocks': (n) => `on the iron throne:\n${nested(n, 'if aye:', deepest)}`,
+    loops: (n) => `on the iron throne:\n${nested(n, 'the realm marches 1 times:', deepest)}`,
+    'while loops': (n) => `on the iron throne:\n    k is a blade with 0\n${nested(n, 'while k < 1:', 'k = k + 1\n' + '    '.repeat(n + 1) + deepest)}`,
+    'a council never called': (n) =>
+      `we declare deep with x ->\ncouncil says:\n${nested(n, 'if x:', deepest)}\non the iron throne:\n    speak 1\n`,
+  };
+  // Lines before the first opener, and one for the header of the block.
+  const firstLine = { 'if blocks': 2, loops: 2, 'while loops': 3, 'a council never called': 3 };
+  // The main block or the council's body is one level: n openers make n + 1.
+  const inside = BROWSER_BLOCK_LIMIT - 1;
+  for (const [shape, program] of Object.entries(shapes)) {
+    const ran = await run(program(inside));
+    assert.equal(ran.stderr, '', `${shape}: ${inside} levels inside the limit`);
+    assert.equal(ran.stdout, '1\n', shape);
+    for (const levels of [inside + 1, 1152, 2000]) {
+      const beyond = await run(program(levels));
+      assert.match(
+        beyond.stderr,
+        new RegExp(`^parse error on line \\d+: blocks nest deeper than ${BROWSER_BLOCK_LIMIT} levels\\n$`),
+        `${shape}, ${levels} levels`,
+      );
+      assert.equal(beyond.status, 1, `${shape}, ${levels} levels`);
+      // The report, and the mark, name the first line of the block too many.
+      assert.deepEqual(beyond.errorAt, { line: BROWSER_BLOCK_LIMIT + firstLine[shape], column: 0 }, `${shape}, ${levels} levels`);
+    }
+  }
+});
+
 test('the page met no error and fetched nothing from another host', () => {
   assert.deepEqual(playground.errors, []);
   assert.deepEqual(browser.foreign, []);

@@ -71,7 +71,7 @@ test('every control has a name a screen reader can say', async () => {
 });
 
 test('the examples menu offers every example, and one runs to its expected output', async () => {
-  const offered = await page.$$eval('#examples option:not([hidden])', (options) => options.map((o) => o.value));
+  const offered = await page.$$eval('#examples optgroup[label="Examples"] option', (options) => options.map((o) => o.value));
   const programs = readdirSync(path.join(sourceDir, 'examples'))
     .filter((file) => file.endsWith('.skr'))
     .map((file) => file.slice(0, -'.skr'.length));
@@ -126,6 +126,84 @@ test('an expression report shows its caret under the character it points at', as
     [caretLine, column],
   );
   assert.ok(Math.abs(caretX - aboveX) < 0.5, `caret at x=${caretX}, character at x=${aboveX}`);
+});
+
+// The editor's mark of an error: the line, and the character or the place
+// after the line's end, each on screen.
+async function errorMark() {
+  return page.evaluate(async () => {
+    // The editor scrolls to the mark when it next draws.
+    for (let frame = 0; frame < 3; frame++) await new Promise((resolve) => requestAnimationFrame(resolve));
+    const scroller = document.querySelector('.cm-scroller').getBoundingClientRect();
+    const inView = (rect) =>
+      rect.width > 0 && rect.left >= scroller.left && rect.right <= scroller.right && rect.top >= scroller.top && rect.bottom <= scroller.bottom;
+    const lines = [...document.querySelectorAll('.cm-line')];
+    const marked = lines.filter((line) => line.classList.contains('cm-error-line'));
+    const at = document.querySelector('.cm-error-at');
+    const end = document.querySelector('.cm-error-end');
+    let afterLastCharacter = null;
+    if (end) {
+      const line = end.closest('.cm-line');
+      const walker = document.createTreeWalker(line, NodeFilter.SHOW_TEXT);
+      let last = null;
+      for (let node = walker.nextNode(); node; node = walker.nextNode()) if (node.textContent.length > 0) last = node;
+      const range = document.createRange();
+      range.setStart(last, last.textContent.length - 1);
+      range.setEnd(last, last.textContent.length);
+      afterLastCharacter = end.getBoundingClientRect().left >= range.getBoundingClientRect().right - 0.5;
+    }
+    return {
+      lines: marked.map((line) => lines.indexOf(line) + 1),
+      title: marked[0]?.title ?? null,
+      at: at ? { text: at.textContent, visible: inView(at.getBoundingClientRect()) } : null,
+      end: end ? { visible: inView(end.getBoundingClientRect()), afterLastCharacter } : null,
+    };
+  });
+}
+
+test('an error is marked in the editor where it lies, past the end of a line included', async () => {
+  await replaceProgramByTyping(['on the iron throne:', 'speak 1 +']);
+  await page.keyboard.press('Control+Enter');
+  assert.match(await waitForFinishedRun(), /^Exit status 1 /);
+  assert.match(await paneText('stderr'), /^expression parse error:/);
+  assert.deepEqual(await errorMark(), {
+    lines: [2],
+    title: 'expression parse error:  --> 1:4',
+    at: null,
+    end: { visible: true, afterLastCharacter: true },
+  });
+  await page.screenshot({ path: path.join(artefactsDir, 'error-at-end-of-line.png') });
+
+  // A line wider than the editor: it scrolls so that its end shows.
+  const long = `speak ${Array.from({ length: 40 }, (_, i) => `"knight ${i}"`).join(' + ')} +`;
+  await replaceProgramByTyping(['on the iron throne:', long]);
+  await page.keyboard.press('Home');
+  await page.keyboard.press('Control+Enter');
+  assert.match(await waitForFinishedRun(), /^Exit status 1 /);
+  const wide = await errorMark();
+  assert.deepEqual(wide.lines, [2]);
+  assert.deepEqual(wide.end, { visible: true, afterLastCharacter: true });
+
+  // Within a line: the character the report's caret points at.
+  await replaceProgramByTyping(['on the iron throne:', 'speak "ä" + * 2']);
+  await page.keyboard.press('Control+Enter');
+  assert.match(await waitForFinishedRun(), /^Exit status 1 /);
+  const inside = await errorMark();
+  assert.deepEqual({ lines: inside.lines, at: inside.at, end: inside.end }, { lines: [2], at: { text: '*', visible: true }, end: null });
+
+  // A structural error: its line alone. Editing moves the mark with the
+  // text, and the next run clears it.
+  await replaceProgramByTyping(['on the iron throne:', 'speak 1', '  speak 2']);
+  await page.keyboard.press('Control+Enter');
+  assert.match(await waitForFinishedRun(), /^Exit status 1 /);
+  assert.deepEqual(await errorMark(), { lines: [3], title: 'parse error on line 3: unexpected extra indentation', at: null, end: null });
+  await page.keyboard.press('Control+Home');
+  await page.keyboard.press('Enter');
+  assert.deepEqual((await errorMark()).lines, [4]);
+  await replaceProgramByTyping(['on the iron throne:', 'speak 1 / 0']);
+  await page.keyboard.press('Control+Enter');
+  assert.match(await waitForFinishedRun(), /^Exit status 1 /);
+  assert.deepEqual((await errorMark()).lines, [], 'a runtime error names no line');
 });
 
 test('Tab and Shift+Tab indent the line; Escape then Tab leaves the editor', async () => {
@@ -206,7 +284,7 @@ test('Share puts program and input into a link that restores both', async () => 
     const restored = await shared.page.$$eval('.cm-line', (lines) => lines.map((l) => l.textContent).join('\n'));
     assert.equal(restored, program);
     assert.equal(await shared.page.locator('#stdin').inputValue(), input);
-    assert.equal(await shared.page.locator('#examples').inputValue(), '', 'no example claims a shared program');
+    assert.equal(await shared.page.locator('#examples').inputValue(), 'shared', 'no example claims a shared program');
     await shared.page.getByRole('button', { name: 'Run', exact: true }).click();
     await shared.page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Exit status'));
     assert.equal(
@@ -242,6 +320,7 @@ test('on a phone nothing runs off the side, and the example runs', async () => {
     });
     assert.ok(overflow.scroll <= overflow.width, `page is ${overflow.scroll}px wide on a ${overflow.width}px screen`);
     assert.deepEqual(overflow.wide, []);
+    await phone.page.getByRole('combobox', { name: 'Example' }).selectOption('hello');
     await phone.page.getByRole('button', { name: 'Run', exact: true }).click();
     await phone.page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Exit status'));
     assert.equal(await phone.page.locator('#stdout').textContent(), expectedOf('hello', 'stdout'));

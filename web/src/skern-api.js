@@ -5,8 +5,12 @@
 // run(source, stdin, {onStdout}) takes texts or UTF-8 bytes (Uint8Array or
 // ArrayBuffer) and gives a Promise of {stdout, stderr, status, time}: what
 // `skern FILE.skr < INPUT` writes and its exit status (0 or 1); time is the
-// run's time in milliseconds. onStdout, if given, receives standard output
-// piece by piece while the program runs. A run that stop() ends gives
+// run's time in milliseconds. A parse error's result also has errorAt:
+// {line, column}, 1-based, the column counted in characters, one past the
+// line's end when the error lies there, and 0 when only the line is known.
+// onStdout, if given, receives standard output piece by piece while the
+// program runs; with keepOutput: false as well, the result's stdout is empty,
+// which spares the page a second copy of a large output. A run that stop() ends gives
 // {stdout (what it wrote so far), stderr: '', status: null, stopped: true}.
 
 const encoder = new TextEncoder();
@@ -62,25 +66,27 @@ export class SkernRunner {
     return this.#runs.size > 0;
   }
 
-  run(source, stdin = '', { onStdout } = {}) {
+  run(source, stdin = '', { onStdout, keepOutput = true } = {}) {
     const id = this.#nextId++;
     const sourceBytes = bytesOf(source);
     const stdinBytes = bytesOf(stdin);
     return new Promise((resolve) => {
-      const run = { resolve, stdout: [], onStdout };
+      // The message is kept until the run is done: a worker broken by the run
+      // before this one is replaced, and the fresh one is sent it again.
+      const message = { type: 'run', id, source: sourceBytes, stdin: stdinBytes };
+      const run = { resolve, stdout: [], onStdout, keep: keepOutput || !onStdout, message };
       this.#runs.set(id, run);
-      this.#current.then(
-        (worker) => {
-          if (this.#runs.get(id) === run) {
-            worker.postMessage({ type: 'run', id, source: sourceBytes, stdin: stdinBytes }, [
-              sourceBytes.buffer,
-              stdinBytes.buffer,
-            ]);
-          }
-        },
-        (error) => this.#finish(id, { stdout: '', stderr: `internal error: ${error.message}\n`, status: 1 }),
-      );
+      this.#send(run);
     });
+  }
+
+  #send(run) {
+    this.#current.then(
+      (worker) => {
+        if (this.#runs.get(run.message.id) === run) worker.postMessage(run.message);
+      },
+      (error) => this.#finish(run.message.id, { stdout: '', stderr: `internal error: ${error.message}\n`, status: 1 }),
+    );
   }
 
   // Ends the running program at once, and those waiting; gives whether there
@@ -134,7 +140,7 @@ export class SkernRunner {
     const run = this.#runs.get(message.id);
     if (!run) return;
     if (message.type === 'stdout') {
-      run.stdout.push(message.text);
+      if (run.keep) run.stdout.push(message.text);
       if (run.onStdout) run.onStdout(message.text);
     } else if (message.type === 'done') {
       this.#finish(message.id, {
@@ -142,7 +148,14 @@ export class SkernRunner {
         stderr: message.stderr,
         status: message.status,
         time: message.time,
+        ...(message.errorAt ? { errorAt: message.errorAt } : {}),
       });
+      // A broken module holds its memory, up to the most it may grow to,
+      // until the worker ends: end it now, and send the waiting runs on.
+      if (message.broken) {
+        this.#replaceWorker();
+        for (const waiting of this.#runs.values()) this.#send(waiting);
+      }
     } else if (message.type === 'failed') {
       this.#finish(message.id, {
         stdout: run.stdout.join(''),
