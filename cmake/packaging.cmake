@@ -6,12 +6,15 @@ set(SKERN_PACKAGE_MAINTAINER "The skern project <maintainers@skern.invalid>"
   CACHE STRING "Maintainer field of the Debian package")
 
 # The man pages, gzip-compressed as Debian's man pages are: skern's, and the
-# language server's where it is built. They are looked for when installing
+# language server's and the debug adapter's where they are built. They are looked for when installing
 # rather than when configuring, so a page written after the build tree was
 # configured still goes in.
 set(skern_man_pages "${PROJECT_SOURCE_DIR}/skern.1")
 if(TARGET skern-lsp)
   list(APPEND skern_man_pages "${PROJECT_SOURCE_DIR}/skern-lsp.1")
+endif()
+if(TARGET skern-dap)
+  list(APPEND skern_man_pages "${PROJECT_SOURCE_DIR}/skern-dap.1")
 endif()
 install(CODE "set(skern_man_pages \"${skern_man_pages}\")
 set(skern_man_dir \"${CMAKE_INSTALL_MANDIR}/man1\")")

@@ -12,6 +12,8 @@
 #   OUT_DIR/expression/  every expression text cut out of those programs
 #   OUT_DIR/lsp/         each program as a document with requests about it,
 #                        and a few framed conversations (see fuzz_lsp.cpp)
+#   OUT_DIR/dap/         each program with debugging requests about it, and
+#                        a few raw message bodies (see fuzz_dap.cpp)
 # Files are named by the SHA-1 of their contents, so equal seeds collapse.
 # OUT_DIR is emptied first. Nothing is written inside the source tree unless
 # OUT_DIR lies in it (build/ is ignored by git).
@@ -24,7 +26,7 @@ fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$1"
 rm -rf "$out"
-mkdir -p "$out/program" "$out/run" "$out/expression" "$out/lsp"
+mkdir -p "$out/program" "$out/run" "$out/expression" "$out/lsp" "$out/dap"
 
 # Writes standard input to DIR/<sha1 of it>.
 store() {
@@ -81,6 +83,10 @@ for file in "${programs[@]}"; do
   # (method, line, character).
   { printf '\001'; cat "$file"; printf '\000\000\001\004\001\004\010\002\002\003\003\000\000\004\000\000'; } |
     store "$out/lsp"
+  # Odd first byte: a program, a NUL, then requests of two bytes each: a
+  # breakpoint on line 3, steps both ways, frames, variables, evaluation.
+  { printf '\001'; cat "$file"; printf '\000\014\003\004\000\000\000\010\000\011\001\003\000\005\000\012\002\001\000'; } |
+    store "$out/dap"
   while IFS= read -r expression; do
     printf '%s' "$expression" | store "$out/expression"
   done < <(expressions_of "$file" 2>/dev/null || true)
@@ -98,7 +104,16 @@ frame() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
 } | store "$out/lsp"
 { printf '\000Content-Lenght: 2\r\n\r\n{}'; frame '[1,'; frame '{"id":3,"method":"x"}'; } | store "$out/lsp"
 
-for kind in program run expression lsp; do
+# Even first byte: raw message bodies, cut at NUL bytes.
+{
+  printf '\000'
+  printf '{"seq":1,"type":"request","command":"initialize"}\000'
+  printf '{"seq":2,"type":"request","command":"launch","arguments":{"program":7}}\000'
+  printf '{not json\000[1]\000{"seq":3,"type":"request","command":"stackTrace"}\000'
+  printf '{"seq":4,"type":"request","command":"disconnect"}'
+} | store "$out/dap"
+
+for kind in program run expression lsp dap; do
   echo "seeds/$kind: $(find "$out/$kind" -type f | wc -l) files"
 done
 echo "from ${#programs[@]} programs"

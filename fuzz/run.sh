@@ -13,8 +13,9 @@
 #                                     run TARGET once on each FILE (for
 #                                     example a reproducer in fuzz/crashes/)
 #
-# Targets: fuzz_expression, fuzz_program, fuzz_run, and fuzz_lsp where the
-# language server is built (nlohmann-json3-dev installed).
+# Targets: fuzz_expression, fuzz_program, fuzz_run, and fuzz_lsp and fuzz_dap
+# where the language server and the debug adapter are built
+# (nlohmann-json3-dev installed).
 #
 # Exits non-zero when a target finds a crash, a sanitizer report, a leak, a
 # timeout or an out-of-memory, or when the build fails. The offending input
@@ -59,6 +60,9 @@ build_targets() {
   if [[ -d "$build/fuzz/CMakeFiles/fuzz_lsp.dir" ]]; then
     all_targets+=(fuzz_lsp)
   fi
+  if [[ -d "$build/fuzz/CMakeFiles/fuzz_dap.dir" ]]; then
+    all_targets+=(fuzz_dap)
+  fi
   cmake --build "$build" --parallel "$jobs" --target "${all_targets[@]}"
 }
 
@@ -76,6 +80,7 @@ seed_kind_of() {
     fuzz_program) echo program ;;
     fuzz_run) echo run ;;
     fuzz_lsp) echo lsp ;;
+    fuzz_dap) echo dap ;;
   esac
 }
 

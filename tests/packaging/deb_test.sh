@@ -132,6 +132,9 @@ man_pages=(skern.1)
 if [[ -x $build_dir/skern-lsp ]]; then
   man_pages+=(skern-lsp.1)
 fi
+if [[ -x $build_dir/skern-dap ]]; then
+  man_pages+=(skern-dap.1)
+fi
 for page in "${man_pages[@]}"; do
   man_page=$root/usr/share/man/man1/$page.gz
   check
@@ -159,6 +162,26 @@ if [[ -x $build_dir/skern-lsp ]]; then
     fail "skern-lsp did not answer initialize: $(cat "$work/lsp.out")"
 else
   echo "note: this build tree has no skern-lsp (nlohmann-json3-dev missing); the package holds none"
+fi
+
+# The debug adapter, where this build tree has one: beside skern, and it
+# debugs an installed example to its end.
+if [[ -x $build_dir/skern-dap ]]; then
+  dap=$root/usr/bin/skern-dap
+  check; [[ -x $dap ]] || fail "usr/bin/skern-dap is missing or not executable"
+  hello=$root/usr/share/doc/skern/examples/hello.skr
+  dap_message() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+  status=0
+  { dap_message '{"seq":1,"type":"request","command":"initialize","arguments":{"adapterID":"skerran"}}'
+    dap_message "{\"seq\":2,\"type\":\"request\",\"command\":\"launch\",\"arguments\":{\"program\":\"$hello\"}}"
+    dap_message '{"seq":3,"type":"request","command":"configurationDone"}'
+    sleep 1
+    dap_message '{"seq":4,"type":"request","command":"disconnect"}'; } | "$dap" >"$work/dap.out" 2>&1 || status=$?
+  check; [[ $status -eq 0 ]] || fail "skern-dap ended a whole session with status $status"
+  check; grep -q '"event":"exited","body":{"exitCode":0}\|"body":{"exitCode":0},"event":"exited"' "$work/dap.out" ||
+    fail "skern-dap did not run hello.skr to its end: $(cat "$work/dap.out")"
+else
+  echo "note: this build tree has no skern-dap (nlohmann-json3-dev missing); the package holds none"
 fi
 
 # Every file the VS Code manifest names is in the installed extension.
