@@ -226,12 +226,12 @@ void open_session(Adapter::State& state) {
 }
 
 void launch(Adapter::State& state, const json& request) {
-  const std::string program = argument<std::string>(request, "program", "");
+  const auto program = argument<std::string>(request, "program", "");
   if (program.empty()) {
     throw BadRequest{"`launch` needs `program`: the path of the .skr file to run"};
   }
-  std::string input = argument<std::string>(request, "input", "");
-  const std::string input_file = argument<std::string>(request, "inputFile", "");
+  auto input = argument<std::string>(request, "input", "");
+  const auto input_file = argument<std::string>(request, "inputFile", "");
   if (!input_file.empty()) {
     std::ifstream file(input_file, std::ios::binary);
     if (!file) {
@@ -239,7 +239,6 @@ void launch(Adapter::State& state, const json& request) {
     }
     input.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   }
-  state.launch = request.contains("arguments") ? request["arguments"] : json::object();
   state.path = program;
   state.input = std::move(input);
   state.stop_on_entry = argument<bool>(request, "stopOnEntry", false);
@@ -460,9 +459,9 @@ std::vector<std::string> Adapter::handle(std::string_view body) {
                 {{"category", "console"}, {"output", "skern-dap: a message that is not a JSON object was ignored\n"}});
   } else if (request.value("type", "") != "request" || !request.contains("command") ||
              !request["command"].is_string()) {
-    state.fail(request, "not a request: a message needs \"type\": \"request\" and a \"command\"");
+    state.fail(request, R"(not a request: a message needs "type": "request" and a "command")");
   } else {
-    const std::string command = request["command"].get<std::string>();
+    const auto command = request["command"].get<std::string>();
     const auto found = handlers().find(command);
     if (found == handlers().end()) {
       state.fail(request, "unknown request `" + command + "`");

@@ -109,7 +109,7 @@ void variables(Adapter::State& state, const json& request) {
 
 void evaluate(Adapter::State& state, const json& request) {
   const debug::Session& session = state.stopped_session("evaluate");
-  const std::string expression = argument<std::string>(request, "expression", "");
+  const auto expression = argument<std::string>(request, "expression", "");
   const std::size_t frame = frame_of(session, request, "frameId");
   Result<debug::VariableInfo> value = session.evaluate(expression, frame);
   if (!value.ok()) {

@@ -36,7 +36,6 @@ struct Adapter::State {
   std::vector<std::string> out;
 
   // The launch, kept for restart.
-  json launch;
   std::string path;  // the program's path, as the client named it
   std::string input;
   bool stop_on_entry = false;

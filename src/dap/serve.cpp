@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -21,12 +22,8 @@ constexpr auto STRETCH = std::chrono::milliseconds(20);
 constexpr std::uint64_t FIRST_BUDGET = 10000;
 
 bool send_all(int output, const std::vector<std::string>& bodies) {
-  for (const std::string& body : bodies) {
-    if (!protocol::write_all(output, protocol::frame(body))) {
-      return false;
-    }
-  }
-  return true;
+  return std::all_of(bodies.begin(), bodies.end(),
+                     [output](const std::string& body) { return protocol::write_all(output, protocol::frame(body)); });
 }
 
 // Whether input is waiting, without waiting for it.
@@ -39,6 +36,38 @@ bool input_ready(int input) {
   return ready > 0;
 }
 
+// Carries the program on for one stretch; false when the client reads no more.
+bool carry_on(Adapter& adapter, int output, std::uint64_t& budget) {
+  const auto began = std::chrono::steady_clock::now();
+  if (!send_all(output, adapter.work(budget))) {
+    return false;
+  }
+  // Statements differ widely in cost: the budget follows what a stretch took.
+  const auto took = std::chrono::steady_clock::now() - began;
+  if (took < STRETCH / 2 && budget < (std::uint64_t{1} << 40)) {
+    budget *= 2;
+  } else if (took > STRETCH * 2 && budget > 1) {
+    budget /= 2;
+  }
+  return true;
+}
+
+// Answers every message that has arrived whole; false when the client reads no more.
+bool answer(Adapter& adapter, protocol::MessageReader& reader, int output) {
+  while (!adapter.done()) {
+    std::optional<protocol::Framed> message = reader.next();
+    if (!message) {
+      return true;
+    }
+    const std::vector<std::string> replies =
+        message->problem ? adapter.framing_problem(*message->problem) : adapter.handle(message->body);
+    if (!send_all(output, replies)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int serve(int input, int output) {
@@ -48,16 +77,8 @@ int serve(int input, int output) {
   std::uint64_t budget = FIRST_BUDGET;
   while (!adapter.done()) {
     if (adapter.running() && !input_ready(input)) {
-      const auto began = std::chrono::steady_clock::now();
-      if (!send_all(output, adapter.work(budget))) {
+      if (!carry_on(adapter, output, budget)) {
         return 1;
-      }
-      // Statements differ widely in cost: the budget follows what a stretch took.
-      const auto took = std::chrono::steady_clock::now() - began;
-      if (took < STRETCH / 2 && budget < (std::uint64_t{1} << 40)) {
-        budget *= 2;
-      } else if (took > STRETCH * 2 && budget > 1) {
-        budget /= 2;
       }
       continue;
     }
@@ -69,16 +90,8 @@ int serve(int input, int output) {
       break;  // the client has gone without disconnecting
     }
     reader.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-    while (!adapter.done()) {
-      std::optional<protocol::Framed> message = reader.next();
-      if (!message) {
-        break;
-      }
-      const std::vector<std::string> replies =
-          message->problem ? adapter.framing_problem(*message->problem) : adapter.handle(message->body);
-      if (!send_all(output, replies)) {
-        return 1;
-      }
+    if (!answer(adapter, reader, output)) {
+      return 1;
     }
   }
   return 0;

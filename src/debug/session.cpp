@@ -240,8 +240,22 @@ struct Session::Impl {
     return true;
   }
 
-  // The breakpoints that stop the run where it is paused. Going forward, hits
-  // are counted and log points write; looking back, neither.
+  // Whether a breakpoint whose condition holds takes this hit. Going
+  // forward, hits are counted; looking back, every hit counts.
+  template <class Breakpoint>
+  bool takes(Breakpoint& breakpoint, bool forward, std::string* failure) {
+    if (!condition_holds(breakpoint.condition, forward ? failure : nullptr)) {
+      return false;
+    }
+    if (!forward) {
+      return true;
+    }
+    ++breakpoint.hits;
+    return !breakpoint.hit || breakpoint.hit->holds(breakpoint.hits);
+  }
+
+  // The breakpoints that stop the run where it is paused. Going forward, log
+  // points write; looking back, they do not.
   std::vector<std::uint32_t> breakpoints_here(bool forward, std::string* failure) {
     std::vector<std::uint32_t> ids;
     if (run->depth() == 0) {
@@ -252,36 +266,21 @@ struct Session::Impl {
       return ids;
     }
     for (LineBreakpointRecord& breakpoint : line_breakpoints) {
-      if (breakpoint.line != line || !condition_holds(breakpoint.condition, forward ? failure : nullptr)) {
+      if (breakpoint.line != line || !takes(breakpoint, forward, failure)) {
         continue;
       }
-      if (forward) {
-        ++breakpoint.hits;
-        if (breakpoint.hit && !breakpoint.hit->holds(breakpoint.hits)) {
-          continue;
-        }
+      if (!breakpoint.log) {
+        ids.push_back(breakpoint.id);
+      } else if (forward) {
+        logs.push_back(Session::LogLine{output.text().size(), breakpoint.log->render(*run, program)});
       }
-      if (breakpoint.log) {
-        if (forward) {
-          logs.push_back(Session::LogLine{output.text().size(), breakpoint.log->render(*run, program)});
-        }
-        continue;
-      }
-      ids.push_back(breakpoint.id);
     }
     if (!function_breakpoints.empty() && run->entering()) {
       const FunctionDecl* entered = run->frame(0).function;
       for (FunctionBreakpointRecord& breakpoint : function_breakpoints) {
-        if (breakpoint.function != entered || !condition_holds(breakpoint.condition, forward ? failure : nullptr)) {
-          continue;
+        if (breakpoint.function == entered && takes(breakpoint, forward, failure)) {
+          ids.push_back(breakpoint.id);
         }
-        if (forward) {
-          ++breakpoint.hits;
-          if (breakpoint.hit && !breakpoint.hit->holds(breakpoint.hits)) {
-            continue;
-          }
-        }
-        ids.push_back(breakpoint.id);
       }
     }
     return ids;
@@ -486,7 +485,7 @@ std::vector<BreakpointState> Session::set_function_breakpoints(const std::vector
     if (function == nullptr) {
       state.message = text::unknown_council(asked.name);
     }
-    if (state.message.empty()) {
+    if (state.message.empty() && function != nullptr) {
       state.verified = true;
       state.line = impl_->lines.line_of(function->body[0]);
       impl_->function_breakpoints.push_back(FunctionBreakpointRecord{state.id, function, std::move(condition), hit, 0});

@@ -24,7 +24,7 @@ struct CompileContext {
   const Program& program;
   const std::vector<bool>& reachable;
   std::vector<std::uint32_t>& nearest;
-  Steps steps;
+  Steps steps = Steps::None;
   // When given, each unit gets the line of every instruction and the places
   // of its variables; Steps::Lines needs it.
   const StatementLines* lines = nullptr;

@@ -101,8 +101,8 @@ class ControlledRun {
   // --- Going back -------------------------------------------------------------
   class Checkpoint {
    public:
-    Checkpoint(Checkpoint&&) noexcept;
-    Checkpoint& operator=(Checkpoint&&) noexcept;
+    Checkpoint(Checkpoint&& other) noexcept;
+    Checkpoint& operator=(Checkpoint&& other) noexcept;
     Checkpoint(const Checkpoint&) = delete;
     Checkpoint& operator=(const Checkpoint&) = delete;
     ~Checkpoint();
