@@ -223,18 +223,18 @@ describe('skern-dap', () => {
     assert.equal(textOf(seen, 'stdout'), '3\n3\n');
 
     // Back over the call on line 9: to line 9 itself, before y existed.
-    await dc.stepBackRequest({ threadId: 1 });
+    await stopAfter(dc, dc.stepBackRequest({ threadId: 1 }));
     ({ frames } = await stoppedAtNow(dc));
     assert.equal(frames[0].line, 10);
-    await dc.stepBackRequest({ threadId: 1 });
+    await stopAfter(dc, dc.stepBackRequest({ threadId: 1 }));
     ({ frames } = await stoppedAtNow(dc));
     assert.equal(frames[0].line, 9);
     assert.deepEqual(await variablesOf(dc, frames[0].id), { Locals: ['x:blade=1'] });
 
-    await dc.stepInRequest({ threadId: 1 });
+    await stopAfter(dc, dc.stepInRequest({ threadId: 1 }));
     ({ frames } = await stoppedAtNow(dc));
     assert.deepEqual([frames[0].name, frames[0].line], ['add', 3]);
-    await dc.stepOutRequest({ threadId: 1 });
+    await stopAfter(dc, dc.stepOutRequest({ threadId: 1 }));
     ({ frames } = await stoppedAtNow(dc));
     assert.deepEqual([frames[0].name, frames[0].line], ['on the iron throne', 10]);
 
@@ -480,7 +480,7 @@ function stopAfter(dc, request) {
   return request.then(() => stopped);
 }
 
-// The stop that the last command led to (its event may already have come).
+// Where the program stands now that the last command's stop has come.
 async function stoppedAtNow(dc) {
   const trace = await dc.stackTraceRequest({ threadId: 1 });
   return { frames: trace.body.stackFrames };
