@@ -112,7 +112,8 @@ State settle(Session& session) {
 
 }  // namespace
 
-std::string trace_json(std::string_view source, std::string_view input, const TraceLimits& limits) {
+std::string trace_json(std::string_view source, std::string_view input, const TraceLimits& limits,
+                       TraceObserver* observer) {
   std::string out = "{";
   Result<std::unique_ptr<Session>> opened = Session::open(std::string(source), std::string(input));
   if (!opened.ok()) {
@@ -134,8 +135,13 @@ std::string trace_json(std::string_view source, std::string_view input, const Tr
       session.continue_();
       break;
     }
-    if (recorded == limits.steps) {
+    if (recorded == limits.steps || steps.size() >= limits.bytes) {
       truncated = true;
+      if (observer != nullptr) {
+        steps.push_back(']');
+        observer->recorded(steps, session.output());
+        steps.pop_back();
+      }
       session.continue_();  // on to the end, unrecorded
       if (settle(session) == State::Stopped) {
         error_line = session.frame(0).line;
