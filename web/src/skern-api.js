@@ -203,6 +203,7 @@ export class SkernRunner {
       if (run.onRecorded) run.onRecorded(run.recorded);
     } else if (message.type === 'traced') {
       const result = message.json === null ? failure(run, message.stderr) : JSON.parse(message.json);
+      if (result.steps === null) result.steps = run.recorded.steps;
       this.#finish(message.id, { ...result, time: message.time, ...(message.errorAt ? { errorAt: message.errorAt } : {}) });
       if (message.broken) {
         this.#replaceWorker();

@@ -11,7 +11,8 @@
 // {type: 'traced', id, json, errorAt, stderr, broken, time}, json being the
 // recording as JSON text (null if the module broke), and before it, if the
 // recording fills up while the run goes on, {type: 'recorded', id, steps,
-// stdout}: the steps as JSON text and the output so far. A run that
+// stdout}: the steps as JSON text and the output so far (the recording's
+// steps are then null in the JSON at the end). A run that
 // breaks the module (out of memory, or an internal error) leaves it unusable:
 // the worker then says broken and takes no more runs, and the page ends it,
 // which gives the module's memory back at once. The module's loader, which
@@ -59,7 +60,8 @@ async function instantiate() {
     },
     onRecorded(steps, stepsSize, output, outputSize) {
       if (current) {
-        post({ type: 'recorded', id: current.id, steps: textAt(steps, stepsSize), stdout: textAt(output, outputSize) });
+        current.steps = textAt(steps, stepsSize);
+        post({ type: 'recorded', id: current.id, steps: current.steps, stdout: textAt(output, outputSize) });
       }
     },
     onTraced(json, size) {
@@ -115,7 +117,7 @@ async function run({ id, source, stdin }) {
 }
 
 async function trace({ id, source, stdin }) {
-  current = { id, stderr: '', errorAt: null, json: null };
+  current = { id, stderr: '', errorAt: null, json: null, steps: null };
   const sourcePointer = copyIn(source);
   const stdinPointer = copyIn(stdin);
   const started = performance.now();
@@ -129,7 +131,11 @@ async function trace({ id, source, stdin }) {
     }
   }
   const time = performance.now() - started;
-  const { json, stderr, errorAt } = current;
+  const { stderr, errorAt, steps } = current;
+  let { json } = current;
+  // The page has the steps already: they are not sent, nor read, twice.
+  const tail = steps && `${steps}}`;
+  if (tail && json && json.endsWith(tail)) json = `${json.slice(0, json.length - tail.length)}null}`;
   post({ type: 'traced', id, json: broken ? null : json, stderr, errorAt, broken, time });
   current = null;
   if (broken) {
