@@ -1,9 +1,10 @@
 // Recording a run step by step, as JSON.
 #include "debug/trace.h"
 
-#include <array>
-#include <cstdio>
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "debug/session.h"
 
@@ -32,9 +33,11 @@ void append_json_string(std::string& out, std::string_view text) {
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
-          std::array<char, 8> escape{};
-          std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(c));
-          out.append(escape.data());
+          constexpr std::string_view DIGITS = "0123456789abcdef";
+          const auto code = static_cast<unsigned char>(c);
+          out.append("\\u00");
+          out.push_back(DIGITS[code >> 4U]);
+          out.push_back(DIGITS[code & 0xFU]);
         } else {
           out.push_back(c);
         }
@@ -118,9 +121,9 @@ std::string trace_json(std::string_view source, std::string_view input, const Tr
   Result<std::unique_ptr<Session>> opened = Session::open(std::string(source), std::string(input));
   if (!opened.ok()) {
     append_number(out, "status", 1);
-    out.append(",\"stdout\":\"\",");
+    out.append(R"(,"stdout":"",)");
     append_field(out, "stderr", opened.error().display() + "\n");
-    out.append(",\"truncated\":false,\"errorLine\":0,\"steps\":[]}");
+    out.append(R"(,"truncated":false,"errorLine":0,"steps":[]})");
     return out;
   }
   Session& session = **opened;

@@ -44,6 +44,9 @@ TEST(DebugTrace, OutputLengthsCountUtf16UnitsAndTextsAreEscaped) {
       "");
   EXPECT_NE(trace.find(R"("stdout":"é🐎\t\"\n1\n")"), std::string::npos) << trace;
   EXPECT_NE(trace.find(R"({"line":3,"stdoutLength":6,)"), std::string::npos) << trace;
+  // Other control characters as \u escapes.
+  EXPECT_NE(trace_json("on the iron throne:\n    speak \"a\x01\x1f\"\n", "").find(R"("stdout":"a\u0001\u001f\n")"),
+            std::string::npos);
 }
 
 TEST(DebugTrace, CallersVariablesAreMarkedWithTheirOwner) {
