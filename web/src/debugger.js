@@ -135,6 +135,7 @@ export class DebugMode {
     }
     if (!this.#recording) return;
     this.#recording = null;
+    this.#page.setStatus('Ready');
     this.#previous = null;
     showPlace(this.#editor, null);
     document.body.classList.remove('debugging');
