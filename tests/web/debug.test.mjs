@@ -473,13 +473,17 @@ test('on a phone the Debug mode fits the screen, the stack and variables below t
         .map((element) => `${element.tagName.toLowerCase()}#${element.id}.${element.className}`);
     });
     assert.deepEqual(overflow, []);
-    // The step buttons, the current line and the variables are all on the
-    // first two screens: the stack and variables right under the editor.
-    const [editorBottom, panelTop] = await phone.page.evaluate(() => [
-      document.querySelector('.editor-panel').getBoundingClientRect().bottom,
-      document.getElementById('debug-panel').getBoundingClientRect().top,
-    ]);
-    assert.ok(panelTop - editorBottom < 20, `${editorBottom} ${panelTop}`);
+    // One column of panels, each the screen's width, the stack and
+    // variables right under the editor and the output under them.
+    const panels = await phone.page.evaluate(() =>
+      ['.editor-panel', '#debug-panel', '.output-panel'].map((selector) => {
+        const { top, bottom, width } = document.querySelector(selector).getBoundingClientRect();
+        return { top, bottom, width };
+      }),
+    );
+    const [editorPanel, debugPanel, outputPanel] = panels;
+    for (const panel of panels) assert.ok(panel.width > PHONE.width - 30, JSON.stringify(panels));
+    assert.ok(debugPanel.top - editorPanel.bottom < 20 && outputPanel.top - debugPanel.bottom < 20, JSON.stringify(panels));
     await phone.page.screenshot({ path: path.join(artefactsDir, 'debug-phone.png') });
     await phone.page.screenshot({ path: path.join(artefactsDir, 'debug-phone-full.png'), fullPage: true });
     assert.deepEqual(phone.errors, []);
