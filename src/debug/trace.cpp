@@ -1,6 +1,8 @@
 // Recording a run step by step, as JSON.
 #include "debug/trace.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,11 +33,11 @@ void append_json_string(std::string& out, std::string_view text) {
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
-          constexpr std::string_view digits = "0123456789abcdef";
+          constexpr std::string_view DIGITS = "0123456789abcdef";
           const auto code = static_cast<unsigned char>(c);
           out.append("\\u00");
-          out.push_back(digits[code >> 4U]);
-          out.push_back(digits[code & 15U]);
+          out.push_back(DIGITS[code >> 4U]);
+          out.push_back(DIGITS[code & 0xFU]);
         } else {
           out.push_back(c);
         }
@@ -113,7 +115,8 @@ State settle(Session& session) {
 
 }  // namespace
 
-std::string trace_json(std::string_view source, std::string_view input, const TraceLimits& limits) {
+std::string trace_json(std::string_view source, std::string_view input, const TraceLimits& limits,
+                       TraceObserver* observer) {
   std::string out = "{";
   Result<std::unique_ptr<Session>> opened = Session::open(std::string(source), std::string(input));
   if (!opened.ok()) {
@@ -135,8 +138,13 @@ std::string trace_json(std::string_view source, std::string_view input, const Tr
       session.continue_();
       break;
     }
-    if (recorded == limits.steps) {
+    if (recorded == limits.steps || steps.size() >= limits.bytes) {
       truncated = true;
+      if (observer != nullptr) {
+        steps.push_back(']');
+        observer->recorded(steps, session.output());
+        steps.pop_back();
+      }
       session.continue_();  // on to the end, unrecorded
       if (settle(session) == State::Stopped) {
         error_line = session.frame(0).line;

@@ -1,10 +1,14 @@
 // The WebAssembly module's entry: one run per call, its output passed to the
-// page's worker as it is produced, its report and exit status at the end.
+// page's worker as it is produced, its report and exit status at the end;
+// or one run recorded step by step for the page's Debug mode.
 #include <cstddef>
 #include <new>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
+#include "debug/trace.h"
 #include "web/session.h"
 
 extern "C" {
@@ -15,6 +19,10 @@ double skern_web_now();
 void skern_web_report(const char* text, std::size_t size);
 // Where the reported error lies (see skern::web::SourcePosition).
 void skern_web_error_at(double line, double column);
+// A recording as JSON: the steps so far while the run goes on past them
+// (with the output so far), and the whole of it at the end.
+void skern_web_recorded(const char* steps, std::size_t steps_size, const char* output, std::size_t output_size);
+void skern_web_traced(const char* json, std::size_t size);
 // Does not return: ends the call into the module with an exception.
 [[noreturn]] void skern_web_out_of_memory();
 
@@ -22,6 +30,11 @@ void skern_web_error_at(double line, double column);
 // carries standard output; the report goes to skern_web_report.
 [[gnu::used]] int skern_web_run(const char* source, std::size_t source_size, const char* input,
                                 std::size_t input_size, char* buffer, std::size_t buffer_size);
+
+// Records the run of the program for the Debug mode; the recording goes to
+// skern_web_traced, and where a parse error lies to skern_web_error_at.
+[[gnu::used]] void skern_web_trace(const char* source, std::size_t source_size, const char* input,
+                                   std::size_t input_size);
 }
 
 namespace {
@@ -44,6 +57,19 @@ class WorkerChannel final : public skern::web::Channel {
   double now() override { return skern_web_now(); }
 };
 
+class WorkerObserver final : public skern::debug::TraceObserver {
+ public:
+  void recorded(std::string_view steps, std::string_view output) override {
+    skern_web_recorded(steps.data(), steps.size(), output.data(), output.size());
+  }
+};
+
+void report_position(const skern::web::Outcome& outcome) {
+  if (outcome.position) {
+    skern_web_error_at(static_cast<double>(outcome.position->line), static_cast<double>(outcome.position->column));
+  }
+}
+
 }  // namespace
 
 int skern_web_run(const char* source, std::size_t source_size, const char* input, std::size_t input_size,
@@ -55,11 +81,22 @@ int skern_web_run(const char* source, std::size_t source_size, const char* input
       skern::web::run_in_memory(std::string_view(source, source_size), std::string_view(input, input_size), output,
                                  &output);
   output.flush();
-  if (outcome.position) {
-    skern_web_error_at(static_cast<double>(outcome.position->line), static_cast<double>(outcome.position->column));
-  }
+  report_position(outcome);
   if (!outcome.report.empty()) {
     skern_web_report(outcome.report.data(), outcome.report.size());
   }
   return outcome.status;
+}
+
+void skern_web_trace(const char* source, std::size_t source_size, const char* input, std::size_t input_size) {
+  std::set_new_handler(out_of_memory);
+  const std::string_view text(source, source_size);
+  // The recording holds the report of a program that cannot run; the page
+  // also wants to know where its error lies.
+  if (const std::optional<skern::web::Outcome> failed = skern::web::source_failure(text)) {
+    report_position(*failed);
+  }
+  WorkerObserver observer;
+  const std::string json = skern::debug::trace_json(text, std::string_view(input, input_size), {}, &observer);
+  skern_web_traced(json.data(), json.size());
 }

@@ -13,6 +13,12 @@ mergeInto(LibraryManager.library, {
   skern_web_error_at: function (line, column) {
     Module['onErrorAt'](line, column);
   },
+  skern_web_recorded: function (steps, stepsSize, output, outputSize) {
+    Module['onRecorded'](steps, stepsSize, output, outputSize);
+  },
+  skern_web_traced: function (json, size) {
+    Module['onTraced'](json, size);
+  },
   skern_web_out_of_memory: function () {
     Module['onOutOfMemory']();
   },

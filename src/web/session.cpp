@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "interpreter/debugging.h"
 #include "interpreter/interpreter.h"
 #include "model/value.h"
 #include "parser/parser.h"
@@ -45,24 +46,43 @@ std::optional<SourcePosition> position_of(std::string_view source, const Error& 
 
 }  // namespace
 
-Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output,
-                      Heartbeat* heartbeat) {
+std::optional<Outcome> source_failure(std::string_view source, Program* program, StatementLines* lines) {
   if (!is_valid_utf8(source)) {
     return Outcome{1, Error::io_text(std::string(msg::INVALID_UTF8)).display() + "\n", std::nullopt};
   }
   std::optional<ExpressionErrorSite> site;
-  Result<Program> program = parse_program(source, site);
-  if (!program.ok()) {
-    return Outcome{1, program.error().display() + "\n", position_of(source, program.error(), site)};
+  Result<Program> parsed = parse_program(source, site, lines);
+  if (!parsed.ok()) {
+    return Outcome{1, parsed.error().display() + "\n", position_of(source, parsed.error(), site)};
   }
-  StringInput lines{std::string(input)};
+  if (program != nullptr) {
+    *program = std::move(*parsed);
+  }
+  return std::nullopt;
+}
+
+Outcome run_in_memory(std::string_view source, std::string_view input, TextOutput& output,
+                      Heartbeat* heartbeat) {
+  Program program;
+  StatementLines lines;
+  if (std::optional<Outcome> failed = source_failure(source, &program, &lines)) {
+    return std::move(*failed);
+  }
+  StringInput input_lines{std::string(input)};
   Limits limits;
   limits.heartbeat = heartbeat;
-  const Status status = run_program(*program, lines, output, limits);
+  std::uint32_t failed_line = 0;
+  const Status status = run_program(program, lines, input_lines, output, limits, failed_line);
   if (status.ok()) {
     return {};
   }
-  return Outcome{1, status.error().display() + "\n", std::nullopt};
+  // A runtime error names no place of its own: the page marks the line of
+  // the statement it ended in.
+  std::optional<SourcePosition> position;
+  if (failed_line != 0) {
+    position = SourcePosition{failed_line, 0};
+  }
+  return Outcome{1, status.error().display() + "\n", position};
 }
 
 BufferOutput::BufferOutput(std::span<char> buffer, Channel& channel, double interval)

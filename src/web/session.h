@@ -23,8 +23,9 @@ struct SourcePosition {
 };
 
 // What a run ended with: the exit status, the text for standard error
-// (the error's report and a line feed; empty after a run without error) and,
-// for a parse error of either kind, where it lies.
+// (the error's report and a line feed; empty after a run without error) and
+// where the error lies: for a parse error of either kind, as exactly as
+// known; for a runtime error, the line of the statement it ended in.
 struct Outcome {
   int status = 0;
   std::string report;
@@ -34,6 +35,12 @@ struct Outcome {
 // The report of a run that ran out of memory, for where it cannot be built
 // (the command and the page report it alike).
 inline constexpr std::string_view OUT_OF_MEMORY_REPORT = "runtime error: out of memory\n";
+
+// What `source` fails with before it can run: not UTF-8, or a parse error.
+// Otherwise none, and the program (with the lines of its statements, when
+// asked for) in `program`.
+std::optional<Outcome> source_failure(std::string_view source, Program* program = nullptr,
+                                      StatementLines* lines = nullptr);
 
 // Parses and runs `source` (checked to be UTF-8 first, as the command checks
 // a file) with `input` as standard input, writing its output to `output`;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace skern::debug {
 namespace {
 
@@ -41,6 +44,9 @@ TEST(DebugTrace, OutputLengthsCountUtf16UnitsAndTextsAreEscaped) {
       "");
   EXPECT_NE(trace.find(R"("stdout":"é🐎\t\"\n1\n")"), std::string::npos) << trace;
   EXPECT_NE(trace.find(R"({"line":3,"stdoutLength":6,)"), std::string::npos) << trace;
+  // Other control characters as \u escapes.
+  EXPECT_NE(trace_json("on the iron throne:\n    speak \"a\x01\x1f\"\n", "").find(R"("stdout":"a\u0001\u001f\n")"),
+            std::string::npos);
 }
 
 TEST(DebugTrace, CallersVariablesAreMarkedWithTheirOwner) {
@@ -74,6 +80,55 @@ TEST(DebugTrace, TheRecordingStopsAtItsLimitAndTheRunGoesOn) {
   // Exactly as many steps as the limit: nothing was left out.
   EXPECT_NE(trace_json("on the iron throne:\n    speak 1\n    speak 2\n", "", limits).find(R"("truncated":false)"),
             std::string::npos);
+}
+
+// Notes what it is told, and when: how much output the run had written.
+class NotingObserver final : public TraceObserver {
+ public:
+  void recorded(std::string_view steps, std::string_view output) override {
+    notes.push_back(std::string(steps) + " | " + std::string(output));
+  }
+  std::vector<std::string> notes;
+};
+
+TEST(DebugTrace, AFullRecordingIsPassedOnBeforeTheRunGoesOnUnrecorded) {
+  TraceLimits limits;
+  limits.steps = 1;
+  limits.frames = 0;
+  NotingObserver observer;
+  const std::string trace =
+      trace_json("on the iron throne:\n    speak 1\n    speak 2\n    speak 1 / 0\n", "", limits, &observer);
+  EXPECT_EQ(observer.notes, std::vector<std::string>{R"([{"line":2,"stdoutLength":0,"depth":1,"frames":[]}] | 1)"
+                                                     "\n"});
+  EXPECT_EQ(trace, R"({"status":1,"stdout":"1\n2\n","stderr":"runtime error: cannot divide by zero\n",)"
+                   R"("truncated":true,"errorLine":4,"steps":[{"line":2,"stdoutLength":0,"depth":1,"frames":[]}]})");
+
+  // A run that ends within the recording tells nothing.
+  limits.steps = 3;
+  trace_json("on the iron throne:\n    speak 1\n    speak 2\n", "", limits, &observer);
+  EXPECT_EQ(observer.notes.size(), 1U);
+}
+
+// Long texts fill the memory a recording may take before the count of steps
+// is reached; the step that crosses the bound is the last one recorded.
+TEST(DebugTrace, TheRecordingStopsAtItsSizeInBytes) {
+  TraceLimits limits;
+  limits.bytes = 200;
+  const std::string source =
+      "on the iron throne:\n    s is a scroll with \"\"\n    the realm marches 20 times:\n"
+      "        s = s + \"0123456789\"\n    speak s\n";
+  const std::string trace = trace_json(source, "", limits);
+  const std::size_t steps_at = trace.find("\"steps\":[");
+  ASSERT_NE(steps_at, std::string::npos) << trace;
+  const std::size_t recorded = trace.size() - steps_at - std::string_view("\"steps\":").size() - 1;
+  EXPECT_GE(recorded, 200U);
+  EXPECT_LT(recorded, 200U + 200U) << "one step past the bound at most";
+  EXPECT_NE(trace.find(R"("truncated":true)"), std::string::npos);
+  std::string output;
+  for (int round = 0; round < 20; ++round) {
+    output += "0123456789";
+  }
+  EXPECT_NE(trace.find(R"("status":0,"stdout":")" + output + R"(\n")"), std::string::npos) << "the run went on";
 }
 
 TEST(DebugTrace, AParseErrorIsTheCommandsReportWithNoSteps) {

@@ -87,7 +87,7 @@ TEST(RunInMemory, GivesOutputReportAndStatusAsTheCommandDoes) {
 
 // Where the page marks an error: columns count characters, and the caret of
 // an expression that ends too soon lies one past the line's last character.
-TEST(RunInMemory, SaysWhereAParseErrorLiesAndOnlyThat) {
+TEST(RunInMemory, SaysWhereAParseErrorLies) {
   const auto where = [](std::string_view source) {
     StringOutput out;
     const Outcome outcome = run_in_memory(source, "", out);
@@ -99,8 +99,33 @@ TEST(RunInMemory, SaysWhereAParseErrorLiesAndOnlyThat) {
   EXPECT_EQ(where("on the iron throne:\n    speak 1 +   \n// done\n"), "2:14") << "trailing blanks are not the text";
   EXPECT_EQ(where("on the iron throne:\n    speak \"\xc3\xa4\" + * 2\n"), "2:17") << "at `*`, the `\xc3\xa4` one column";
   EXPECT_EQ(where("on the iron throne:\n    speak 99999999999999999999\n"), "2:11") << "a literal that does not build";
-  EXPECT_EQ(where("on the iron throne:\n    speak 1 / 0\n"), "none") << "a runtime error has no position";
   EXPECT_EQ(where("on the iron throne:\n    speak 1\n"), "none");
+}
+
+// A runtime error is marked on the line of the statement it ended in: the
+// innermost one, in a council's body or a loop's, not the call's line.
+TEST(RunInMemory, SaysOnWhichLineARuntimeErrorEndedTheRun) {
+  const auto failed = [](std::string_view source, std::string_view input = "") {
+    StringOutput out;
+    const Outcome outcome = run_in_memory(source, input, out);
+    const std::string where = outcome.position ? std::to_string(outcome.position->line) + ":" +
+                                                     std::to_string(outcome.position->column)
+                                               : std::string("none");
+    return where + " " + out.text() + outcome.report;
+  };
+  EXPECT_EQ(failed("on the iron throne:\n    speak 1 / 0\n"), "2:0 runtime error: cannot divide by zero\n");
+  EXPECT_EQ(failed("// halve\n\non the iron throne:\n    speak \"a\"\n    n is a blade with 4\n"
+                   "    the realm marches 3 times:\n        speak n\n        n = n - 2\n        speak 8 / n\n"),
+            "9:0 a\n4\n4\n2\nruntime error: cannot divide by zero\n")
+      << "in the loop's second round, after the output before it";
+  EXPECT_EQ(failed("on the iron throne:\n    speak 1\n    speak twice with \"x\"\n\n"
+                   "we declare twice with n ->\ncouncil says:\n    return n * 2\n"),
+            "7:0 1\nruntime error: cannot apply `*` to scroll and blade\n")
+      << "in the body of a council declared after the main block";
+  EXPECT_EQ(failed("on the iron throne:\n    n is a blade with 0\n    n speaks for input\n", "seven\n"),
+            "3:0 runtime error: input `seven` is not a blade\n");
+  EXPECT_EQ(failed("on the iron throne:\n    x is a vow with aye\n    while x:\n        speak 1\n        x = 2\n"),
+            "5:0 1\nruntime error: cannot store blade in vow\n");
 }
 
 TEST(BufferOutput, AHeartbeatPassesOnHeldLinesOnceTheIntervalIsOver) {

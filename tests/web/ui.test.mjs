@@ -62,7 +62,7 @@ async function replaceProgramByTyping(lines) {
 }
 
 test('every control has a name a screen reader can say', async () => {
-  for (const name of ['Run', 'Stop', 'Share']) {
+  for (const name of ['Run', 'Debug', 'Stop', 'Share']) {
     await assert.doesNotReject(page.getByRole('button', { name, exact: true }).waitFor({ timeout: 2000 }), name);
   }
   assert.equal(await page.getByRole('combobox', { name: 'Example' }).count(), 1);
@@ -203,7 +203,7 @@ test('an error is marked in the editor where it lies, past the end of a line inc
   await replaceProgramByTyping(['on the iron throne:', 'speak 1 / 0']);
   await page.keyboard.press('Control+Enter');
   assert.match(await waitForFinishedRun(), /^Exit status 1 /);
-  assert.deepEqual((await errorMark()).lines, [], 'a runtime error names no line');
+  assert.deepEqual(await errorMark(), { lines: [2], title: 'runtime error: cannot divide by zero', at: null, end: null }, 'a runtime error marks the line it ended in');
 });
 
 test('Tab and Shift+Tab indent the line; Escape then Tab leaves the editor', async () => {

@@ -1,18 +1,13 @@
 // The playground page: the editor, the input box, the output panes and the
 // controls, all running programs through window.skern.
 import { EditorState } from '@codemirror/state';
-import {
-  EditorView,
-  drawSelection,
-  highlightActiveLine,
-  highlightActiveLineGutter,
-  keymap,
-  lineNumbers,
-} from '@codemirror/view';
+import { EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, keymap } from '@codemirror/view';
 // `history` here is the editor's undo history; the page's is window.history.
 import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
 import { bracketMatching, indentUnit } from '@codemirror/language';
 import examples from 'skerran:examples';
+import { debugMarks, toggleBreakpointAtCursor } from './debug-marks.js';
+import { DebugMode } from './debugger.js';
 import { Drafts, STORAGE_KEY, draftLabels } from './drafts.js';
 import { clearErrorMark, errorMarks, markError } from './error-mark.js';
 import { skerran } from './language.js';
@@ -24,6 +19,7 @@ const runner = new SkernRunner();
 
 window.skern = {
   run: (source, stdin, options) => runner.run(source, stdin, options),
+  trace: (source, stdin, options) => runner.trace(source, stdin, options),
   stop: () => runner.stop(),
   ready: runner.ready,
   examples: examples.map(({ name, program, input }) => ({ name, program, input })),
@@ -32,6 +28,7 @@ window.skern = {
 const $ = (id) => document.getElementById(id);
 const examplesMenu = $('examples');
 const runButton = $('run');
+const debugButton = $('debug');
 const stopButton = $('stop');
 const shareButton = $('share');
 const stdinBox = $('stdin');
@@ -55,7 +52,7 @@ const saveNote = $('save-note');
 // --- The editor -------------------------------------------------------------
 
 const editorExtensions = [
-  lineNumbers(),
+  debugMarks(),
   highlightActiveLineGutter(),
   history(),
   drawSelection(),
@@ -63,7 +60,13 @@ const editorExtensions = [
   bracketMatching(),
   EditorState.tabSize.of(4),
   indentUnit.of('    '),
-  keymap.of([{ key: 'Mod-Enter', run: () => (runProgram(), true) }, indentWithTab, ...defaultKeymap, ...historyKeymap]),
+  keymap.of([
+    { key: 'Mod-Enter', run: () => (runProgram(), true) },
+    { key: 'F9', run: toggleBreakpointAtCursor },
+    indentWithTab,
+    ...defaultKeymap,
+    ...historyKeymap,
+  ]),
   skerran(),
   errorMarks(),
   EditorView.contentAttributes.of({ 'aria-label': 'Program', 'aria-describedby': 'editor-hint' }),
@@ -97,15 +100,53 @@ function formatTime(milliseconds) {
 
 // --- Running ----------------------------------------------------------------
 
+// Each run or recording takes the page over: what ran before is stopped, and
+// its results, arriving later, are dropped.
 let latestRun = 0;
+
+function begin() {
+  if (runner.running) runner.stop();
+  return ++latestRun;
+}
+
+const debug = new DebugMode({
+  page: {
+    begin,
+    isCurrent: (run) => run === latestRun,
+    setStatus,
+    setBusy: (busy) => {
+      stopButton.disabled = !busy;
+    },
+    formatTime,
+    stderrPane,
+  },
+  editor,
+  runner,
+  stdout,
+  elements: {
+    bar: $('debug-bar'),
+    panel: $('debug-panel'),
+    stepBackButton: $('step-back'),
+    stepIntoButton: $('step-into'),
+    stepOverButton: $('step-over'),
+    stepOutButton: $('step-out'),
+    continueButton: $('continue'),
+    slider: $('debug-slider'),
+    position: $('debug-position'),
+    note: $('debug-note'),
+    leaveButton: $('leave-debug'),
+    stack: $('call-stack'),
+    variables: $('variables'),
+  },
+});
 
 // A second figure on the status line, once all output is shown, when that
 // took noticeably longer than the run itself.
 const NOTICEABLE = 50;
 
 async function runProgram() {
-  if (runner.running) runner.stop();
-  const run = ++latestRun;
+  debug.leave();
+  const run = begin();
   clearOutput();
   clearErrorMark(editor);
   setStatus('Running…', 'running');
@@ -137,12 +178,16 @@ async function runProgram() {
 }
 
 runButton.addEventListener('click', runProgram);
+debugButton.addEventListener('click', () => debug.start(editor.state.doc.toString(), stdinBox.value));
 stopButton.addEventListener('click', () => runner.stop());
 downloadButton.addEventListener('click', () => stdout.download('output.txt'));
 document.addEventListener('keydown', (event) => {
-  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && !event.defaultPrevented) {
+  if (event.defaultPrevented) return;
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
     event.preventDefault();
     runProgram();
+  } else if (debug.handleKey(event)) {
+    event.preventDefault();
   }
 });
 
@@ -211,6 +256,7 @@ function show(choice) {
   if (choice.kind === 'draft') ({ program, input } = drafts.get(choice.id));
   else if (choice.kind === 'shared') ({ program, input } = shared);
   else ({ program, input } = examples.find((example) => example.name === choice.name));
+  debug.leave();
   showing = true;
   setProgram(program, input);
   showing = false;
@@ -231,7 +277,10 @@ const exists = (choice) =>
 // An edit of the program or its input. An example or a shared program that
 // is edited becomes the user's own, and the menu says so at once.
 function edited() {
-  if (showing || !selection) return;
+  if (showing) return;
+  // The recording is of the program as it was.
+  debug.leave();
+  if (!selection) return;
   const program = editor.state.doc.toString();
   const input = stdinBox.value;
   // The address no longer holds what the editor shows: a reload must bring

@@ -1,6 +1,7 @@
-// The page's way to run programs: window.skern.run(source, stdin) and
-// window.skern.stop(). Programs run in a Web Worker, one after another; the
-// page's own thread only passes messages.
+// The page's way to run programs: window.skern.run(source, stdin),
+// window.skern.trace(source, stdin) and window.skern.stop(). Programs run in
+// a Web Worker, one after another; the page's own thread only passes
+// messages.
 //
 // run(source, stdin, {onStdout}) takes texts or UTF-8 bytes (Uint8Array or
 // ArrayBuffer) and gives a Promise of {stdout, stderr, status, time}: what
@@ -12,6 +13,25 @@
 // program runs; with keepOutput: false as well, the result's stdout is empty,
 // which spares the page a second copy of a large output. A run that stop() ends gives
 // {stdout (what it wrote so far), stderr: '', status: null, stopped: true}.
+// A runtime error's result has errorAt too, with the line of the statement
+// it ended in and the column 0.
+//
+// trace(source, stdin, {onRecorded}) records the run step by step and gives
+// a Promise of {status, stdout, stderr, truncated, errorLine, steps, time}
+// (and errorAt for a parse error): steps holds one {line, stdoutLength,
+// depth, frames} each time the run reached a statement, stdoutLength being
+// the length of stdout before it and depth the number of frames; frames are
+// the innermost ones, at most 20, innermost first, each {name, line,
+// variables: [{name, type, value}], fromCallers: [{name, type, value,
+// owner}]}, fromCallers being the names the frame uses without declaring
+// them and the caller's variable each reaches (only the name when none).
+// errorLine is the line of the statement a runtime error ended the run in,
+// 0 if none. The first 10,000 steps are recorded (fewer when they hold very
+// long texts); truncated says that the run went on past them. onRecorded,
+// if given, receives {steps, stdout} as soon as the recording is full, while
+// the run goes on to its end, however long that takes. A trace that stop()
+// ends gives {status: null, stopped: true} with the steps recorded by then,
+// if any, and the output so far.
 
 const encoder = new TextEncoder();
 
@@ -44,6 +64,22 @@ async function workerScript(url) {
   return URL.createObjectURL(new Blob([await response.text()], { type: 'text/javascript' }));
 }
 
+// What a run or a trace that did not reach its end had got to: the output
+// so far, and for a trace the steps recorded, if it had passed them on.
+function ended(run, stderr) {
+  if (run.message.type === 'run') return { stdout: run.stdout.join(''), stderr };
+  const { recorded } = run;
+  return {
+    stdout: recorded ? recorded.stdout : '',
+    stderr,
+    truncated: recorded !== null,
+    errorLine: 0,
+    steps: recorded ? recorded.steps : [],
+  };
+}
+
+const failure = (run, stderr) => ({ ...ended(run, stderr), status: 1 });
+
 export class SkernRunner {
   #module;
   #script;
@@ -67,14 +103,22 @@ export class SkernRunner {
   }
 
   run(source, stdin = '', { onStdout, keepOutput = true } = {}) {
+    return this.#start('run', source, stdin, { onStdout, keep: keepOutput || !onStdout });
+  }
+
+  trace(source, stdin = '', { onRecorded } = {}) {
+    return this.#start('trace', source, stdin, { onRecorded, recorded: null });
+  }
+
+  #start(type, source, stdin, fields) {
     const id = this.#nextId++;
     const sourceBytes = bytesOf(source);
     const stdinBytes = bytesOf(stdin);
     return new Promise((resolve) => {
       // The message is kept until the run is done: a worker broken by the run
       // before this one is replaced, and the fresh one is sent it again.
-      const message = { type: 'run', id, source: sourceBytes, stdin: stdinBytes };
-      const run = { resolve, stdout: [], onStdout, keep: keepOutput || !onStdout, message };
+      const message = { type, id, source: sourceBytes, stdin: stdinBytes };
+      const run = { resolve, stdout: [], message, ...fields };
       this.#runs.set(id, run);
       this.#send(run);
     });
@@ -85,7 +129,7 @@ export class SkernRunner {
       (worker) => {
         if (this.#runs.get(run.message.id) === run) worker.postMessage(run.message);
       },
-      (error) => this.#finish(run.message.id, { stdout: '', stderr: `internal error: ${error.message}\n`, status: 1 }),
+      (error) => this.#finish(run.message.id, failure(run, `internal error: ${error.message}\n`)),
     );
   }
 
@@ -94,9 +138,7 @@ export class SkernRunner {
   stop() {
     if (this.#runs.size === 0) return false;
     this.#replaceWorker();
-    for (const run of this.#runs.values()) {
-      run.resolve({ stdout: run.stdout.join(''), stderr: '', status: null, stopped: true });
-    }
+    for (const run of this.#runs.values()) run.resolve({ ...ended(run, ''), status: null, stopped: true });
     this.#runs.clear();
     return true;
   }
@@ -156,21 +198,26 @@ export class SkernRunner {
         this.#replaceWorker();
         for (const waiting of this.#runs.values()) this.#send(waiting);
       }
+    } else if (message.type === 'recorded') {
+      run.recorded = { steps: JSON.parse(message.steps), stdout: message.stdout };
+      if (run.onRecorded) run.onRecorded(run.recorded);
+    } else if (message.type === 'traced') {
+      const result = message.json === null ? failure(run, message.stderr) : JSON.parse(message.json);
+      if (result.steps === null) result.steps = run.recorded.steps;
+      this.#finish(message.id, { ...result, time: message.time, ...(message.errorAt ? { errorAt: message.errorAt } : {}) });
+      if (message.broken) {
+        this.#replaceWorker();
+        for (const waiting of this.#runs.values()) this.#send(waiting);
+      }
     } else if (message.type === 'failed') {
-      this.#finish(message.id, {
-        stdout: run.stdout.join(''),
-        stderr: `internal error: ${message.error}\n`,
-        status: 1,
-      });
+      this.#finish(message.id, failure(run, `internal error: ${message.error}\n`));
     }
   }
 
   // A worker that died takes its runs with it; a fresh one takes the next.
   #lost(worker, reason) {
     if (worker !== this.#worker) return;
-    for (const [id, run] of this.#runs) {
-      this.#finish(id, { stdout: run.stdout.join(''), stderr: `internal error: ${reason}\n`, status: 1 });
-    }
+    for (const [id, run] of this.#runs) this.#finish(id, failure(run, `internal error: ${reason}\n`));
     this.#replaceWorker();
   }
 

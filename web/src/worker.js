@@ -5,7 +5,14 @@
 // stdin} with both texts as UTF-8 bytes. For each run the worker answers
 // with {type: 'stdout', id, text} as output is produced and one
 // {type: 'done', id, status, stderr, time, broken, errorAt} at the end,
-// errorAt being where a parse error lies ({line, column}, or null). A run that
+// errorAt being where the error lies ({line, column}, the column 0 for a
+// runtime error's line; or null). {type: 'trace', id, source, stdin}
+// records a run for the Debug mode instead: the worker answers with one
+// {type: 'traced', id, json, errorAt, stderr, broken, time}, json being the
+// recording as JSON text (null if the module broke), and before it, if the
+// recording fills up while the run goes on, {type: 'recorded', id, steps,
+// stdout}: the steps as JSON text and the output so far (the recording's
+// steps are then null in the JSON at the end). A run that
 // breaks the module (out of memory, or an internal error) leaves it unusable:
 // the worker then says broken and takes no more runs, and the page ends it,
 // which gives the module's memory back at once. The module's loader, which
@@ -49,13 +56,26 @@ async function instantiate() {
       if (current) current.errorAt = { line, column };
     },
     onReport(pointer, size) {
-      if (current) current.stderr += new TextDecoder().decode(skern.HEAPU8.subarray(pointer, pointer + size));
+      if (current) current.stderr += textAt(pointer, size);
+    },
+    onRecorded(steps, stepsSize, output, outputSize) {
+      if (current) {
+        current.steps = textAt(steps, stepsSize);
+        post({ type: 'recorded', id: current.id, steps: current.steps, stdout: textAt(output, outputSize) });
+      }
+    },
+    onTraced(json, size) {
+      if (current) current.json = textAt(json, size);
     },
     onOutOfMemory() {
       throw new OutOfMemory('out of memory');
     },
   });
   buffer = skern._malloc(OUTPUT_CAPACITY);
+}
+
+function textAt(pointer, size) {
+  return new TextDecoder().decode(skern.HEAPU8.subarray(pointer, pointer + size));
 }
 
 // Copies bytes into the module's memory; the caller frees them.
@@ -96,6 +116,36 @@ async function run({ id, source, stdin }) {
   }
 }
 
+async function trace({ id, source, stdin }) {
+  current = { id, stderr: '', errorAt: null, json: null, steps: null };
+  const sourcePointer = copyIn(source);
+  const stdinPointer = copyIn(stdin);
+  const started = performance.now();
+  let broken = false;
+  try {
+    skern._skern_web_trace(sourcePointer, source.length, stdinPointer, stdin.length);
+  } catch (error) {
+    broken = true;
+    if (!(error instanceof OutOfMemory)) {
+      current.stderr += `internal error: ${error && error.message ? error.message : error}\n`;
+    }
+  }
+  const time = performance.now() - started;
+  const { stderr, errorAt, steps } = current;
+  let { json } = current;
+  // The page has the steps already: they are not sent, nor read, twice.
+  const tail = steps && `${steps}}`;
+  if (tail && json && json.endsWith(tail)) json = `${json.slice(0, json.length - tail.length)}null}`;
+  post({ type: 'traced', id, json: broken ? null : json, stderr, errorAt, broken, time });
+  current = null;
+  if (broken) {
+    skern = null;
+  } else {
+    skern._free(sourcePointer);
+    skern._free(stdinPointer);
+  }
+}
+
 // Messages are handled one after another, each after the last has finished.
 let queue = Promise.resolve();
 self.onmessage = (event) => {
@@ -108,6 +158,8 @@ self.onmessage = (event) => {
         post({ type: 'ready' });
       } else if (message.type === 'run' && skern) {
         await run(message);
+      } else if (message.type === 'trace' && skern) {
+        await trace(message);
       }
     } catch (error) {
       post({ type: 'failed', id: message.id, error: String(error && error.message ? error.message : error) });
