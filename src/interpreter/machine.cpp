@@ -61,11 +61,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   } while (false)
   // Ends the run with a failure, remembering where it happened (out of the
   // way of every fast path), so that a debugger can show the place.
-#define SKERN_FAILED()              \
-  do {                              \
-    at_ = Position{unit, pc, base}; \
-    return Outcome::Failed;         \
-  } while (false)
+#define SKERN_FAILED() return failed_at(unit, pc, base)
   // Ends the innermost call with RESULT, which goes to the register that
   // held the callee's first argument, and resumes the caller. The callee's
   // registers let go of their texts, so that nothing holds what no one sees.

@@ -173,6 +173,11 @@ class Machine {
   };
 
   Outcome execute(const Unit* unit, std::uint32_t base, const Instr* pc);
+  // Remembers where the run failed, out of the dispatch loop's way.
+  [[gnu::cold, gnu::noinline]] Outcome failed_at(const Unit* unit, const Instr* pc, std::uint32_t base) {
+    at_ = Position{unit, pc, base};
+    return Outcome::Failed;
+  }
 
   // --- Failures: each records the error and gives false ----------------------
   bool fail(Error error) {
