@@ -54,17 +54,10 @@ Result<Value> Expression::evaluate(const ControlledRun& run, const Program& prog
 // which the parser bounds, recurse.
 Result<Value> Expression::value(const Expr& expr, const ControlledRun& run, const Program& program, std::size_t frame,
                                 std::size_t depth) const {
+  if (std::optional<Value> literal = literal_value(expr)) {
+    return std::move(*literal);
+  }
   switch (expr.kind()) {
-    case ExprKind::IntegerLiteral:
-      return Value::blade(expr.as<IntegerLiteral>().value);
-    case ExprKind::FloatLiteral:
-      return Value::wine(expr.as<FloatLiteral>().value);
-    case ExprKind::StringLiteral:
-      return Value::scroll(expr.as<StringLiteral>().value);
-    case ExprKind::BoolLiteral:
-      return Value::vow(expr.as<BoolLiteral>().value);
-    case ExprKind::CharLiteral:
-      return Value::sigil(expr.as<CharLiteral>().value);
     case ExprKind::Identifier: {
       const std::string& name = symbols_.name(expr.as<Identifier>().name);
       const std::optional<Symbol> symbol = program.symbols.find(name);
@@ -107,6 +100,8 @@ Result<Value> Expression::value(const Expr& expr, const ControlledRun& run, cons
     }
     case ExprKind::Call:
       return Error::runtime(std::string(text::NO_CALLS));
+    default:  // the literals, above
+      break;
   }
   return Value();
 }

@@ -98,6 +98,21 @@ struct FunctionBreakpointRecord {
   std::uint64_t hits = 0;
 };
 
+// A breakpoint's condition or log message, where one is given; one that does
+// not parse leaves its report in `message`.
+template <class Parsed>
+void parse_if_given(std::string_view text, std::optional<Parsed>& into, std::string& message) {
+  if (text.empty()) {
+    return;
+  }
+  Result<Parsed> parsed = Parsed::parse(text);
+  if (parsed.ok()) {
+    into.emplace(std::move(*parsed));
+  } else {
+    message = parsed.error().display();
+  }
+}
+
 struct Saved {
   ControlledRun::Checkpoint checkpoint;
   std::size_t output_bytes;
@@ -428,22 +443,8 @@ std::vector<BreakpointState> Session::set_breakpoints(const std::vector<LineBrea
     std::optional<Expression> condition;
     std::optional<HitCondition> hit = HitCondition::parse(asked.hit_condition);
     std::optional<LogMessage> log;
-    if (!asked.condition.empty()) {
-      Result<Expression> parsed = Expression::parse(asked.condition);
-      if (parsed.ok()) {
-        condition.emplace(std::move(*parsed));
-      } else {
-        state.message = parsed.error().display();
-      }
-    }
-    if (!asked.log_message.empty()) {
-      Result<LogMessage> parsed = LogMessage::parse(asked.log_message);
-      if (parsed.ok()) {
-        log.emplace(std::move(*parsed));
-      } else {
-        state.message = parsed.error().display();
-      }
-    }
+    parse_if_given(asked.condition, condition, state.message);
+    parse_if_given(asked.log_message, log, state.message);
     if (!hit) {
       state.message = text::bad_hit_condition(asked.hit_condition);
     }
@@ -471,14 +472,7 @@ std::vector<BreakpointState> Session::set_function_breakpoints(const std::vector
     const FunctionDecl* function = name ? impl_->program.functions.find(*name) : nullptr;
     std::optional<Expression> condition;
     std::optional<HitCondition> hit = HitCondition::parse(asked.hit_condition);
-    if (!asked.condition.empty()) {
-      Result<Expression> parsed = Expression::parse(asked.condition);
-      if (parsed.ok()) {
-        condition.emplace(std::move(*parsed));
-      } else {
-        state.message = parsed.error().display();
-      }
-    }
+    parse_if_given(asked.condition, condition, state.message);
     if (!hit) {
       state.message = text::bad_hit_condition(asked.hit_condition);
     }

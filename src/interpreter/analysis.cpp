@@ -72,23 +72,6 @@ Kinds unary_kinds(UnaryOp op, Kinds operand) {
   return static_cast<Kinds>(operand & NUMBERS);
 }
 
-std::optional<Value> literal_value(const Expr& expr) {
-  switch (expr.kind()) {
-    case ExprKind::IntegerLiteral:
-      return Value::blade(expr.as<IntegerLiteral>().value);
-    case ExprKind::FloatLiteral:
-      return Value::wine(expr.as<FloatLiteral>().value);
-    case ExprKind::StringLiteral:
-      return Value::scroll(expr.as<StringLiteral>().value);
-    case ExprKind::BoolLiteral:
-      return Value::vow(expr.as<BoolLiteral>().value);
-    case ExprKind::CharLiteral:
-      return Value::sigil(expr.as<CharLiteral>().value);
-    default:
-      return std::nullopt;
-  }
-}
-
 std::vector<const Binary*> spine_of(const Binary& top) {
   std::vector<const Binary*> spine;
   for (const Binary* step = &top; step != nullptr; step = step->left()->get_if<Binary>()) {

@@ -20,9 +20,6 @@ constexpr Kinds NUMBERS = bit(DataType::Blade) | bit(DataType::Wine);
 Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right);
 Kinds unary_kinds(UnaryOp op, Kinds operand);
 
-// A literal as the value it stands for; none for any other expression.
-std::optional<Value> literal_value(const Expr& expr);
-
 // The operators of a left-grouped run "a + b - c ...", innermost first, so
 // that no run length deepens the recursion.
 std::vector<const Binary*> spine_of(const Binary& top);

@@ -187,6 +187,23 @@ std::uint32_t narrow_line(std::uint64_t line) {
 }
 }  // namespace
 
+std::optional<Value> literal_value(const Expr& expr) {
+  switch (expr.kind()) {
+    case ExprKind::IntegerLiteral:
+      return Value::blade(expr.as<IntegerLiteral>().value);
+    case ExprKind::FloatLiteral:
+      return Value::wine(expr.as<FloatLiteral>().value);
+    case ExprKind::StringLiteral:
+      return Value::scroll(expr.as<StringLiteral>().value);
+    case ExprKind::BoolLiteral:
+      return Value::vow(expr.as<BoolLiteral>().value);
+    case ExprKind::CharLiteral:
+      return Value::sigil(expr.as<CharLiteral>().value);
+    default:
+      return std::nullopt;
+  }
+}
+
 void StatementLines::add(const Statement& statement, std::uint64_t line) {
   lines_[&statement] = narrow_line(line);
   last_line_ = std::max(last_line_, narrow_line(line));

@@ -177,6 +177,9 @@ struct Expr {
 static_assert(sizeof(Expr) <= 24);
 
 inline ExprPtr Binary::right() const { return operands + 1; }
+
+// The value of a literal, or none for any other expression.
+[[nodiscard]] std::optional<Value> literal_value(const Expr& expr);
 inline const Expr* ExprList::end() const { return first_ + count_; }
 inline const Expr& ExprList::operator[](std::size_t index) const { return first_[index]; }
 
