@@ -12,12 +12,12 @@ Outcome Machine::start(const Unit& unit) {
   ensure_registers(std::size_t{base} + unit.registers);
   frames_.push_back(Frame{nullptr, nullptr, base, static_cast<std::uint32_t>(links_.size())});
   at_ = Position{&unit, unit.code.data(), base};
-  return execute(&unit, base, unit.code.data());
+  return execute<true>(&unit, base, unit.code.data());
 }
 
 Outcome Machine::resume() {
   assert(at_.pc != nullptr && at_.pc->op == Op::Line && "only a pause at a Line goes on");
-  return execute(at_.unit, at_.base, at_.pc + 1);
+  return execute<true>(at_.unit, at_.base, at_.pc + 1);
 }
 
 Machine::Position Machine::position(std::size_t frame) const {

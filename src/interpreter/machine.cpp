@@ -41,6 +41,7 @@ constexpr auto VOW = static_cast<std::uint8_t>(DataType::Vow);
 // One function, so that the dispatch jumps stay within it; its size is that
 // of the instruction set.
 // NOLINTNEXTLINE(readability-function-size,readability-function-cognitive-complexity)
+template <bool Placed>
 Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) {
 #if SKERN_THREADED
 #pragma GCC diagnostic push
@@ -61,7 +62,14 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   } while (false)
   // Ends the run with a failure, remembering where it happened (out of the
   // way of every fast path), so that a debugger can show the place.
-#define SKERN_FAILED() return failed_at(unit, pc, base)
+#define SKERN_FAILED()                  \
+  do {                                  \
+    if constexpr (Placed) {             \
+      return failed_at(unit, pc, base); \
+    } else {                            \
+      return Outcome::Failed;           \
+    }                                   \
+  } while (false)
   // Ends the innermost call with RESULT, which goes to the register that
   // held the callee's first argument, and resumes the caller. The callee's
   // registers let go of their texts, so that nothing holds what no one sees.
@@ -572,6 +580,9 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 
 #undef SKERN_LEAVE
 #undef SKERN_FAILED
+
+template Outcome Machine::execute<true>(const Unit* unit, std::uint32_t base, const Instr* pc);
+template Outcome Machine::execute<false>(const Unit* unit, std::uint32_t base, const Instr* pc);
 #undef SKERN_ENTER
 #undef SKERN_HANDLER
 #undef SKERN_NEXT

@@ -172,6 +172,9 @@ class Machine {
     std::size_t length;  // of the text so far
   };
 
+  // `Placed`: a failure remembers where it happened, for runs that show
+  // lines; the command's own runs use the loop without it.
+  template <bool Placed>
   Outcome execute(const Unit* unit, std::uint32_t base, const Instr* pc);
   // Remembers where the run failed, out of the dispatch loop's way.
   [[gnu::cold, gnu::noinline]] Outcome failed_at(const Unit* unit, const Instr* pc, std::uint32_t base) {

@@ -113,7 +113,8 @@ Outcome Machine::run(const Unit& unit) {
   };
   Outcome outcome = Outcome::Failed;
   try {
-    outcome = execute(&unit, base, unit.code.data());
+    outcome = lines_ != nullptr ? execute<true>(&unit, base, unit.code.data())
+                                : execute<false>(&unit, base, unit.code.data());
   } catch (...) {
     recover();
     throw;
