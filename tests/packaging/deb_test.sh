@@ -175,7 +175,12 @@ if [[ -x $build_dir/skern-dap ]]; then
   { dap_message '{"seq":1,"type":"request","command":"initialize","arguments":{"adapterID":"skerran"}}'
     dap_message "{\"seq\":2,\"type\":\"request\",\"command\":\"launch\",\"arguments\":{\"program\":\"$hello\"}}"
     dap_message '{"seq":3,"type":"request","command":"configurationDone"}'
-    sleep 1
+    # Disconnect once the run has ended (or after a minute), however slow
+    # the machine: the adapter writes its events straight into the file.
+    for _ in $(seq 600); do
+      grep -q '"event":"exited"' "$work/dap.out" 2>/dev/null && break
+      sleep 0.1
+    done
     dap_message '{"seq":4,"type":"request","command":"disconnect"}'; } | "$dap" >"$work/dap.out" 2>&1 || status=$?
   check; [[ $status -eq 0 ]] || fail "skern-dap ended a whole session with status $status"
   check; grep -q '"event":"exited","body":{"exitCode":0}\|"body":{"exitCode":0},"event":"exited"' "$work/dap.out" ||
