@@ -27,12 +27,8 @@ const Function* function_at(const Analysis& analysis, std::size_t offset, Span* 
       return &function;
     }
   }
-  // Occurrences are in the order of the text: the first that ends at or after
-  // the offset is the only one that can hold it.
-  const auto found = std::lower_bound(
-      analysis.occurrences.begin(), analysis.occurrences.end(), offset,
-      [](const Occurrence& occurrence, std::size_t at) { return occurrence.name.span().end < at; });
-  if (found != analysis.occurrences.end() && found->use == Use::Call && found->name.span().contains(offset)) {
+  const Occurrence* found = analysis.occurrence_at(offset);
+  if (found != nullptr && found->use == Use::Call) {
     if (hit != nullptr) {
       *hit = found->name.span();
     }
