@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "driver/error.h"
+#include "lsp/names.h"
 #include "parser/expression.h"
 #include "parser/parser.h"
 
@@ -261,73 +262,6 @@ class Outline {
   FunctionHeader header_;
 };
 
-// Each variable's declaration or parameter, read in the order of the text:
-// the latest one of its name, on an earlier line, in its own block or one
-// around it. Loop bodies and branches are blocks of their own, so what they
-// declare is gone after them; a declaration means nothing on its own line,
-// whose expression runs first.
-void bind(Analysis& analysis) {
-  std::vector<Occurrence>& occurrences = analysis.occurrences;
-  std::unordered_map<std::string_view, std::vector<std::uint32_t>> visible;
-  std::vector<std::uint32_t> chain;                  // the open blocks, outermost first
-  std::vector<std::vector<std::uint32_t>> declared;  // what each open block has declared
-  std::vector<std::uint32_t> waiting;                // declared on the line being read
-  std::vector<std::uint32_t> path;
-  std::uint32_t statement = 0;
-  const auto close_innermost = [&] {
-    for (auto it = declared.back().rbegin(); it != declared.back().rend(); ++it) {
-      visible[occurrences[*it].name.text].pop_back();
-    }
-    declared.pop_back();
-    chain.pop_back();
-  };
-  for (std::uint32_t i = 0; i < occurrences.size(); ++i) {
-    Occurrence& occurrence = occurrences[i];
-    if (occurrence.statement != statement) {
-      for (const std::uint32_t at : waiting) {
-        visible[occurrences[at].name.text].push_back(at);
-        declared.back().push_back(at);
-      }
-      waiting.clear();
-      statement = occurrence.statement;
-    }
-    if (chain.empty() || chain.back() != occurrence.scope) {
-      path.clear();
-      for (std::uint32_t scope = occurrence.scope; scope != NO_INDEX; scope = analysis.scopes[scope]) {
-        path.push_back(scope);
-      }
-      std::reverse(path.begin(), path.end());
-      std::size_t common = 0;
-      while (common < chain.size() && common < path.size() && chain[common] == path[common]) {
-        ++common;
-      }
-      while (chain.size() > common) {
-        close_innermost();
-      }
-      for (std::size_t k = common; k < path.size(); ++k) {
-        chain.push_back(path[k]);
-        declared.emplace_back();
-      }
-    }
-    switch (occurrence.use) {
-      case Use::Declare:
-      case Use::Parameter:
-        occurrence.binding = i;
-        waiting.push_back(i);
-        break;
-      case Use::Read:
-      case Use::Assign:
-      case Use::Input:
-        if (const auto found = visible.find(occurrence.name.text); found != visible.end() && !found->second.empty()) {
-          occurrence.binding = found->second.back();
-        }
-        break;
-      case Use::Call:
-        break;
-    }
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Diagnostics
 // ---------------------------------------------------------------------------
@@ -515,7 +449,7 @@ Analysis analyse(std::string_view text) {
   Analysis analysis;
   Outline outline(text, analysis);
   outline.run();
-  bind(analysis);
+  bind(analysis.occurrences, analysis.scopes);
   std::optional<ExpressionErrorSite> site;
   Result<Program> program = parse_program(text, site);
   std::vector<std::string_view> uncertain = outline.uncertain_words();

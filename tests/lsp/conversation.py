@@ -317,7 +317,8 @@ class Navigation(ConversationTest):
         declaration = {"uri": URI, "range": {"start": at(1, 11), "end": at(1, 17)}}
         self.assertEqual(self.client.request("textDocument/definition", {**doc(URI), "position": at(12, 7)}),
                          declaration)
-        self.assertIsNone(self.client.request("textDocument/definition", {**doc(URI), "position": at(8, 5)}))
+        # A keyword names nothing to go to.
+        self.assertIsNone(self.client.request("textDocument/definition", {**doc(URI), "position": at(8, 10)}))
         references = self.client.request("textDocument/references",
                                          {**doc(URI), "position": at(9, 4), "context": {"includeDeclaration": True}})
         self.assertEqual([r["range"]["start"] for r in references], [at(1, 11), at(9, 4), at(12, 4)])
@@ -365,7 +366,10 @@ class Navigation(ConversationTest):
         items = self.labels(13, 4)
         for label in ("the realm marches … times:", "… is a … with …", "… speaks for input"):
             self.assertEqual(items[label]["insertTextFormat"], 2)
-        self.assertEqual(items["the realm marches … times:"]["insertText"], "the realm marches ${1:3} times:\n\t$0")
+        # The body one step deeper than the cursor, in spaces, as the editor
+        # gives it: not indented again.
+        self.assertEqual(items["the realm marches … times:"]["insertText"], "the realm marches ${1:3} times:\n        $0")
+        self.assertEqual(items["the realm marches … times:"]["insertTextMode"], 1)
         self.assertEqual(items["herald"]["insertText"], "herald with ${1:message}, ${2:times}")
         # Declared above in the same body; `late` is below, `count` in another body.
         self.assertIn("gold", items)
