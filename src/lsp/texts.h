@@ -66,8 +66,8 @@ inline std::string no_council_to_rename(std::string_view name) {
   return "no council " + quoted(name) + " is declared, so there is none to rename";
 }
 inline std::string called_but_undeclared(std::string_view name, std::size_t line) {
-  return quoted(name) + " is called on line " + std::to_string(line) +
-         " where no council of that name is declared: renamed, this council would answer that call";
+  return "cannot rename to " + quoted(name) + ": it is called on line " + std::to_string(line) +
+         ", where no council of that name is declared, and this council would then answer that call";
 }
 // A use that its body does not declare: it means a caller's variable.
 inline std::string means_callers_variable(std::string_view name, std::string_view function) {
@@ -80,17 +80,18 @@ inline std::string declared_nowhere_above(std::string_view name) {
 inline std::string reached_from_outside(std::string_view name, const std::vector<std::string_view>& functions) {
   const bool one = functions.size() == 1;
   return quoted(name) + " cannot be renamed: " + quoted_list(functions) + (one ? " uses " : " use ") + quoted(name) +
-         " without declaring it, so " + (one ? "it" : "they") +
-         " may reach this variable from inside a call, and would no longer";
+         " without declaring it, so, called from here, " + (one ? "it" : "they") +
+         " may reach this variable, and would no longer after the rename";
 }
 inline std::string would_be_reached(std::string_view name, const std::vector<std::string_view>& functions) {
   const bool one = functions.size() == 1;
-  return quoted_list(functions) + (one ? " uses " : " use ") + quoted(name) + " without declaring it, so " +
-         (one ? "it" : "they") + " could reach this variable under its new name";
+  return "cannot rename to " + quoted(name) + ": " + quoted_list(functions) + (one ? " uses " : " use ") +
+         quoted(name) + " without declaring it, so, called from here, " + (one ? "it" : "they") +
+         " would reach this variable instead of another";
 }
 inline std::string name_taken(std::string_view name, std::string_view where) {
-  return quoted(name) + " already names a variable in " + std::string(where) +
-         ": renamed, some name here would mean another variable";
+  return "cannot rename to " + quoted(name) + ": " + quoted(name) + " already names a variable in " +
+         std::string(where) + ", and some of its uses would then mean another variable";
 }
 inline std::string in_function(std::string_view function) { return quoted(function); }
 inline constexpr std::string_view IN_MAIN_BLOCK = "the main block";
