@@ -111,6 +111,12 @@ Answer rename_variable(const Context& context, const Target& target, std::string
     return Refusal{text::would_be_reached(new_name, function_names(analysis, reach))};
   }
   const std::vector<std::uint32_t> renamed = same_variable(analysis, analysis.occurrences[declaration]);
+  const std::size_t owner = analysis.occurrences[declaration].owner;
+  const auto taken = [&] {
+    return Refusal{text::name_taken(new_name, owner == MAIN_BLOCK
+                                                  ? std::string(text::IN_MAIN_BLOCK)
+                                                  : text::in_function(analysis.functions[owner].name.text))};
+  };
   // The body as it would read after the rename: every name must still mean
   // what it meant, none shadowed by the new name nor taken over by it.
   const auto [first, last] = body_around(analysis, declaration);
@@ -122,10 +128,13 @@ Answer rename_variable(const Context& context, const Target& target, std::string
   for (std::uint32_t k = 0; k < after.size(); ++k) {
     const std::uint32_t before = analysis.occurrences[first + k].binding;
     if (after[k].binding != (before == NO_INDEX ? NO_INDEX : before - first)) {
-      const std::size_t owner = analysis.occurrences[declaration].owner;
-      return Refusal{text::name_taken(new_name, owner == MAIN_BLOCK
-                                                    ? std::string(text::IN_MAIN_BLOCK)
-                                                    : text::in_function(analysis.functions[owner].name.text))};
+      return taken();
+    }
+    // Two of a name in one block: the second declaration would fail.
+    const Occurrence& other = after[k];
+    if (first + k != declaration && (other.use == Use::Declare || other.use == Use::Parameter) &&
+        other.name.text == new_name && other.scope == analysis.occurrences[declaration].scope) {
+      return taken();
     }
   }
   std::vector<Span> spans;
