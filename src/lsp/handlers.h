@@ -46,7 +46,12 @@ struct Refusal {
   std::string message;
   bool bad_params = false;
 };
-using Answer = std::variant<Json, Refusal>;
+// A result written as JSON text already: for an answer too large to build
+// as a tree of values first.
+struct RawJson {
+  std::string text;
+};
+using Answer = std::variant<Json, Refusal, RawJson>;
 
 Json range_json(const Document& document, Span span, Encoding encoding);
 // A diagnostic as it is published, and as quick fixes name it.
@@ -93,7 +98,7 @@ Json code_actions(const Context& context, Span range, const Json* only);
 Json semantic_tokens_legend();
 // textDocument/semanticTokens/full: every keyword, name, literal, operator
 // and comment of the document.
-Json semantic_tokens(const Context& context);
+RawJson semantic_tokens(const Context& context);
 // textDocument/foldingRange: functions, the main block and every block.
 Json folding_ranges(const Context& context);
 

@@ -31,7 +31,7 @@ struct RpcError {
   int code;
   std::string message;
 };
-using Reply = std::variant<Json, RpcError>;
+using Reply = std::variant<Json, RpcError, RawJson>;
 
 std::string dump(const Json& message) { return message.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
@@ -159,6 +159,8 @@ void Server::State::message(const Json& message) {
   Reply reply = request(method->get<std::string>(), *params);
   if (auto* error = std::get_if<RpcError>(&reply)) {
     out.push_back(error_response(*id, *error));
+  } else if (auto* raw = std::get_if<RawJson>(&reply)) {
+    out.push_back(R"({"jsonrpc":"2.0","id":)" + dump(*id) + R"(,"result":)" + raw->text + "}");
   } else {
     out.push_back(dump({{"jsonrpc", "2.0"}, {"id", *id}, {"result", std::move(std::get<Json>(reply))}}));
   }
@@ -338,6 +340,9 @@ Reply Server::State::document_request(const std::string& method, const Json& par
   Answer answer = entry->second.handler(context, where, params);
   if (auto* refusal = std::get_if<Refusal>(&answer)) {
     return RpcError{refusal->bad_params ? INVALID_PARAMS : REQUEST_FAILED, std::move(refusal->message)};
+  }
+  if (auto* raw = std::get_if<RawJson>(&answer)) {
+    return std::move(*raw);
   }
   return std::move(std::get<Json>(answer));
 }

@@ -2,6 +2,7 @@
 // ranges of functions, the main block and blocks.
 #include <algorithm>
 #include <array>
+#include <charconv>
 
 #include "lsp/handlers.h"
 #include "parser/parser.h"
@@ -25,7 +26,10 @@ bool is_word_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_word_character(char c) { return is_word_start(c) || is_digit(c) || c == '_'; }
 
-// Tokens as the protocol encodes them: each relative to the one before.
+// Tokens as the protocol encodes them, each relative to the one before,
+// written straight into the JSON of the answer: a large document has
+// millions of numbers, which as a tree of JSON values would cost more than
+// finding them.
 class Encoder {
  public:
   Encoder(const Document& document, Encoding encoding) : document_(document), encoding_(encoding) {}
@@ -38,21 +42,34 @@ class Encoder {
     const auto offset = static_cast<std::size_t>(part.data() - document_.text.data());
     const Position start = document_.index.position(offset, encoding_);
     const Position end = document_.index.position(offset + part.size(), encoding_);
-    data_.push_back(start.line - line_);
-    data_.push_back(start.line == line_ ? start.character - character_ : start.character);
-    data_.push_back(end.character - start.character);
-    data_.push_back(static_cast<std::uint32_t>(kind));
-    data_.push_back(modifiers);
+    number(start.line - line_);
+    number(start.line == line_ ? start.character - character_ : start.character);
+    number(end.character - start.character);
+    number(static_cast<std::uint32_t>(kind));
+    number(modifiers);
     line_ = start.line;
     character_ = start.character;
   }
 
-  std::vector<std::uint32_t> take() { return std::move(data_); }
+  // The answer: {"data":[...]}.
+  std::string take() {
+    json_.append("]}");
+    return std::move(json_);
+  }
 
  private:
+  void number(std::uint32_t value) {
+    std::array<char, 16> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    if (json_.back() != '[') {
+      json_.push_back(',');
+    }
+    json_.append(digits.data(), written.ptr);
+  }
+
   const Document& document_;
   Encoding encoding_;
-  std::vector<std::uint32_t> data_;
+  std::string json_ = R"({"data":[)";
   std::uint32_t line_ = 0;
   std::uint32_t character_ = 0;
 };
@@ -266,7 +283,7 @@ Json semantic_tokens_legend() {
   return Json{{"tokenTypes", KIND_NAMES}, {"tokenModifiers", {"declaration"}}};
 }
 
-Json semantic_tokens(const Context& context) {
+RawJson semantic_tokens(const Context& context) {
   const Document& document = context.document;
   Encoder encoder(document, context.encoding);
   LineTokens tokens(document.analysis, encoder, document.text);
@@ -274,7 +291,7 @@ Json semantic_tokens(const Context& context) {
     const std::string_view text = document.index.line_text(line);
     tokens.line(text, !text.empty() && text.front() != ' ' && text.front() != '\t');
   }
-  return Json{{"data", encoder.take()}};
+  return RawJson{encoder.take()};
 }
 
 Json folding_ranges(const Context& context) {
