@@ -320,6 +320,65 @@ void warn(Analysis& analysis, const Name& at, Problem problem, std::string messa
   analysis.diagnostics.push_back(Diagnostic{at.span(), 2, Error::runtime(std::move(message)).display(), problem});
 }
 
+// What the program declares, for the warnings to compare names with.
+struct Declared {
+  std::unordered_map<std::string_view, const Function*> functions;
+  std::unordered_set<std::string_view> repeated;  // declared twice: which one is meant is unknown
+  std::unordered_set<std::string_view> variables;
+  std::unordered_set<std::string_view> typed;
+};
+
+Declared declared_in(const Analysis& analysis, const std::vector<std::string_view>& uncertain) {
+  Declared declared{{}, {uncertain.begin(), uncertain.end()}, {uncertain.begin(), uncertain.end()},
+                    {uncertain.begin(), uncertain.end()}};
+  for (const Function& function : analysis.functions) {
+    if (!declared.functions.emplace(function.name.text, &function).second) {
+      declared.repeated.insert(function.name.text);
+    }
+  }
+  for (const Occurrence& occurrence : analysis.occurrences) {
+    if (occurrence.use == Use::Declare) {
+      declared.typed.insert(occurrence.name.text);
+    }
+    if (occurrence.use == Use::Declare || occurrence.use == Use::Parameter) {
+      declared.variables.insert(occurrence.name.text);
+    }
+  }
+  return declared;
+}
+
+void warn_about(Analysis& analysis, const Declared& declared, const Occurrence& occurrence) {
+  const std::string_view name = occurrence.name.text;
+  switch (occurrence.use) {
+    case Use::Call:
+      if (declared.repeated.contains(name)) {
+        break;
+      }
+      if (const auto found = declared.functions.find(name); found == declared.functions.end()) {
+        warn(analysis, occurrence.name, Problem::UnknownCouncil, msg::unknown_council(name));
+      } else if (found->second->params.size() != occurrence.arguments) {
+        warn(analysis, occurrence.name, Problem::WrongArgumentCount,
+             msg::wrong_argument_count(name, found->second->params.size(), occurrence.arguments));
+      }
+      break;
+    case Use::Read:
+    case Use::Assign:
+      if (!declared.variables.contains(name)) {
+        warn(analysis, occurrence.name, Problem::UnknownBanner, msg::unknown_banner(name));
+      }
+      break;
+    case Use::Input:
+      // Input needs a variable of a declared type: a parameter has none.
+      if (!declared.typed.contains(name)) {
+        warn(analysis, occurrence.name, Problem::UntypedInput, msg::input_needs_concrete_type(name));
+      }
+      break;
+    case Use::Declare:
+    case Use::Parameter:
+      break;
+  }
+}
+
 // Only what a run cannot survive once it gets there. Functions are found by
 // name at call time, so a call of a name that no declaration defines, or with
 // a count of arguments that its function does not take, always fails. A
@@ -331,26 +390,7 @@ void warn(Analysis& analysis, const Name& at, Problem problem, std::string messa
 // A line that does not parse may be meant to declare any name on it: those
 // names get no warning anywhere, and the line itself (`broken`) none either.
 void warnings(Analysis& analysis, const std::vector<std::string_view>& uncertain, Span broken) {
-  std::unordered_map<std::string_view, const Function*> functions;
-  std::unordered_set<std::string_view> repeated;  // declared twice: which one is meant is unknown
-  std::unordered_set<std::string_view> variables(uncertain.begin(), uncertain.end());
-  std::unordered_set<std::string_view> typed(uncertain.begin(), uncertain.end());
-  for (const Function& function : analysis.functions) {
-    if (!functions.emplace(function.name.text, &function).second) {
-      repeated.insert(function.name.text);
-    }
-  }
-  for (const std::string_view name : uncertain) {
-    repeated.insert(name);
-  }
-  for (const Occurrence& occurrence : analysis.occurrences) {
-    if (occurrence.use == Use::Declare) {
-      typed.insert(occurrence.name.text);
-    }
-    if (occurrence.use == Use::Declare || occurrence.use == Use::Parameter) {
-      variables.insert(occurrence.name.text);
-    }
-  }
+  const Declared declared = declared_in(analysis, uncertain);
   for (const Function& function : analysis.functions) {
     // Parameters are declared in order; the first repeated one fails.
     std::unordered_set<std::string_view> seen;
@@ -362,37 +402,8 @@ void warnings(Analysis& analysis, const std::vector<std::string_view>& uncertain
     }
   }
   for (const Occurrence& occurrence : analysis.occurrences) {
-    const std::string_view name = occurrence.name.text;
-    if (broken.contains(occurrence.name.offset)) {
-      continue;
-    }
-    switch (occurrence.use) {
-      case Use::Call:
-        if (repeated.contains(name)) {
-          break;
-        }
-        if (const auto found = functions.find(name); found == functions.end()) {
-          warn(analysis, occurrence.name, Problem::UnknownCouncil, msg::unknown_council(name));
-        } else if (found->second->params.size() != occurrence.arguments) {
-          warn(analysis, occurrence.name, Problem::WrongArgumentCount,
-               msg::wrong_argument_count(name, found->second->params.size(), occurrence.arguments));
-        }
-        break;
-      case Use::Read:
-      case Use::Assign:
-        if (!variables.contains(name)) {
-          warn(analysis, occurrence.name, Problem::UnknownBanner, msg::unknown_banner(name));
-        }
-        break;
-      case Use::Input:
-        // Input needs a variable of a declared type: a parameter has none.
-        if (!typed.contains(name)) {
-          warn(analysis, occurrence.name, Problem::UntypedInput, msg::input_needs_concrete_type(name));
-        }
-        break;
-      case Use::Declare:
-      case Use::Parameter:
-        break;
+    if (!broken.contains(occurrence.name.offset)) {
+      warn_about(analysis, declared, occurrence);
     }
   }
 }

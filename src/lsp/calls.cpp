@@ -17,65 +17,79 @@ bool is_word_character(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// A call whose arguments are open where the text before the cursor ends.
-struct OpenCall {
-  std::string_view name;
-  std::size_t depth;      // of parentheses where `with` stands
-  std::uint32_t commas;   // at that depth since `with`: the argument being written
-};
+// The calls whose arguments are open where the text read so far ends.
+// Arguments run on to a closing parenthesis around the call or to the end
+// of the expression, and a call within them takes the commas that follow at
+// its own depth: `f with g with 1, 2` gives g both.
+class OpenCalls {
+ public:
+  void take(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool quoted = quotes_.inside();
+      quotes_.take(text[i]);
+      if (quoted || quotes_.inside()) {
+        word_ = {};
+      } else if (is_word_character(text[i])) {
+        i = word(text, i) - 1;
+      } else if (text[i] != ' ' && text[i] != '\t') {
+        word_ = {};
+        punctuation(text[i]);
+      }
+    }
+  }
 
-// The innermost call whose arguments the text (a line up to the cursor)
-// ends in. Arguments run on to a closing parenthesis around the call or to
-// the end of the expression, and a call within them takes the commas that
-// follow at its own depth: `f with g with 1, 2` gives g both.
-std::optional<OpenCall> open_call(std::string_view text) {
-  std::vector<OpenCall> open;
-  std::size_t depth = 0;
-  std::string_view word;  // the word just before, blanks aside
-  QuoteState quotes;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const bool quoted = quotes.inside();
-    quotes.take(c);
-    if (quoted || quotes.inside()) {
-      word = {};
-      continue;
+  // The innermost call whose argument is being written: its name and which
+  // argument that is.
+  [[nodiscard]] std::optional<std::pair<std::string_view, std::uint32_t>> innermost() const {
+    if (quotes_.inside() || calls_.empty()) {
+      return std::nullopt;
     }
-    if (is_word_character(c)) {
-      std::size_t end = i;
-      while (end < text.size() && is_word_character(text[end])) {
-        ++end;
-      }
-      const std::string_view next = text.substr(i, end - i);
-      if (next == "with" && is_valid_identifier(word)) {
-        open.push_back({word, depth, 0});
-        word = {};
-      } else {
-        word = next;
-      }
-      i = end - 1;
-      continue;
+    return std::pair(calls_.back().name, calls_.back().commas);
+  }
+
+ private:
+  struct Call {
+    // cppcheck-suppress unusedStructMember ; read through calls_.back(), which cppcheck does not follow
+    std::string_view name;
+    // cppcheck-suppress unusedStructMember ; likewise
+    std::size_t depth;     // of parentheses where `with` stands
+    std::uint32_t commas;  // at that depth since `with`
+  };
+
+  // The word at `start`; where it ends.
+  std::size_t word(std::string_view text, std::size_t start) {
+    std::size_t end = start;
+    while (end < text.size() && is_word_character(text[end])) {
+      ++end;
     }
-    if (c == ' ' || c == '\t') {
-      continue;
+    const std::string_view next = text.substr(start, end - start);
+    if (next == "with" && is_valid_identifier(word_)) {
+      calls_.push_back({word_, depth_, 0});
+      word_ = {};
+    } else {
+      word_ = next;
     }
-    word = {};
+    return end;
+  }
+
+  void punctuation(char c) {
     if (c == '(') {
-      ++depth;
-    } else if (c == ')' && depth > 0) {
-      while (!open.empty() && open.back().depth == depth) {
-        open.pop_back();
+      ++depth_;
+    } else if (c == ')' && depth_ > 0) {
+      while (!calls_.empty() && calls_.back().depth == depth_) {
+        calls_.pop_back();
       }
-      --depth;
-    } else if (c == ',' && !open.empty() && open.back().depth == depth) {
-      ++open.back().commas;
+      --depth_;
+    } else if (c == ',' && !calls_.empty() && calls_.back().depth == depth_) {
+      ++calls_.back().commas;
     }
   }
-  if (quotes.inside() || open.empty()) {
-    return std::nullopt;
-  }
-  return open.back();
-}
+
+  std::vector<Call> calls_;
+  std::size_t depth_ = 0;
+  std::string_view word_;  // the word just before, blanks aside
+  QuoteState quotes_;
+};
 
 // The length of a text in the units that positions count.
 std::uint32_t units(std::string_view text, Encoding encoding) {
@@ -100,14 +114,16 @@ Json signature_help(const Context& context, std::size_t offset) {
   if (before.starts_with("we declare ") || before.size() < position.character) {
     return nullptr;  // a header, or a comment
   }
-  const std::optional<OpenCall> call = open_call(before);
-  const Function* function = call ? document.analysis.function_named(call->name) : nullptr;
+  OpenCalls calls;
+  calls.take(before);
+  const auto call = calls.innermost();
+  const Function* function = call ? document.analysis.function_named(call->first) : nullptr;
   if (function == nullptr) {
     return nullptr;
   }
   // The parameters as spans of the label, the header.
   const std::string_view header = function->header;
-  const std::size_t header_start = static_cast<std::size_t>(header.data() - document.text.data());
+  const auto header_start = static_cast<std::size_t>(header.data() - document.text.data());
   Json parameters = Json::array();
   for (const Name& param : function->params) {
     const std::uint32_t start = units(header.substr(0, param.offset - header_start), context.encoding);
@@ -115,7 +131,7 @@ Json signature_help(const Context& context, std::size_t offset) {
   }
   return Json{{"signatures", {{{"label", header}, {"parameters", std::move(parameters)}}}},
               {"activeSignature", 0},
-              {"activeParameter", call->commas}};
+              {"activeParameter", call->second}};
 }
 
 Json inlay_hints(const Context& context, Span range) {

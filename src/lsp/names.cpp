@@ -32,65 +32,96 @@ std::uint32_t visible_at(const Analysis& analysis, std::uint32_t call, std::stri
 
 }  // namespace
 
+namespace {
+
+// The names declared in the blocks around the line being read, as the
+// occurrences are read in the order of the text.
+class Visible {
+ public:
+  Visible(std::vector<Occurrence>& occurrences, const std::vector<std::uint32_t>& scopes)
+      : occurrences_(occurrences), scopes_(scopes) {}
+
+  // A declaration on the line being read counts from the next line on.
+  void declare_later(std::uint32_t at) { waiting_.push_back(at); }
+
+  // Moves on to an occurrence: to its line, then into its block.
+  void reach(const Occurrence& occurrence) {
+    if (occurrence.statement != statement_) {
+      for (const std::uint32_t at : waiting_) {
+        names_[occurrences_[at].name.text].push_back(at);
+        declared_.back().push_back(at);
+      }
+      waiting_.clear();
+      statement_ = occurrence.statement;
+    }
+    if (chain_.empty() || chain_.back() != occurrence.scope) {
+      enter(occurrence.scope);
+    }
+  }
+
+  // The latest declaration of the name in the open blocks, or NO_INDEX.
+  [[nodiscard]] std::uint32_t find(std::string_view name) const {
+    const auto found = names_.find(name);
+    return found == names_.end() || found->second.empty() ? NO_INDEX : found->second.back();
+  }
+
+ private:
+  // Closes the blocks that do not hold `scope` and opens those that do.
+  void enter(std::uint32_t scope) {
+    path_.clear();
+    for (std::uint32_t at = scope; at != NO_INDEX; at = scopes_[at]) {
+      path_.push_back(at);
+    }
+    std::reverse(path_.begin(), path_.end());
+    std::size_t common = 0;
+    while (common < chain_.size() && common < path_.size() && chain_[common] == path_[common]) {
+      ++common;
+    }
+    while (chain_.size() > common) {
+      for (const std::uint32_t at : declared_.back()) {
+        names_[occurrences_[at].name.text].pop_back();
+      }
+      declared_.pop_back();
+      chain_.pop_back();
+    }
+    for (std::size_t k = common; k < path_.size(); ++k) {
+      chain_.push_back(path_[k]);
+      declared_.emplace_back();
+    }
+  }
+
+  std::vector<Occurrence>& occurrences_;
+  const std::vector<std::uint32_t>& scopes_;
+  std::unordered_map<std::string_view, std::vector<std::uint32_t>> names_;  // innermost last
+  std::vector<std::uint32_t> chain_;                  // the open blocks, outermost first
+  std::vector<std::vector<std::uint32_t>> declared_;  // what each open block has declared
+  std::vector<std::uint32_t> waiting_;                // declared on the line being read
+  std::vector<std::uint32_t> path_;
+  std::uint32_t statement_ = 0;
+};
+
+}  // namespace
+
 // Each variable's declaration or parameter, read in the order of the text:
 // the latest one of its name, on an earlier line, in its own block or one
 // around it. Loop bodies and branches are blocks of their own, so what they
 // declare is gone after them; a declaration means nothing on its own line,
 // whose expression runs first.
 void bind(std::vector<Occurrence>& occurrences, const std::vector<std::uint32_t>& scopes) {
-  std::unordered_map<std::string_view, std::vector<std::uint32_t>> visible;
-  std::vector<std::uint32_t> chain;                  // the open blocks, outermost first
-  std::vector<std::vector<std::uint32_t>> declared;  // what each open block has declared
-  std::vector<std::uint32_t> waiting;                // declared on the line being read
-  std::vector<std::uint32_t> path;
-  std::uint32_t statement = 0;
-  const auto close_innermost = [&] {
-    for (auto it = declared.back().rbegin(); it != declared.back().rend(); ++it) {
-      visible[occurrences[*it].name.text].pop_back();
-    }
-    declared.pop_back();
-    chain.pop_back();
-  };
+  Visible visible(occurrences, scopes);
   for (std::uint32_t i = 0; i < occurrences.size(); ++i) {
     Occurrence& occurrence = occurrences[i];
-    if (occurrence.statement != statement) {
-      for (const std::uint32_t at : waiting) {
-        visible[occurrences[at].name.text].push_back(at);
-        declared.back().push_back(at);
-      }
-      waiting.clear();
-      statement = occurrence.statement;
-    }
-    if (chain.empty() || chain.back() != occurrence.scope) {
-      path.clear();
-      for (std::uint32_t scope = occurrence.scope; scope != NO_INDEX; scope = scopes[scope]) {
-        path.push_back(scope);
-      }
-      std::reverse(path.begin(), path.end());
-      std::size_t common = 0;
-      while (common < chain.size() && common < path.size() && chain[common] == path[common]) {
-        ++common;
-      }
-      while (chain.size() > common) {
-        close_innermost();
-      }
-      for (std::size_t k = common; k < path.size(); ++k) {
-        chain.push_back(path[k]);
-        declared.emplace_back();
-      }
-    }
+    visible.reach(occurrence);
     switch (occurrence.use) {
       case Use::Declare:
       case Use::Parameter:
         occurrence.binding = i;
-        waiting.push_back(i);
+        visible.declare_later(i);
         break;
       case Use::Read:
       case Use::Assign:
       case Use::Input:
-        if (const auto found = visible.find(occurrence.name.text); found != visible.end() && !found->second.empty()) {
-          occurrence.binding = found->second.back();
-        }
+        occurrence.binding = visible.find(occurrence.name.text);
         break;
       case Use::Call:
         break;

@@ -217,42 +217,60 @@ class LineTokens {
     std::size_t i = 0;
     while (i < text.size()) {
       const char c = text[i];
-      std::size_t end = i + 1;
       if (is_word_start(c)) {
-        while (end < text.size() && is_word_character(text[end])) {
-          ++end;
-        }
-        const std::string_view word = text.substr(i, end - i);
-        if (word == "with" || word == "aye" || word == "nay") {
-          encoder_.add(word, Kind::Keyword);
-        } else {
-          name(word, followed_by_with(text.substr(end)) ? Kind::Function : Kind::Variable);
-        }
+        i = word(text, i);
       } else if (is_digit(c)) {
-        while (end < text.size() && is_digit(text[end])) {
-          ++end;
-        }
-        if (end + 1 < text.size() && text[end] == '.' && is_digit(text[end + 1])) {
-          end += 2;
-          while (end < text.size() && is_digit(text[end])) {
-            ++end;
-          }
-        }
-        encoder_.add(text.substr(i, end - i), Kind::Number);
+        i = number(text, i);
       } else if (c == '"' || c == '\'') {
-        while (end < text.size() && text[end] != c) {
-          end += text[end] == '\\' && end + 1 < text.size() ? 2U : 1U;
-        }
-        end = std::min(end + 1, text.size());
-        encoder_.add(text.substr(i, end - i), Kind::String);
+        i = literal(text, i);
       } else if (std::string_view("=!<>+-*/").find(c) != std::string_view::npos) {
-        if (end < text.size() && text[end] == '=' && (c == '=' || c == '!')) {
-          ++end;
-        }
-        encoder_.add(text.substr(i, end - i), Kind::Operator);
+        const std::size_t length = i + 1 < text.size() && text[i + 1] == '=' && (c == '=' || c == '!') ? 2 : 1;
+        encoder_.add(text.substr(i, length), Kind::Operator);
+        i += length;
+      } else {
+        ++i;
       }
-      i = end;
     }
+  }
+
+  // Each of these adds the token at `start` and gives where it ends.
+  std::size_t word(std::string_view text, std::size_t start) {
+    std::size_t end = start + 1;
+    while (end < text.size() && is_word_character(text[end])) {
+      ++end;
+    }
+    const std::string_view found = text.substr(start, end - start);
+    if (found == "with" || found == "aye" || found == "nay") {
+      encoder_.add(found, Kind::Keyword);
+    } else {
+      name(found, followed_by_with(text.substr(end)) ? Kind::Function : Kind::Variable);
+    }
+    return end;
+  }
+
+  std::size_t number(std::string_view text, std::size_t start) {
+    const auto digits_from = [text](std::size_t at) {
+      while (at < text.size() && is_digit(text[at])) {
+        ++at;
+      }
+      return at;
+    };
+    std::size_t end = digits_from(start);
+    if (end + 1 < text.size() && text[end] == '.' && is_digit(text[end + 1])) {
+      end = digits_from(end + 1);
+    }
+    encoder_.add(text.substr(start, end - start), Kind::Number);
+    return end;
+  }
+
+  std::size_t literal(std::string_view text, std::size_t start) {
+    std::size_t end = start + 1;
+    while (end < text.size() && text[end] != text[start]) {
+      end += text[end] == '\\' && end + 1 < text.size() ? 2U : 1U;
+    }
+    end = std::min(end + 1, text.size());
+    encoder_.add(text.substr(start, end - start), Kind::String);
+    return end;
   }
 
   static bool followed_by_with(std::string_view rest) {
