@@ -22,6 +22,12 @@ constexpr std::array<std::string_view, 9> KIND_NAMES = {"keyword", "function", "
 // The legend's modifiers, as bits.
 constexpr std::uint32_t DECLARATION = 1;
 
+// The `length` bytes of `text` that begin `skip` bytes after `at`; nothing
+// where `at` found nothing.
+std::string_view piece(std::string_view text, std::size_t at, std::size_t length, std::size_t skip = 0) {
+  return at < text.size() ? text.substr(at + skip, length) : std::string_view();
+}
+
 bool is_word_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_word_character(char c) { return is_word_start(c) || is_digit(c) || c == '_'; }
@@ -111,8 +117,7 @@ class LineTokens {
     encoder_.add(parsed.name, Kind::Function, DECLARATION);
     const char* after_name = parsed.name.data() + parsed.name.size();
     const std::string_view rest(after_name, static_cast<std::size_t>(statement.data() + statement.size() - after_name));
-    const std::size_t with = rest.find("with");
-    encoder_.add(rest.substr(with, 4), Kind::Keyword);
+    encoder_.add(piece(rest, rest.find("with"), 4), Kind::Keyword);
     for (const std::string_view param : parsed.params) {
       encoder_.add(param, Kind::Parameter, DECLARATION);
     }
@@ -157,7 +162,7 @@ class LineTokens {
         name(shape.name, Kind::Variable);
         const char* after = shape.name.data() + shape.name.size();
         const std::string_view rest(after, static_cast<std::size_t>(statement.data() + statement.size() - after));
-        encoder_.add(rest.substr(rest.find('='), 1), Kind::Operator);
+        encoder_.add(piece(rest, rest.find('='), 1), Kind::Operator);
         expression(shape.expression);
         return;
       }
@@ -170,16 +175,15 @@ class LineTokens {
   void declaration(std::string_view statement, const StatementShape& shape) {
     name(shape.name, Kind::Variable);
     const std::size_t is_a = statement.find(" is a ");
-    encoder_.add(statement.substr(is_a + 1, 4), Kind::Keyword);
-    if (!shape.has_with) {
+    encoder_.add(piece(statement, is_a, 4, 1), Kind::Keyword);
+    if (!shape.has_with || is_a == std::string_view::npos) {
       return;
     }
     static constexpr std::array<std::string_view, 6> types = {"blade", "wine", "scroll", "vow", "sigil", "void"};
     if (std::find(types.begin(), types.end(), shape.type) != types.end()) {
       encoder_.add(shape.type, Kind::Type);
     }
-    const std::size_t with = statement.find(" with ", is_a + 6);
-    encoder_.add(statement.substr(with + 1, 4), Kind::Keyword);
+    encoder_.add(piece(statement, statement.find(" with ", is_a + 6), 4, 1), Kind::Keyword);
     expression(shape.expression);
   }
 
