@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Times skern-lsp's diagnostics for a large document.
+"""Times skern-lsp's diagnostics and requests for a large document.
 
 How to run (from the checkout, after `cmake --workflow --preset release`):
 
@@ -14,7 +14,12 @@ changes one line into a parse error and back (two didChange messages, full
 text each) and times those too, and takes the server's processor time for
 the whole round. This is what an editor waits for: reading
 the JSON, parsing the program, the outline and the warnings, and writing
-the answer. The table gives the median and the slowest round of each.
+the answer. After the open, each round also times the requests an editor
+makes of a whole document (semantic tokens, folding ranges, inlay hints and
+quick fixes for all of it) and of one name in the middle of it (highlights,
+hover, prepareRename and rename of a parameter), from the request written
+to its response read. The table gives the median and the slowest round of
+each.
 """
 
 import argparse
@@ -58,6 +63,33 @@ def wait_for_diagnostics(stream, version):
             return message["params"]["diagnostics"]
 
 
+def wait_for_response(stream, ident):
+    while True:
+        message = read_message(stream)
+        if message.get("id") == ident and "method" not in message:
+            return message
+
+
+def requests(lines):
+    """The requests timed after the open: of the whole document, and of the
+    first parameter of the function whose header is nearest the middle."""
+    whole = {"start": {"line": 0, "character": 0}, "end": {"line": len(lines), "character": 0}}
+    middle = len(lines) // 2
+    while not lines[middle].startswith("we declare "):
+        middle += 1
+    param = {"line": middle, "character": lines[middle].index(" with ") + 6}
+    return [
+        ("semantic tokens", "textDocument/semanticTokens/full", {}),
+        ("folding ranges", "textDocument/foldingRange", {}),
+        ("inlay hints, all", "textDocument/inlayHint", {"range": whole}),
+        ("code actions, all", "textDocument/codeAction", {"range": whole, "context": {"diagnostics": []}}),
+        ("highlight a name", "textDocument/documentHighlight", {"position": param}),
+        ("hover a name", "textDocument/hover", {"position": param}),
+        ("prepareRename", "textDocument/prepareRename", {"position": param}),
+        ("rename", "textDocument/rename", {"position": param, "newName": "alpha"}),
+    ]
+
+
 def one_round(lsp, text):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     server = subprocess.Popen([lsp], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
@@ -68,6 +100,7 @@ def one_round(lsp, text):
     read_message(server.stdout)
     times = {}
     diagnostics = {}
+    results = {}
 
     def timed(name, message, version):
         data = frame(message)
@@ -81,6 +114,17 @@ def one_round(lsp, text):
                    "params": {"textDocument": {"uri": uri, "languageId": "skerran",
                                                "version": 1, "text": text}}}, 1)
     lines = text.split("\n")
+    for ident, (name, method, params) in enumerate(requests(lines), start=10):
+        data = frame({"jsonrpc": "2.0", "id": ident, "method": method,
+                      "params": {"textDocument": {"uri": uri}, **params}})
+        start = time.perf_counter()
+        server.stdin.write(data)
+        server.stdin.flush()
+        response = wait_for_response(server.stdout, ident)
+        times[name] = time.perf_counter() - start
+        if "error" in response:
+            raise RuntimeError(f"{method} failed: {response['error']}")
+        results[name] = response["result"]
     middle = len(lines) // 2
     broken = lines[:middle] + [lines[middle] + " +"] + lines[middle + 1:]
     for name, version, body in (("change to an error", 2, "\n".join(broken)),
@@ -99,7 +143,7 @@ def one_round(lsp, text):
     # The processor time of the whole round, all three documents: on a busy
     # machine the wall times above also hold the time spent waiting for it.
     times["server CPU, round"] = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return times, diagnostics
+    return times, diagnostics, results
 
 
 def main():
@@ -114,7 +158,7 @@ def main():
     print(f"document: {line_count} lines, {len(text.encode()) / 1e6:.1f} MB; {args.rounds} rounds")
     results = {}
     for _ in range(args.rounds):
-        times, diagnostics = one_round(args.lsp, text)
+        times, diagnostics, answers = one_round(args.lsp, text)
         for name, seconds in times.items():
             results.setdefault(name, []).append(seconds)
     # What the rounds found, from the last: none for the program as it is,
@@ -123,6 +167,12 @@ def main():
           f"error {len(diagnostics['change to an error'])} "
           f"({diagnostics['change to an error'][0]['message'].splitlines()[0] if diagnostics['change to an error'] else '-'}), "
           f"back {len(diagnostics['change back'])}")
+    # And how much the requests gave, so that a fast answer is seen to be whole.
+    renamed = answers["rename"]["changes"] if answers["rename"] else {}
+    print(f"answers: {len(answers['semantic tokens']['data']) // 5} tokens, "
+          f"{len(answers['folding ranges'])} folds, {len(answers['inlay hints, all'])} hints, "
+          f"{len(answers['code actions, all'])} actions, {len(answers['highlight a name'])} highlights, "
+          f"rename {sum(len(edits) for edits in renamed.values())} edits")
     print(f"{'message':<22}{'median':>10}{'slowest':>10}")
     for name, seconds in results.items():
         print(f"{name:<22}{statistics.median(seconds) * 1000:>8.0f}ms{max(seconds) * 1000:>8.0f}ms")

@@ -116,6 +116,24 @@ void check_analysis(std::string_view text) {
           "an occurrence is not where its name stands", occurrence.name.text);
     check(span.start >= previous, "occurrences out of order", occurrence.name.text);
     previous = span.end;
+    // A variable means a declaration or parameter of its name, before it, in
+    // its body, in its own block or one around it.
+    if (occurrence.binding != lsp::NO_INDEX) {
+      check(occurrence.binding < analysis.occurrences.size(), "a binding outside the occurrences");
+      const lsp::Occurrence& declaration = analysis.occurrences[occurrence.binding];
+      check((declaration.use == lsp::Use::Declare || declaration.use == lsp::Use::Parameter) &&
+                declaration.name.text == occurrence.name.text && declaration.owner == occurrence.owner &&
+                declaration.name.offset <= span.start && analysis.encloses(declaration.scope, occurrence.scope),
+            "a binding to no declaration of its name around it", occurrence.name.text);
+    }
+    check(occurrence.scope < analysis.scopes.size(), "an occurrence outside every block", occurrence.name.text);
+    if (occurrence.use == lsp::Use::Call) {
+      check(occurrence.first_argument + occurrence.arguments <= analysis.argument_starts.size(),
+            "a call's arguments outside the list", occurrence.name.text);
+    }
+  }
+  for (const std::size_t start : analysis.argument_starts) {
+    check(start <= text.size(), "an argument outside the text");
   }
   previous = 0;
   for (const lsp::Function& function : analysis.functions) {
@@ -139,14 +157,22 @@ void document(std::string_view bytes) {
   send(server, {{"jsonrpc", "2.0"},
                 {"method", "textDocument/didOpen"},
                 {"params", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", std::string(text)}}}}}});
-  static constexpr std::array<const char*, 5> methods = {"textDocument/hover", "textDocument/definition",
-                                                         "textDocument/references", "textDocument/completion",
-                                                         "textDocument/documentSymbol"};
+  static constexpr std::array<const char*, 13> methods = {
+      "textDocument/hover",         "textDocument/definition",        "textDocument/references",
+      "textDocument/completion",    "textDocument/documentSymbol",    "textDocument/prepareRename",
+      "textDocument/rename",        "textDocument/signatureHelp",     "textDocument/inlayHint",
+      "textDocument/codeAction",    "textDocument/semanticTokens/full", "textDocument/foldingRange",
+      "textDocument/documentHighlight"};
+  // New names for renames: good ones, a reserved word, one that is no name.
+  static constexpr std::array<const char*, 4> names = {"a", "renamed", "while", "2x"};
   for (std::size_t i = 0; i + 3 <= requests.size(); i += 3) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(requests[i + k]); };
+    const Json position = {{"line", byte(1) & 31U}, {"character", byte(2)}};
     Json params = {{"textDocument", {{"uri", uri}}},
-                   {"position", {{"line", byte(1) & 31U}, {"character", byte(2)}}},
-                   {"context", {{"includeDeclaration", (byte(0) & 8U) != 0}}}};
+                   {"position", position},
+                   {"range", {{"start", position}, {"end", {{"line", (byte(1) & 31U) + (byte(0) >> 6U)}, {"character", 0}}}}},
+                   {"newName", names[(byte(0) >> 4U) & 3U]},
+                   {"context", {{"includeDeclaration", (byte(0) & 8U) != 0}, {"diagnostics", Json::array()}}}};
     send(server, {{"jsonrpc", "2.0"}, {"id", i + 1}, {"method", methods[byte(0) % methods.size()]}, {"params", params}});
   }
   send(server, {{"jsonrpc", "2.0"}, {"id", "last"}, {"method", "shutdown"}});

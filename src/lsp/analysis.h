@@ -76,6 +76,10 @@ struct Name {
 };
 
 inline constexpr std::size_t MAIN_BLOCK = static_cast<std::size_t>(-1);
+// Lines outside any function or main block (after a broken header, say).
+inline constexpr std::size_t NO_OWNER = static_cast<std::size_t>(-2);
+// No scope, declaration or argument.
+inline constexpr std::uint32_t NO_INDEX = UINT32_MAX;
 
 struct Function {
   Name name;
@@ -90,41 +94,72 @@ struct MainBlock {
 };
 
 enum class Use : std::uint8_t {
-  Call,     // a function's name called with `with`
-  Read,     // a variable's value read
-  Assign,   // the target of an assignment
-  Input,    // the target of an input statement
-  Declare,  // the name of a declaration
+  Call,       // a function's name called with `with`
+  Read,       // a variable's value read
+  Assign,     // the target of an assignment
+  Input,      // the target of an input statement
+  Declare,    // the name of a declaration
+  Parameter,  // a parameter in its function's header
 };
 
-// One name used in a body.
+// One name used in a body, or a parameter in a header.
 struct Occurrence {
   Use use = Use::Read;
   Name name;
-  std::size_t arguments = 0;     // for a call
-  std::size_t owner = MAIN_BLOCK;  // the index of the function whose body holds it, or MAIN_BLOCK
+  std::size_t owner = MAIN_BLOCK;  // the index of the function whose body holds it, MAIN_BLOCK or NO_OWNER
+  // The block whose scope it stands in: an index into Analysis::scopes. A
+  // function's parameters stand in the scope of its body's own lines.
+  std::uint32_t scope = NO_INDEX;
+  std::uint32_t statement = 0;  // the ordinal of its line among the meaningful lines
+  // For a variable: the declaration or parameter it means (an index into the
+  // occurrences; its own for one), found through the blocks around it in its
+  // own body. NO_INDEX where the body declares none before it: then it means
+  // a variable of whoever calls the function.
+  std::uint32_t binding = NO_INDEX;
+  std::uint32_t arguments = 0;       // for a call: how many
+  std::uint32_t first_argument = 0;  // for a call: where its arguments begin in Analysis::argument_starts
+};
+
+// What a diagnostic is about, for the quick fixes that mend it.
+enum class Problem : std::uint8_t {
+  ParseError,
+  UnknownCouncil,
+  WrongArgumentCount,
+  RepeatedParameter,
+  UnknownBanner,
+  UntypedInput,
 };
 
 struct Diagnostic {
   Span span;
   int severity = 1;  // 1 error, 2 warning
   std::string message;
+  Problem problem = Problem::ParseError;
 };
 
 // Everything known of a document's text, which it holds views into: the
 // outline is read line by line and survives errors elsewhere in the text;
-// the diagnostics are the first parse error or, for a text that parses, the
-// warnings for calls and names that can only fail when they run.
+// the diagnostics are the first parse error, if any, and the warnings for
+// calls and names that can only fail when they run.
 struct Analysis {
   std::vector<Function> functions;  // in the order of the text
   std::optional<MainBlock> main;
   std::vector<Occurrence> occurrences;  // in the order of the text
+  // Each block's enclosing block, NO_INDEX for the block of a body's own
+  // lines; blocks in the order of the text.
+  std::vector<std::uint32_t> scopes;
+  std::vector<std::size_t> argument_starts;  // of every call's arguments, in order
   std::vector<Diagnostic> diagnostics;
+  bool parses = true;  // whether the text parses, so that every name is known
 
   [[nodiscard]] const Function* function_named(std::string_view name) const;
   // The function or the main block whose body `offset` lies in, the last
   // one to begin before it: an index into `functions`, MAIN_BLOCK, or none.
   [[nodiscard]] std::optional<std::size_t> owner_at(std::size_t offset) const;
+  // The occurrence whose name covers `offset` (its end included), if any.
+  [[nodiscard]] const Occurrence* occurrence_at(std::size_t offset) const;
+  // Whether block `inner` is `outer` or lies inside it.
+  [[nodiscard]] bool encloses(std::uint32_t outer, std::uint32_t inner) const;
 };
 
 Analysis analyse(std::string_view text);

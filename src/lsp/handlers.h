@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
@@ -39,7 +40,22 @@ struct Context {
   bool snippets;  // whether the client takes completion snippets
 };
 
+// A request declined, with the reason the editor shows; `bad_params` when
+// the request itself is at fault rather than what it asks.
+struct Refusal {
+  std::string message;
+  bool bad_params = false;
+};
+// A result written as JSON text already: for an answer too large to build
+// as a tree of values first.
+struct RawJson {
+  std::string text;
+};
+using Answer = std::variant<Json, Refusal, RawJson>;
+
 Json range_json(const Document& document, Span span, Encoding encoding);
+// A diagnostic as it is published, and as quick fixes name it.
+Json diagnostic_json(const Document& document, const Diagnostic& diagnostic, Encoding encoding);
 
 // The function whose name stands at `offset`: in a call, or in its own
 // header; `hit`, when given, is set to the name's span there.
@@ -48,14 +64,42 @@ const Function* function_at(const Analysis& analysis, std::size_t offset, Span* 
 // textDocument/documentSymbol: the functions with their parameters, and the
 // main block.
 Json document_symbols(const Context& context);
-// textDocument/definition: where the function named at `offset` is declared.
+// textDocument/definition: where the function named at `offset` is declared,
+// or the variable: its declaration in the same body, or, for a name the body
+// does not declare, the callers' declarations that may provide it.
 Json definition(const Context& context, std::size_t offset);
-// textDocument/references: every call of the function named at `offset`.
+// textDocument/references: every call of the function named at `offset`, or
+// every use of the variable there (see same_variable in names.h).
 Json references(const Context& context, std::size_t offset, bool include_declaration);
-// textDocument/hover: a function's header, or what a keyword or type means.
+// textDocument/documentHighlight: the same, marked as read or written.
+Json document_highlights(const Context& context, std::size_t offset);
+// textDocument/hover: a function's header, a variable's declaration, or what
+// a keyword or type means.
 Json hover(const Context& context, std::size_t offset);
 // textDocument/completion: what may be written at `offset`; after a typed
 // space only where something is sure to follow.
 Json completion(const Context& context, std::size_t offset, bool typed_space);
+// textDocument/signatureHelp: the header of the function whose arguments
+// are being written at `offset`, and which argument that is.
+Json signature_help(const Context& context, std::size_t offset);
+// textDocument/inlayHint: the parameter's name before each argument of the
+// calls in `range`.
+Json inlay_hints(const Context& context, Span range);
+
+// textDocument/prepareRename: the name at `offset`, if it can be renamed.
+Answer prepare_rename(const Context& context, std::size_t offset);
+// textDocument/rename: the edits that give the name at `offset` a new one.
+Answer rename(const Context& context, std::size_t offset, std::string_view new_name);
+// textDocument/codeAction: quick fixes for the warnings in `range`; `only`
+// the kinds the client asks for (null for any).
+Json code_actions(const Context& context, Span range, const Json* only);
+
+// The token types and modifiers that semantic tokens are given in.
+Json semantic_tokens_legend();
+// textDocument/semanticTokens/full: every keyword, name, literal, operator
+// and comment of the document.
+RawJson semantic_tokens(const Context& context);
+// textDocument/foldingRange: functions, the main block and every block.
+Json folding_ranges(const Context& context);
 
 }  // namespace skern::lsp

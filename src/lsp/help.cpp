@@ -4,6 +4,8 @@
 #include <unordered_set>
 
 #include "lsp/handlers.h"
+#include "lsp/names.h"
+#include "lsp/texts.h"
 #include "parser/parser.h"
 
 namespace skern::lsp {
@@ -160,6 +162,76 @@ std::string plain(std::string_view snippet) {
   return text;
 }
 
+// A snippet's lines set at the cursor's depth: its first line goes where the
+// cursor is, a further line at `depth` columns, and a line that the table
+// indents by a tab one `step` deeper; all in spaces, as the parser counts
+// them, so that nothing depends on how the editor shows a tab.
+std::string at_depth(std::string_view body, std::size_t depth, std::size_t step) {
+  std::string text;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    text.push_back(body[i]);
+    if (body[i] != '\n') {
+      continue;
+    }
+    std::size_t columns = depth;
+    while (i + 1 < body.size() && body[i + 1] == '\t') {
+      columns += step;
+      ++i;
+    }
+    text.append(columns, ' ');
+  }
+  return text;
+}
+
+// Where a statement begins: the columns of indentation before the cursor,
+// and the step by which the document indents a block.
+struct Depth {
+  std::size_t columns = 0;
+  std::size_t step = 4;
+};
+
+std::size_t columns_of(std::string_view indentation) {
+  std::size_t columns = 0;
+  for (const char c : indentation) {
+    columns += c == '\t' ? 4 : 1;
+  }
+  return columns;
+}
+
+// The step is how much deeper the cursor's line stands than the nearest
+// line above it that stands less deep: the block's header. At the top level
+// it is the depth of the document's first indented line; else four.
+Depth depth_at(const Document& document, std::uint32_t line, std::string_view indentation) {
+  Depth depth{columns_of(indentation), 4};
+  const auto indentation_of = [&](std::uint32_t at) -> std::optional<std::size_t> {
+    const std::string_view text = clean_line(document.index.line_text(at));
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+      return std::nullopt;  // blank, or only a comment
+    }
+    return columns_of(text.substr(0, first));
+  };
+  if (depth.columns > 0) {
+    for (std::uint32_t above = line; above > 0; --above) {
+      if (const std::optional<std::size_t> columns = indentation_of(above - 1); columns && *columns < depth.columns) {
+        depth.step = depth.columns - *columns;
+        return depth;
+      }
+    }
+  }
+  for (std::uint32_t at = 0; at < document.index.line_count(); ++at) {
+    if (const std::optional<std::size_t> columns = indentation_of(at); columns && *columns > 0) {
+      depth.step = *columns;
+      break;
+    }
+  }
+  return depth;
+}
+
+// The protocol's insertTextMode: the text goes in as it is, not indented
+// again by the editor.
+constexpr int INSERT_AS_IS = 1;
+
 Json snippet_item(const Context& context, std::string_view label, std::string_view body, std::string_view detail,
                   int kind) {
   Json item = {{"label", label}, {"kind", kind}, {"detail", detail}};
@@ -170,6 +242,13 @@ Json snippet_item(const Context& context, std::string_view label, std::string_vi
     item["insertText"] = plain(body);
     item["insertTextFormat"] = FORMAT_PLAIN;
   }
+  return item;
+}
+
+Json statement_item(const Context& context, const Snippet& snippet, const Depth& depth) {
+  Json item = snippet_item(context, snippet.label, at_depth(snippet.body, depth.columns, depth.step), snippet.detail,
+                           COMPLETION_SNIPPET);
+  item["insertTextMode"] = INSERT_AS_IS;
   return item;
 }
 
@@ -217,6 +296,55 @@ void add_variables(const Context& context, std::size_t offset, Json& items) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Variables
+// ---------------------------------------------------------------------------
+
+// The statement that holds an occurrence, as written, for a hover to show.
+std::string_view statement_at(const Document& document, std::size_t offset) {
+  const std::string_view line = document.index.line_text(document.index.position(offset, Encoding::Utf8).line);
+  return trim(clean_line(line));
+}
+
+std::string code(std::string_view lines) { return "```skerran\n" + std::string(lines) + "\n```"; }
+
+// Where a variable is declared, or, for a name its body does not declare,
+// which declarations of the callers it may be.
+std::string variable_hover(const Context& context, const Occurrence& occurrence) {
+  const Analysis& analysis = context.document.analysis;
+  if (occurrence.binding != NO_INDEX) {
+    const Occurrence& declaration = analysis.occurrences[occurrence.binding];
+    if (declaration.use == Use::Parameter) {
+      const Function& function = analysis.functions[declaration.owner];
+      return code(function.header) + "\n\n" + text::parameter_of(function.name.text);
+    }
+    return code(statement_at(context.document, declaration.name.offset)) + "\n\n" +
+           text::variable_of(declaration.owner == MAIN_BLOCK
+                                 ? std::string(text::IN_MAIN_BLOCK)
+                                 : text::in_function(analysis.functions[declaration.owner].name.text));
+  }
+  if (occurrence.owner == MAIN_BLOCK) {
+    return text::undeclared_in_main(occurrence.name.text);
+  }
+  std::string hover = text::from_callers(occurrence.name.text, analysis.functions[occurrence.owner].name.text);
+  const std::vector<std::uint32_t> found = providers(analysis, occurrence.owner, occurrence.name.text);
+  if (found.empty()) {
+    return hover + " " + std::string(text::NO_CALLER_DECLARES);
+  }
+  std::vector<std::string_view> shown;
+  std::string lines;
+  for (const std::uint32_t at : found) {
+    const Occurrence& declaration = analysis.occurrences[at];
+    const std::string_view line = declaration.use == Use::Parameter ? analysis.functions[declaration.owner].header
+                                                                    : statement_at(context.document, declaration.name.offset);
+    if (std::find(shown.begin(), shown.end(), line) == shown.end()) {
+      shown.push_back(line);
+      lines.append(lines.empty() ? "" : "\n").append(line);
+    }
+  }
+  return hover + "\n\n" + std::string(text::CALLERS_DECLARE) + "\n" + code(lines);
+}
+
 }  // namespace
 
 Json hover(const Context& context, std::size_t offset) {
@@ -225,6 +353,10 @@ Json hover(const Context& context, std::size_t offset) {
   if (const Function* function = function_at(document.analysis, offset, &hit)) {
     return Json{{"contents", markdown("```skerran\n" + std::string(function->header) + "\n```")},
                 {"range", range_json(document, hit, context.encoding)}};
+  }
+  if (const std::optional<Target> target = target_at(document.analysis, offset); target && !target->council) {
+    return Json{{"contents", markdown(variable_hover(context, *target->occurrence))},
+                {"range", range_json(document, target->span, context.encoding)}};
   }
   const Position position = document.index.position(offset, Encoding::Utf8);
   const std::string_view line = document.index.line_text(position.line);
@@ -273,14 +405,15 @@ Json completion(const Context& context, std::size_t offset, bool typed_space) {
   // At the start of a line: the statement forms, or at the top level the
   // declarations.
   if (lead.find_first_not_of(" \t") == std::string_view::npos) {
+    const Depth depth = depth_at(document, position.line, lead);
     if (lead.empty()) {
       for (const Snippet& snippet : TOP_LEVEL_SNIPPETS) {
-        items.push_back(snippet_item(context, snippet.label, snippet.body, snippet.detail, COMPLETION_SNIPPET));
+        items.push_back(statement_item(context, snippet, depth));
       }
       return items;
     }
     for (const Snippet& snippet : STATEMENT_SNIPPETS) {
-      items.push_back(snippet_item(context, snippet.label, snippet.body, snippet.detail, COMPLETION_SNIPPET));
+      items.push_back(statement_item(context, snippet, depth));
     }
   }
   add_functions(context, items);

@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "lsp/handlers.h"
+#include "lsp/texts.h"
 
 namespace skern::lsp {
 
@@ -21,6 +22,7 @@ constexpr int METHOD_NOT_FOUND = -32601;
 constexpr int INVALID_PARAMS = -32602;
 constexpr int INTERNAL_ERROR = -32603;
 constexpr int SERVER_NOT_INITIALIZED = -32002;
+constexpr int REQUEST_FAILED = -32803;
 
 constexpr int FULL_SYNC = 1;
 constexpr int MESSAGE_ERROR = 1;
@@ -29,7 +31,7 @@ struct RpcError {
   int code;
   std::string message;
 };
-using Reply = std::variant<Json, RpcError>;
+using Reply = std::variant<Json, RpcError, RawJson>;
 
 std::string dump(const Json& message) { return message.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
@@ -129,12 +131,12 @@ struct Server::State {
 
 void Server::State::message(const Json& message) {
   if (!message.is_object()) {
-    out.push_back(error_response(nullptr, {INVALID_REQUEST, "a message must be a JSON object"}));
+    out.push_back(error_response(nullptr, {INVALID_REQUEST, std::string(text::NOT_AN_OBJECT)}));
     return;
   }
   const Json* id = member(message, "id");
   if (id != nullptr && !id->is_string() && !id->is_number_integer() && !id->is_null()) {
-    out.push_back(error_response(nullptr, {INVALID_REQUEST, "`id` must be a number or a string"}));
+    out.push_back(error_response(nullptr, {INVALID_REQUEST, std::string(text::BAD_ID)}));
     return;
   }
   const Json* method = member(message, "method");
@@ -142,7 +144,7 @@ void Server::State::message(const Json& message) {
     return;  // a response to a request of ours; none is sent
   }
   if (method == nullptr || !method->is_string()) {
-    out.push_back(error_response(id != nullptr ? *id : Json(nullptr), {INVALID_REQUEST, "`method` must be a string"}));
+    out.push_back(error_response(id != nullptr ? *id : Json(nullptr), {INVALID_REQUEST, std::string(text::BAD_METHOD)}));
     return;
   }
   static const Json no_params = Json::object();
@@ -157,6 +159,8 @@ void Server::State::message(const Json& message) {
   Reply reply = request(method->get<std::string>(), *params);
   if (auto* error = std::get_if<RpcError>(&reply)) {
     out.push_back(error_response(*id, *error));
+  } else if (auto* raw = std::get_if<RawJson>(&reply)) {
+    out.push_back(R"({"jsonrpc":"2.0","id":)" + dump(*id) + R"(,"result":)" + raw->text + "}");
   } else {
     out.push_back(dump({{"jsonrpc", "2.0"}, {"id", *id}, {"result", std::move(std::get<Json>(reply))}}));
   }
@@ -167,10 +171,10 @@ Reply Server::State::request(const std::string& method, const Json& params) {
     return initialize(params);
   }
   if (!initialized) {
-    return RpcError{SERVER_NOT_INITIALIZED, "the server is not initialized yet"};
+    return RpcError{SERVER_NOT_INITIALIZED, std::string(text::NOT_INITIALIZED)};
   }
   if (shut_down) {
-    return RpcError{INVALID_REQUEST, "the server is shut down"};
+    return RpcError{INVALID_REQUEST, std::string(text::SHUT_DOWN)};
   }
   if (method == "shutdown") {
     shut_down = true;
@@ -179,7 +183,7 @@ Reply Server::State::request(const std::string& method, const Json& params) {
   if (method.starts_with("textDocument/")) {
     return document_request(method, params);
   }
-  return RpcError{METHOD_NOT_FOUND, "unknown method `" + method + "`"};
+  return RpcError{METHOD_NOT_FOUND, text::unknown_method(method)};
 }
 
 void Server::State::notify(const std::string& method, const Json& params) {
@@ -206,10 +210,10 @@ void Server::State::notify(const std::string& method, const Json& params) {
 
 Reply Server::State::initialize(const Json& params) {
   if (initialized) {
-    return RpcError{INVALID_REQUEST, "the server is already initialized"};
+    return RpcError{INVALID_REQUEST, std::string(text::ALREADY_INITIALIZED)};
   }
   if (!params.is_object()) {
-    return RpcError{INVALID_PARAMS, "`initialize` needs its parameters"};
+    return RpcError{INVALID_PARAMS, std::string(text::INITIALIZE_NEEDS_PARAMS)};
   }
   initialized = true;
   const Json* encodings = member(params, "capabilities");
@@ -230,39 +234,94 @@ Reply Server::State::initialize(const Json& params) {
                 {"definitionProvider", true},
                 {"referencesProvider", true},
                 {"hoverProvider", true},
-                {"completionProvider", {{"triggerCharacters", {" "}}}}}},
+                {"completionProvider", {{"triggerCharacters", {" "}}}},
+                {"signatureHelpProvider", {{"triggerCharacters", {" ", ","}}, {"retriggerCharacters", {","}}}},
+                {"inlayHintProvider", true},
+                {"renameProvider", {{"prepareProvider", true}}},
+                {"documentHighlightProvider", true},
+                {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+                {"semanticTokensProvider", {{"legend", semantic_tokens_legend()}, {"full", true}}},
+                {"foldingRangeProvider", true}}},
               {"serverInfo", {{"name", "skern-lsp"}, {"version", SKERN_VERSION}}}};
 }
 
 Reply Server::State::document_request(const std::string& method, const Json& params) {
-  using Handler = Json (*)(const Context&, std::size_t, const Json&);
-  static const std::unordered_map<std::string_view, Handler> handlers = {
-      {"textDocument/definition", [](const Context& c, std::size_t at, const Json&) { return definition(c, at); }},
-      {"textDocument/references",
-       [](const Context& c, std::size_t at, const Json& p) {
-         const Json* context = member(p, "context");
-         return references(c, at, context == nullptr || flag(*context, {"includeDeclaration"}));
-       }},
-      {"textDocument/hover", [](const Context& c, std::size_t at, const Json&) { return hover(c, at); }},
-      {"textDocument/completion",
-       [](const Context& c, std::size_t at, const Json& p) {
-         const Json* context = member(p, "context");
-         const std::string* typed = context == nullptr ? nullptr : string_member(*context, "triggerCharacter");
-         return completion(c, at, typed != nullptr && *typed == " ");
-       }},
+  // What a request names besides its document: a position, a range, or nothing.
+  enum class Needs : std::uint8_t { Document, Position, Range };
+  struct Where {
+    std::size_t offset = 0;
+    Span range;
   };
-  const bool symbols = method == "textDocument/documentSymbol";
-  const auto handler = handlers.find(method);
-  if (!symbols && handler == handlers.end()) {
-    return RpcError{METHOD_NOT_FOUND, "unknown method `" + method + "`"};
+  using Handler = Answer (*)(const Context&, const Where&, const Json&);
+  struct Entry {
+    Needs needs;
+    Handler handler;
+  };
+  static const std::unordered_map<std::string_view, Entry> handlers = {
+      {"textDocument/documentSymbol",
+       {Needs::Document, [](const Context& c, const Where&, const Json&) -> Answer { return document_symbols(c); }}},
+      {"textDocument/semanticTokens/full",
+       {Needs::Document, [](const Context& c, const Where&, const Json&) -> Answer { return semantic_tokens(c); }}},
+      {"textDocument/foldingRange",
+       {Needs::Document, [](const Context& c, const Where&, const Json&) -> Answer { return folding_ranges(c); }}},
+      {"textDocument/definition",
+       {Needs::Position, [](const Context& c, const Where& w, const Json&) -> Answer { return definition(c, w.offset); }}},
+      {"textDocument/references",
+       {Needs::Position,
+        [](const Context& c, const Where& w, const Json& p) -> Answer {
+          const Json* context = member(p, "context");
+          return references(c, w.offset, context == nullptr || flag(*context, {"includeDeclaration"}));
+        }}},
+      {"textDocument/documentHighlight",
+       {Needs::Position,
+        [](const Context& c, const Where& w, const Json&) -> Answer { return document_highlights(c, w.offset); }}},
+      {"textDocument/hover",
+       {Needs::Position, [](const Context& c, const Where& w, const Json&) -> Answer { return hover(c, w.offset); }}},
+      {"textDocument/completion",
+       {Needs::Position,
+        [](const Context& c, const Where& w, const Json& p) -> Answer {
+          const Json* context = member(p, "context");
+          const std::string* typed = context == nullptr ? nullptr : string_member(*context, "triggerCharacter");
+          return completion(c, w.offset, typed != nullptr && *typed == " ");
+        }}},
+      {"textDocument/signatureHelp",
+       {Needs::Position,
+        [](const Context& c, const Where& w, const Json&) -> Answer { return signature_help(c, w.offset); }}},
+      {"textDocument/prepareRename",
+       {Needs::Position, [](const Context& c, const Where& w, const Json&) { return prepare_rename(c, w.offset); }}},
+      {"textDocument/rename",
+       {Needs::Position,
+        [](const Context& c, const Where& w, const Json& p) {
+          const std::string* name = string_member(p, "newName");
+          return name == nullptr ? Answer(Refusal{std::string(text::NEEDS_NEW_NAME), true}) : rename(c, w.offset, *name);
+        }}},
+      {"textDocument/inlayHint",
+       {Needs::Range, [](const Context& c, const Where& w, const Json&) -> Answer { return inlay_hints(c, w.range); }}},
+      {"textDocument/codeAction",
+       {Needs::Range,
+        [](const Context& c, const Where& w, const Json& p) -> Answer {
+          const Json* context = member(p, "context");
+          return code_actions(c, w.range, context == nullptr ? nullptr : member(*context, "only"));
+        }}},
+  };
+  const auto entry = handlers.find(method);
+  if (entry == handlers.end()) {
+    return RpcError{METHOD_NOT_FOUND, text::unknown_method(method)};
   }
   const std::string* uri = document_uri(params);
   if (uri == nullptr) {
-    return RpcError{INVALID_PARAMS, "`textDocument.uri` must be a string"};
+    return RpcError{INVALID_PARAMS, std::string(text::NEEDS_URI)};
   }
+  const Needs needs = entry->second.needs;
   const std::optional<Position> position = position_member(params, "position");
-  if (!symbols && !position) {
-    return RpcError{INVALID_PARAMS, "`position` needs a `line` and a `character`, numbers of 0 or more"};
+  const Json* range = member(params, "range");
+  const std::optional<Position> start = range == nullptr ? std::nullopt : position_member(*range, "start");
+  const std::optional<Position> end = range == nullptr ? std::nullopt : position_member(*range, "end");
+  if (needs == Needs::Position && !position) {
+    return RpcError{INVALID_PARAMS, std::string(text::NEEDS_POSITION)};
+  }
+  if (needs == Needs::Range && (!start || !end)) {
+    return RpcError{INVALID_PARAMS, std::string(text::NEEDS_RANGE)};
   }
   const auto found = documents.find(*uri);
   if (found == documents.end()) {
@@ -270,10 +329,22 @@ Reply Server::State::document_request(const std::string& method, const Json& par
   }
   const Document& document = *found->second;
   const Context context{document, *uri, encoding, snippets};
-  if (symbols) {
-    return document_symbols(context);
+  Where where;
+  if (position) {
+    where.offset = document.index.offset(*position, encoding);
   }
-  return handler->second(context, document.index.offset(*position, encoding), params);
+  if (start && end) {
+    where.range.start = document.index.offset(*start, encoding);
+    where.range.end = std::max(where.range.start, document.index.offset(*end, encoding));
+  }
+  Answer answer = entry->second.handler(context, where, params);
+  if (auto* refusal = std::get_if<Refusal>(&answer)) {
+    return RpcError{refusal->bad_params ? INVALID_PARAMS : REQUEST_FAILED, std::move(refusal->message)};
+  }
+  if (auto* raw = std::get_if<RawJson>(&answer)) {
+    return std::move(*raw);
+  }
+  return std::move(std::get<Json>(answer));
 }
 
 // ---------------------------------------------------------------------------
@@ -285,7 +356,7 @@ std::optional<std::string> Server::State::open(const Json& params) {
   const std::string* uri = item == nullptr ? nullptr : string_member(*item, "uri");
   const std::string* text = item == nullptr ? nullptr : string_member(*item, "text");
   if (uri == nullptr || text == nullptr) {
-    return "`textDocument` needs a `uri` and a `text`";
+    return std::string(text::OPEN_NEEDS);
   }
   const Json* version = member(*item, "version");
   auto& slot = documents[*uri];
@@ -298,17 +369,17 @@ std::optional<std::string> Server::State::change(const Json& params) {
   const std::string* uri = document_uri(params);
   const Json* changes = member(params, "contentChanges");
   if (uri == nullptr || changes == nullptr || !changes->is_array()) {
-    return "needs `textDocument.uri` and `contentChanges`";
+    return std::string(text::CHANGE_NEEDS);
   }
   const auto found = documents.find(*uri);
   if (found == documents.end()) {
-    return "`" + *uri + "` is not open";
+    return text::not_open(*uri);
   }
   std::string text = found->second->text;
   for (const Json& change : *changes) {
     const std::string* replacement = string_member(change, "text");
     if (replacement == nullptr) {
-      return "each change needs a `text`";
+      return std::string(text::CHANGE_NEEDS_TEXT);
     }
     const Json* range = member(change, "range");
     if (range == nullptr) {
@@ -319,7 +390,7 @@ std::optional<std::string> Server::State::change(const Json& params) {
     const std::optional<Position> start = position_member(*range, "start");
     const std::optional<Position> end = position_member(*range, "end");
     if (!start || !end) {
-      return "a change's `range` needs a `start` and an `end`";
+      return std::string(text::CHANGE_RANGE_NEEDS);
     }
     const LineIndex index(text);
     const std::size_t from = index.offset(*start, encoding);
@@ -336,7 +407,7 @@ std::optional<std::string> Server::State::change(const Json& params) {
 std::optional<std::string> Server::State::close(const Json& params) {
   const std::string* uri = document_uri(params);
   if (uri == nullptr) {
-    return "needs `textDocument.uri`";
+    return std::string(text::CLOSE_NEEDS);
   }
   if (documents.erase(*uri) != 0) {
     publish(*uri, nullptr);
@@ -351,10 +422,7 @@ void Server::State::publish(const std::string& uri, const Document* document) {
   if (document != nullptr) {
     params["version"] = document->version;
     for (const Diagnostic& diagnostic : document->analysis.diagnostics) {
-      diagnostics.push_back({{"range", range_json(*document, diagnostic.span, encoding)},
-                             {"severity", diagnostic.severity},
-                             {"source", "skern"},
-                             {"message", diagnostic.message}});
+      diagnostics.push_back(diagnostic_json(*document, diagnostic, encoding));
     }
   }
   params["diagnostics"] = std::move(diagnostics);
@@ -374,7 +442,7 @@ std::vector<std::string> Server::handle(std::string_view body) {
   try {
     const Json message = Json::parse(body, nullptr, false);
     if (message.is_discarded()) {
-      state_->out.push_back(error_response(nullptr, {PARSE_ERROR, "the message is not JSON"}));
+      state_->out.push_back(error_response(nullptr, {PARSE_ERROR, std::string(text::NOT_JSON)}));
     } else {
       state_->message(message);
     }
@@ -382,13 +450,13 @@ std::vector<std::string> Server::handle(std::string_view body) {
     state_->out.push_back(error_response(nullptr, {INTERNAL_ERROR, failure.what()}));
   } catch (const std::bad_alloc&) {
     state_->out.clear();
-    state_->out.push_back(error_response(nullptr, {INTERNAL_ERROR, "out of memory"}));
+    state_->out.push_back(error_response(nullptr, {INTERNAL_ERROR, std::string(text::OUT_OF_MEMORY)}));
   }
   return std::move(state_->out);
 }
 
 std::string Server::header_error(std::string_view description) {
-  return error_response(nullptr, {PARSE_ERROR, "malformed header: " + std::string(description)});
+  return error_response(nullptr, {PARSE_ERROR, text::malformed_header(description)});
 }
 
 bool Server::exited() const { return state_->exited; }

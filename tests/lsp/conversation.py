@@ -262,6 +262,20 @@ class Diagnostics(ConversationTest):
         self.assertEqual(diagnostics, [])
         self.assertEqual(skern_report(text), ("", 0))
 
+    def test_warnings_stand_beside_a_parse_error(self):
+        # The error of the broken line, and the warnings of the others; none
+        # for what the broken header may declare, nor for its own names.
+        text = ("we declare greet name ->\ncouncil says:\n    speak \"Hail, \" + name\n"
+                "on the iron throne:\n    speak greet with \"Arya\"\n    speak gold + nobody\n"
+                "    speak (add with 1)\n")
+        diagnostics = self.client.open("file:///t/broken.skr", text)["diagnostics"]
+        self.assertEqual([(span(d), d["severity"], d["message"]) for d in diagnostics], [
+            ((0, 0, 0, 24), 1, "parse error on line 1: function declaration needs `with` before parameters"),
+            ((5, 10, 5, 14), 2, "runtime error: unknown banner `gold`"),
+            ((5, 17, 5, 23), 2, "runtime error: unknown banner `nobody`"),
+            ((6, 11, 6, 14), 2, "runtime error: unknown council `add`")])
+        self.assertEqual(skern_report(text)[0], diagnostics[0]["message"])
+
     def test_change_and_close_publish_again(self):
         uri = "file:///t/edit.skr"
         first = self.client.open(uri, "on the iron throne:\n    speak 1 +\n")
@@ -317,7 +331,8 @@ class Navigation(ConversationTest):
         declaration = {"uri": URI, "range": {"start": at(1, 11), "end": at(1, 17)}}
         self.assertEqual(self.client.request("textDocument/definition", {**doc(URI), "position": at(12, 7)}),
                          declaration)
-        self.assertIsNone(self.client.request("textDocument/definition", {**doc(URI), "position": at(8, 5)}))
+        # A keyword names nothing to go to.
+        self.assertIsNone(self.client.request("textDocument/definition", {**doc(URI), "position": at(8, 10)}))
         references = self.client.request("textDocument/references",
                                          {**doc(URI), "position": at(9, 4), "context": {"includeDeclaration": True}})
         self.assertEqual([r["range"]["start"] for r in references], [at(1, 11), at(9, 4), at(12, 4)])
@@ -365,7 +380,10 @@ class Navigation(ConversationTest):
         items = self.labels(13, 4)
         for label in ("the realm marches … times:", "… is a … with …", "… speaks for input"):
             self.assertEqual(items[label]["insertTextFormat"], 2)
-        self.assertEqual(items["the realm marches … times:"]["insertText"], "the realm marches ${1:3} times:\n\t$0")
+        # The body one step deeper than the cursor, in spaces, as the editor
+        # gives it: not indented again.
+        self.assertEqual(items["the realm marches … times:"]["insertText"], "the realm marches ${1:3} times:\n        $0")
+        self.assertEqual(items["the realm marches … times:"]["insertTextMode"], 1)
         self.assertEqual(items["herald"]["insertText"], "herald with ${1:message}, ${2:times}")
         # Declared above in the same body; `late` is below, `count` in another body.
         self.assertIn("gold", items)
@@ -460,6 +478,11 @@ class Robustness(ConversationTest):
         self.assert_error(self.client.request_message("textDocument/definition", {"position": at(0, 0)}), -32602)
         self.assert_error(self.client.request_message("textDocument/completion",
                                                       {**doc(URI), "position": {"line": -1, "character": "x"}}), -32602)
+        self.assert_error(self.client.request_message("textDocument/rename", {**doc(URI), "position": at(9, 5)}),
+                          -32602)
+        self.assert_error(self.client.request_message("textDocument/codeAction", {**doc(URI), "context": {}}), -32602)
+        self.assert_error(self.client.request_message("textDocument/inlayHint", {
+            **doc(URI), "range": {"start": at(0, 0)}}), -32602)
         # A notification cannot be answered: its problem is logged instead.
         self.client.notify("textDocument/didOpen", {"textDocument": {"uri": 7}})
         self.assertEqual(self.client.notification("window/logMessage")["type"], 1)
@@ -500,9 +523,21 @@ class Lifecycle(unittest.TestCase):
             capabilities = client.initialize_result["capabilities"]
             self.assertEqual(capabilities["positionEncoding"], "utf-16")
             self.assertEqual(capabilities["textDocumentSync"]["change"], 1)
-            for provider in ("documentSymbolProvider", "definitionProvider", "referencesProvider", "hoverProvider"):
+            for provider in ("documentSymbolProvider", "definitionProvider", "referencesProvider", "hoverProvider",
+                             "inlayHintProvider", "documentHighlightProvider", "foldingRangeProvider"):
                 self.assertTrue(capabilities[provider], provider)
             self.assertIn("completionProvider", capabilities)
+            self.assertEqual(capabilities["renameProvider"], {"prepareProvider": True})
+            self.assertEqual(capabilities["signatureHelpProvider"]["triggerCharacters"], [" ", ","])
+            self.assertEqual(capabilities["codeActionProvider"], {"codeActionKinds": ["quickfix"]})
+            self.assertEqual(capabilities["semanticTokensProvider"], {
+                "legend": {"tokenTypes": ["keyword", "function", "parameter", "variable", "string", "number",
+                                          "operator", "comment", "type"],
+                           "tokenModifiers": ["declaration"]},
+                "full": True})
+            # Formatting comes with the formatter, not before.
+            self.assertNotIn("documentFormattingProvider", capabilities)
+            self.assertNotIn("documentRangeFormattingProvider", capabilities)
         finally:
             self.assertEqual(client.close(), 0)
 
