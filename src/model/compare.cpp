@@ -1,9 +1,9 @@
 // Equality of two program trees, for tools that rewrite source text and must
 // show that its meaning is kept.
-#include <bit>
 #include <cstdint>
 #include <vector>
 
+#include "model/bits.h"
 #include "model/tree.h"
 
 namespace skern {
@@ -116,8 +116,8 @@ class Comparison {
       case ExprKind::IntegerLiteral:
         return a.as<IntegerLiteral>().value == b.as<IntegerLiteral>().value;
       case ExprKind::FloatLiteral:
-        return std::bit_cast<std::uint64_t>(a.as<FloatLiteral>().value) ==
-               std::bit_cast<std::uint64_t>(b.as<FloatLiteral>().value);
+        return bit_cast<std::uint64_t>(a.as<FloatLiteral>().value) ==
+               bit_cast<std::uint64_t>(b.as<FloatLiteral>().value);
       case ExprKind::StringLiteral:
         return a.as<StringLiteral>().value.view() == b.as<StringLiteral>().value.view();
       case ExprKind::BoolLiteral:
