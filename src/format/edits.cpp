@@ -125,8 +125,8 @@ Result<std::vector<LineEdit>> format_range(std::string_view source, std::uint64_
   if (first_line > last_line) {
     return edits;
   }
-  std::size_t lo = first_line - 1;
-  std::size_t hi = last_line - 1;
+  auto lo = static_cast<std::size_t>(first_line - 1);
+  auto hi = static_cast<std::size_t>(last_line - 1);
   widen(lines, lo, hi);
   // The source with those lines changed is checked as the whole text was.
   std::string changed;

@@ -205,7 +205,7 @@ Result<Layout> lay_out(std::string_view source) {
     SKERN_TRY(tree);
     Layout layout{std::move(*tree), physical_lines(source), {}, {}};
     for (const SourceLine& code : split_lines(source)) {
-      Line& line = layout.lines[code.line_number - 1];
+      Line& line = layout.lines[static_cast<std::size_t>(code.line_number - 1)];
       line.kind = LineKind::Code;
       line.code = code.text;
       line.indentation = code.indentation;
