@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "driver/files.h"
@@ -92,47 +94,61 @@ Outcome format_one(Mode mode, const char* file) {
   return Outcome::Done;
 }
 
-int run_command(int argc, const char* const* argv) {
+// What the arguments ask for: the programs and the mode, or an exit status
+// at once (usage, version, a mistake).
+struct Command {
+  Mode mode = Mode::Print;
+  std::vector<const char*> files;
+  std::optional<int> status;
+};
+
+Command read_arguments(int argc, const char* const* argv) {
+  Command command;
   bool check = false;
   bool write = false;
   bool options_done = false;
-  std::vector<const char*> files;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc && !command.status; ++i) {
     const std::string_view argument = argv[i];
     if (options_done || argument.size() < 2 || argument.front() != '-') {
-      files.push_back(argv[i]);
+      command.files.push_back(argv[i]);
     } else if (argument == "--") {
       options_done = true;
     } else if (argument == "-h" || argument == "--help") {
-      return write_text(USAGE_TEXT);
+      command.status = write_text(USAGE_TEXT);
     } else if (argument == "-V" || argument == "--version") {
-      return write_text(VERSION_TEXT);
-    } else if (argument == "--check") {
-      check = true;
-    } else if (argument == "--write") {
-      write = true;
+      command.status = write_text(VERSION_TEXT);
+    } else if (argument == "--check" || argument == "--write") {
+      (argument == "--check" ? check : write) = true;
     } else {
-      return report(msg::unknown_option(argument), EXIT_USAGE);
+      command.status = report(msg::unknown_option(argument), EXIT_USAGE);
     }
   }
+  if (command.status) {
+    return command;
+  }
+  if (command.files.empty()) {
+    command.files.push_back(STDIN_ARGUMENT.data());
+  }
+  const bool rewrites_stdin = std::any_of(command.files.begin(), command.files.end(),
+                                          [](const char* file) { return file == STDIN_ARGUMENT; });
   if (check && write) {
-    return report(msg::CHECK_AND_WRITE, EXIT_USAGE);
+    command.status = report(msg::CHECK_AND_WRITE, EXIT_USAGE);
+  } else if (write && rewrites_stdin) {
+    command.status = report(msg::WRITE_STDIN, EXIT_USAGE);
   }
-  if (files.empty()) {
-    files.push_back(STDIN_ARGUMENT.data());
+  command.mode = check ? Mode::Check : write ? Mode::Write : Mode::Print;
+  return command;
+}
+
+int run_command(int argc, const char* const* argv) {
+  const Command command = read_arguments(argc, argv);
+  if (command.status) {
+    return *command.status;
   }
-  if (write) {
-    for (const char* file : files) {
-      if (file == STDIN_ARGUMENT) {
-        return report(msg::WRITE_STDIN, EXIT_USAGE);
-      }
-    }
-  }
-  const Mode mode = check ? Mode::Check : write ? Mode::Write : Mode::Print;
   int status = 0;
   // Each program on its own: one that fails does not stop the others.
-  for (const char* file : files) {
-    switch (format_one(mode, file)) {
+  for (const char* file : command.files) {
+    switch (format_one(command.mode, file)) {
       case Outcome::Done:
         break;
       case Outcome::Failed:

@@ -19,10 +19,8 @@ namespace {
 // The temporary file until it is renamed: removed if anything fails before.
 class Temporary {
  public:
-  explicit Temporary(std::string path_template) : path_(std::move(path_template)) {
-    fd_ = ::mkstemp(path_.data());
-    created_ = fd_ >= 0;
-  }
+  explicit Temporary(std::string path_template)
+      : path_(std::move(path_template)), fd_(::mkstemp(path_.data())), created_(fd_ >= 0) {}
   Temporary(const Temporary&) = delete;
   Temporary& operator=(const Temporary&) = delete;
   ~Temporary() {

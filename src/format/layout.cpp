@@ -159,7 +159,7 @@ void write_lines(Layout& layout) {
   ExpressionParser expressions;
   bool written_any = false;
   bool after_opener = false;
-  constexpr std::size_t no_blank = static_cast<std::size_t>(-1);
+  constexpr auto no_blank = static_cast<std::size_t>(-1);
   std::size_t blank_run = no_blank;  // the first blank line since the last line written
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const Line& line = lines[i];
