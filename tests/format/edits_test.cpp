@@ -15,6 +15,7 @@
 #include "fmt/diff.h"
 #include "fmt/rewrite.h"
 #include "format/format.h"
+#include "format/layout.h"
 #include "parser/parser.h"
 
 namespace skern::format {
@@ -221,6 +222,18 @@ TEST(SameProgram, TellsTreesApartByEveryPart) {
   EXPECT_TRUE(same_meaning("on the iron throne:\n    speak 1.0\n", "on the iron throne:\n    speak 1.00\n"));
   EXPECT_FALSE(same_meaning("on the iron throne:\n    speak 1.0\n", "on the iron throne:\n    speak 1\n"));
   EXPECT_FALSE(same_meaning("on the iron throne:\n    speak -0.0\n", "on the iron throne:\n    speak 0.0\n"));
+}
+
+TEST(SelfCheck, RefusesATextOfAnotherMeaningWithAnInternalError) {
+  const Result<Program> tree = parse_program("on the iron throne:\n    speak 1\n");
+  ASSERT_TRUE(tree.ok());
+  EXPECT_TRUE(detail::same_meaning("on the iron throne:\n  speak 1 // same\n", *tree).ok());
+  for (const std::string_view other : {"on the iron throne:\n    speak 2\n", "on the iron throne:\n"}) {
+    const Status refused = detail::same_meaning(other, *tree);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().display(),
+              "internal error: formatting would change what the program means, so nothing was formatted");
+  }
 }
 
 TEST(SameProgram, AnOperatorChainAsLongAsALineAllowsNeedsNoDeepStack) {
