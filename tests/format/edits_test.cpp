@@ -1,27 +1,18 @@
 // Formatting as line edits (whole text and ranges), the tree comparison
-// behind the formatter's self-check, and the command's diffs and rewrites.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+// behind the formatter's self-check, and the command's diffs. (Its rewrites
+// of files are tested through the command, in check_fmt_cli.py.)
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "fmt/diff.h"
-#include "fmt/rewrite.h"
 #include "format/format.h"
 #include "format/layout.h"
 #include "parser/parser.h"
 
 namespace skern::format {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::vector<std::string> lines_of(std::string_view text) {
   std::vector<std::string> lines;
@@ -254,8 +245,6 @@ TEST(SameProgram, AnOperatorChainAsLongAsALineAllowsNeedsNoDeepStack) {
 namespace skern::fmt {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(UnifiedDiff, ShowsEachChangeWithThreeLinesAround) {
   std::string source = "on the iron throne:\n";
   for (int i = 1; i <= 12; ++i) {
@@ -291,72 +280,6 @@ TEST(UnifiedDiff, ChangesCloseTogetherShareAHunk) {
   ASSERT_TRUE(edits.ok());
   EXPECT_EQ(unified_diff("p", source, *edits),
             "--- p\n+++ p\n@@ -1,4 +1,4 @@\n on the iron throne:\n-  speak 1\n-    \n-  speak 2\n+    speak 1\n+\n+    speak 2\n");
-}
-
-class Folder : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("skern-fmt-test-" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
-  std::string write(const std::string& name, std::string_view text, fs::perms perms) {
-    const fs::path path = folder_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    fs::permissions(path, perms);
-    return path.string();
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  [[nodiscard]] std::vector<std::string> names() const {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
-      found.push_back(entry.path().filename().string());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-  }
-  fs::path folder_;
-};
-
-TEST_F(Folder, ReplacingKeepsTheModeAndLeavesNoTemporaryFile) {
-  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::owner_exec;
-  const std::string path = write("p.skr", "old", mode);
-  ASSERT_TRUE(replace_file(path.c_str(), "new text\n").ok());
-  EXPECT_EQ(read(path), "new text\n");
-  EXPECT_EQ(fs::status(path).permissions(), mode);
-  EXPECT_EQ(names(), std::vector<std::string>{"p.skr"});
-}
-
-TEST_F(Folder, ALinkStaysALinkAndItsFileChanges) {
-  const std::string target = write("target.skr", "old", fs::perms::owner_read | fs::perms::owner_write);
-  fs::create_symlink("target.skr", folder_ / "link.skr");
-  ASSERT_TRUE(replace_file((folder_ / "link.skr").c_str(), "new").ok());
-  EXPECT_TRUE(fs::is_symlink(folder_ / "link.skr"));
-  EXPECT_EQ(read(target), "new");
-  EXPECT_EQ(names(), (std::vector<std::string>{"link.skr", "target.skr"}));
-}
-
-TEST_F(Folder, FailuresLeaveTheFileAsItWasAndNothingBeside) {
-  EXPECT_EQ(replace_file((folder_ / "missing.skr").c_str(), "x").error().display(),
-            "I/O error: No such file or directory (os error 2)");
-  EXPECT_TRUE(names().empty());
-  if (::geteuid() == 0) {
-    GTEST_SKIP() << "root may write anywhere; the command's test covers a failing write as root too";
-  }
-  const std::string locked = write("locked.skr", "old", fs::perms::owner_read);
-  EXPECT_EQ(replace_file(locked.c_str(), "new").error().display(), "I/O error: Permission denied (os error 13)");
-  EXPECT_EQ(read(locked), "old");
-  const std::string open = write("open.skr", "old", fs::perms::owner_read | fs::perms::owner_write);
-  fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(replace_file(open.c_str(), "new").error().display(), "I/O error: Permission denied (os error 13)");
-  EXPECT_EQ(read(open), "old");
-  EXPECT_EQ(names(), (std::vector<std::string>{"locked.skr", "open.skr"}));
 }
 
 }  // namespace
