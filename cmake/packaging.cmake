@@ -5,11 +5,12 @@ include(GNUInstallDirs)
 set(SKERN_PACKAGE_MAINTAINER "The skern project <maintainers@skern.invalid>"
   CACHE STRING "Maintainer field of the Debian package")
 
-# The man pages, gzip-compressed as Debian's man pages are: skern's, and the
-# language server's and the debug adapter's where they are built. They are looked for when installing
+# The man pages, gzip-compressed as Debian's man pages are: skern's and the
+# formatter's, and the language server's and the debug adapter's where they
+# are built. They are looked for when installing
 # rather than when configuring, so a page written after the build tree was
 # configured still goes in.
-set(skern_man_pages "${PROJECT_SOURCE_DIR}/skern.1")
+set(skern_man_pages "${PROJECT_SOURCE_DIR}/skern.1" "${PROJECT_SOURCE_DIR}/skern-fmt.1")
 if(TARGET skern-lsp)
   list(APPEND skern_man_pages "${PROJECT_SOURCE_DIR}/skern-lsp.1")
 endif()
@@ -84,9 +85,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "indented, English-like lines (.skr files). It parses a whole program"
   "before running any of it, reads typed values from standard input and"
   "writes one line per output statement."
-  "The package also holds skern-lsp, a language server that shows parse"
-  "errors and calls that cannot succeed as you type, the manual pages, the"
-  "example programs and editor support for Vim and VS Code.")
+  "The package also holds skern-fmt, which puts programs into one canonical"
+  "layout, skern-lsp, a language server that shows parse errors and calls"
+  "that cannot succeed as you type, the manual pages, the example programs"
+  "and editor support for Vim and VS Code.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

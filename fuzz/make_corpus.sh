@@ -6,6 +6,8 @@
 # Collects, at the time it runs, every tests/programs/**/*.skr and
 # examples/*.skr and writes:
 #   OUT_DIR/program/     each program as it is
+#   OUT_DIR/format/      each program after two bytes that choose a range of
+#                        lines (see fuzz_format.cpp)
 #   OUT_DIR/run/         each program, a NUL byte, then its standard input
 #                        (NAME.stdin beside it, or tests/examples/NAME.stdin
 #                        for an example), when it has one
@@ -26,7 +28,7 @@ fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$1"
 rm -rf "$out"
-mkdir -p "$out/program" "$out/run" "$out/expression" "$out/lsp" "$out/dap"
+mkdir -p "$out/program" "$out/run" "$out/expression" "$out/lsp" "$out/dap" "$out/format"
 
 # Writes standard input to DIR/<sha1 of it>.
 store() {
@@ -69,6 +71,7 @@ for file in "${programs[@]}"; do
   # Others may be renaming tests while this runs: skip what has gone.
   [[ -f "$file" ]] || continue
   store "$out/program" <"$file" || continue
+  { printf '\002\005'; cat "$file"; } | store "$out/format"
   base="${file%.skr}"
   stdin="$base.stdin"
   if [[ "$file" == "$root/examples/"* ]]; then

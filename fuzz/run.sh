@@ -13,7 +13,7 @@
 #                                     run TARGET once on each FILE (for
 #                                     example a reproducer in fuzz/crashes/)
 #
-# Targets: fuzz_expression, fuzz_program, fuzz_run, and fuzz_lsp and fuzz_dap
+# Targets: fuzz_expression, fuzz_program, fuzz_run, fuzz_format, and fuzz_lsp and fuzz_dap
 # where the language server and the debug adapter are built
 # (nlohmann-json3-dev installed).
 #
@@ -39,7 +39,7 @@ build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
 work="${FUZZ_WORK_DIR:-$build/work}"
 jobs="${FUZZ_JOBS:-2}"
 niceness="${FUZZ_NICE:-10}"
-all_targets=(fuzz_expression fuzz_program fuzz_run)
+all_targets=(fuzz_expression fuzz_program fuzz_run fuzz_format)
 
 usage() {
   sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed -e '$d' -e 's/^# \{0,1\}//'
@@ -79,6 +79,7 @@ seed_kind_of() {
     fuzz_expression) echo expression ;;
     fuzz_program) echo program ;;
     fuzz_run) echo run ;;
+    fuzz_format) echo format ;;
     fuzz_lsp) echo lsp ;;
     fuzz_dap) echo dap ;;
   esac

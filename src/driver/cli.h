@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "driver/error.h"
+#include "driver/files.h"  // read_source_file
 #include "interpreter/console.h"
 #include "model/stack.h"  // run_with_large_stack
 
@@ -28,9 +29,6 @@ Status run(std::string_view source, LineInput& input, TextOutput& output);
 // The same, letting go of the source text once it is parsed: the program
 // tree holds copies of whatever it needs of it.
 Status run_taking(std::string&& source, LineInput& input, TextOutput& output);
-
-// The whole file at `path`, which must be valid UTF-8.
-Result<std::string> read_source_file(const char* path);
 
 // Standard input and output over their file descriptors: each output line is
 // one write, so it is passed on at its line feed.

@@ -17,7 +17,8 @@ namespace skern {
 
 class [[nodiscard]] Error {
  public:
-  enum class Kind : std::uint8_t { Parse, ExpressionParse, Runtime, Io };
+  // Internal: a tool's own consistency check failed (never the interpreter's).
+  enum class Kind : std::uint8_t { Parse, ExpressionParse, Runtime, Io, Internal };
 
   static Error parse(std::uint64_t line, std::string message) {
     return Error(Kind::Parse, std::move(message), line, 0);
@@ -35,6 +36,9 @@ class [[nodiscard]] Error {
   // An I/O failure with no error number of the system's own.
   static Error io_text(std::string description) {
     return Error(Kind::Io, std::move(description), 0, 0);
+  }
+  static Error internal(std::string message) {
+    return Error(Kind::Internal, std::move(message), 0, 0);
   }
 
   [[nodiscard]] Kind kind() const { return kind_; }
@@ -58,6 +62,8 @@ class [[nodiscard]] Error {
           return "I/O error: " + message_ + " (os error " + std::to_string(os_code_) + ")";
         }
         return "I/O error: " + message_;
+      case Kind::Internal:
+        return "internal error: " + message_;
     }
     return message_;
   }

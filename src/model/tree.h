@@ -413,4 +413,10 @@ struct Program {
   Block main;
 };
 
+// Whether two programs are the same tree: the same functions in the same
+// order with the same parameters and bodies, and the same main block. Names
+// are compared by their text, literals by their exact values (a wine by its
+// bits). Trees hold no positions, so where each line stood plays no part.
+[[nodiscard]] bool same_program(const Program& a, const Program& b);
+
 }  // namespace skern

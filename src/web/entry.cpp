@@ -1,6 +1,7 @@
 // The WebAssembly module's entry: one run per call, its output passed to the
 // page's worker as it is produced, its report and exit status at the end;
-// or one run recorded step by step for the page's Debug mode.
+// or one run recorded step by step for the page's Debug mode; or a program
+// put into canonical layout for the page's Format button.
 #include <cstddef>
 #include <new>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "debug/trace.h"
+#include "format/format.h"
 #include "web/session.h"
 
 extern "C" {
@@ -23,6 +25,7 @@ void skern_web_error_at(double line, double column);
 // (with the output so far), and the whole of it at the end.
 void skern_web_recorded(const char* steps, std::size_t steps_size, const char* output, std::size_t output_size);
 void skern_web_traced(const char* json, std::size_t size);
+void skern_web_formatted(const char* text, std::size_t size);
 // Does not return: ends the call into the module with an exception.
 [[noreturn]] void skern_web_out_of_memory();
 
@@ -35,6 +38,11 @@ void skern_web_traced(const char* json, std::size_t size);
 // skern_web_traced, and where a parse error lies to skern_web_error_at.
 [[gnu::used]] void skern_web_trace(const char* source, std::size_t source_size, const char* input,
                                    std::size_t input_size);
+
+// Formats the program and gives 0, the text going to skern_web_formatted;
+// or gives 1 for a program that does not parse, its report going to
+// skern_web_report and where its error lies to skern_web_error_at.
+[[gnu::used]] int skern_web_format(const char* source, std::size_t source_size);
 }
 
 namespace {
@@ -99,4 +107,20 @@ void skern_web_trace(const char* source, std::size_t source_size, const char* in
   WorkerObserver observer;
   const std::string json = skern::debug::trace_json(text, std::string_view(input, input_size), {}, &observer);
   skern_web_traced(json.data(), json.size());
+}
+
+int skern_web_format(const char* source, std::size_t source_size) {
+  std::set_new_handler(out_of_memory);
+  const std::string_view text(source, source_size);
+  const skern::Result<std::string> formatted = skern::format::format_source(text);
+  if (formatted.ok()) {
+    skern_web_formatted(formatted->data(), formatted->size());
+    return 0;
+  }
+  if (const std::optional<skern::web::Outcome> failed = skern::web::source_failure(text)) {
+    report_position(*failed);
+  }
+  const std::string report = formatted.error().display() + "\n";
+  skern_web_report(report.data(), report.size());
+  return 1;
 }

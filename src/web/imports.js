@@ -19,6 +19,9 @@ mergeInto(LibraryManager.library, {
   skern_web_traced: function (json, size) {
     Module['onTraced'](json, size);
   },
+  skern_web_formatted: function (text, size) {
+    Module['onFormatted'](text, size);
+  },
   skern_web_out_of_memory: function () {
     Module['onOutOfMemory']();
   },

@@ -11,6 +11,10 @@ of a line:
     ```output     the exact standard output
     ```stderr     the exact standard error; the run must then exit with 1
 
+Words after the kind are flags of the block: `unformatted` marks a program
+that shows a layout skern-fmt would change (tabs, say); check_layout.py
+leaves it out.
+
 Every program needs an output block, a stderr block, or both; a program with
 a stderr block must exit with status 1, one without must exit with 0. Prose
 and blocks of other kinds may stand between a program and its blocks. Each
@@ -35,20 +39,21 @@ class GuideError(Exception):
 
 
 class Example:
-    def __init__(self, line):
+    def __init__(self, line, flags=()):
         self.line = line  # line of the guide where the program starts
+        self.flags = set(flags)  # the words after `skerran`
         self.program = ""
         self.blocks = {}  # kind -> text
 
 
 def fenced_blocks(text):
-    """Yield (kind, first line number, content) for every fenced block."""
+    """Yield (kind, first line number, content, flags) for every fenced block."""
     lines = text.split("\n")
     index = 0
     while index < len(lines):
         line = lines[index]
         if line.startswith("```"):
-            kind = line[3:].strip()
+            kind, *flags = line[3:].split() or [""]
             start = index + 1
             end = start
             while end < len(lines) and lines[end].rstrip() != "```":
@@ -56,7 +61,7 @@ def fenced_blocks(text):
             if end == len(lines):
                 raise GuideError(f"line {index + 1}: fenced block is never closed")
             content = "".join(piece + "\n" for piece in lines[start:end])
-            yield kind, index + 1, content
+            yield kind, index + 1, content, flags
             index = end + 1
         else:
             index += 1
@@ -65,9 +70,9 @@ def fenced_blocks(text):
 def collect_examples(text):
     examples = []
     current = None
-    for kind, line, content in fenced_blocks(text):
+    for kind, line, content, flags in fenced_blocks(text):
         if kind == PROGRAM:
-            examples.append(Example(line))
+            examples.append(Example(line, flags))
             current = examples[-1]
             current.program = content
         elif kind in ATTACHED:

@@ -127,8 +127,17 @@ for example in "$source_dir"/examples/*.skr; do
   expect_same "$example" "usr/share/doc/skern/examples/$(basename "$example")"
 done
 
+# The formatter, always beside skern: the installed examples are in its
+# canonical layout already.
+fmt=$root/usr/bin/skern-fmt
+check; [[ -x $fmt ]] || fail "usr/bin/skern-fmt is missing or not executable"
+status=0
+"$fmt" --check "$root"/usr/share/doc/skern/examples/*.skr >"$work/fmt.out" 2>&1 || status=$?
+check; [[ $status -eq 0 && ! -s $work/fmt.out ]] ||
+  fail "skern-fmt --check of the installed examples gave status $status: $(cat "$work/fmt.out")"
+
 # The man pages, compressed.
-man_pages=(skern.1)
+man_pages=(skern.1 skern-fmt.1)
 if [[ -x $build_dir/skern-lsp ]]; then
   man_pages+=(skern-lsp.1)
 fi

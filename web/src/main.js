@@ -10,6 +10,7 @@ import { debugMarks, toggleBreakpointAtCursor } from './debug-marks.js';
 import { DebugMode } from './debugger.js';
 import { Drafts, STORAGE_KEY, draftLabels } from './drafts.js';
 import { clearErrorMark, errorMarks, markError } from './error-mark.js';
+import { formatProgram } from './format-button.js';
 import { skerran } from './language.js';
 import { OutputPane } from './output-pane.js';
 import { SkernRunner } from './skern-api.js';
@@ -20,6 +21,7 @@ const runner = new SkernRunner();
 window.skern = {
   run: (source, stdin, options) => runner.run(source, stdin, options),
   trace: (source, stdin, options) => runner.trace(source, stdin, options),
+  format: (source) => runner.format(source),
   stop: () => runner.stop(),
   ready: runner.ready,
   examples: examples.map(({ name, program, input }) => ({ name, program, input })),
@@ -29,6 +31,7 @@ const $ = (id) => document.getElementById(id);
 const examplesMenu = $('examples');
 const runButton = $('run');
 const debugButton = $('debug');
+const formatButton = $('format');
 const stopButton = $('stop');
 const shareButton = $('share');
 const stdinBox = $('stdin');
@@ -62,6 +65,7 @@ const editorExtensions = [
   indentUnit.of('    '),
   keymap.of([
     { key: 'Mod-Enter', run: () => (runProgram(), true) },
+    { key: 'Shift-Alt-f', run: () => (formatEditor(), true) },
     { key: 'F9', run: toggleBreakpointAtCursor },
     indentWithTab,
     ...defaultKeymap,
@@ -177,7 +181,20 @@ async function runProgram() {
   if (shownAfter - result.time >= NOTICEABLE) setStatus(`${outcome} · output shown after ${formatTime(shownAfter)}`, kind);
 }
 
+// Formatting edits the program, which leaves the Debug mode as any edit does.
+function formatEditor() {
+  debug.leave();
+  // A running program is stopped as for a run; formatting itself is quick.
+  stopButton.disabled = true;
+  return formatProgram({
+    editor,
+    runner,
+    page: { begin, isCurrent: (run) => run === latestRun, setStatus, clearOutput, stderrPane },
+  });
+}
+
 runButton.addEventListener('click', runProgram);
+formatButton.addEventListener('click', formatEditor);
 debugButton.addEventListener('click', () => debug.start(editor.state.doc.toString(), stdinBox.value));
 stopButton.addEventListener('click', () => runner.stop());
 downloadButton.addEventListener('click', () => stdout.download('output.txt'));

@@ -1,5 +1,6 @@
 // The page's way to run programs: window.skern.run(source, stdin),
-// window.skern.trace(source, stdin) and window.skern.stop(). Programs run in
+// window.skern.trace(source, stdin), window.skern.format(source) and
+// window.skern.stop(). Programs run in
 // a Web Worker, one after another; the page's own thread only passes
 // messages.
 //
@@ -32,6 +33,14 @@
 // the run goes on to its end, however long that takes. A trace that stop()
 // ends gives {status: null, stopped: true} with the steps recorded by then,
 // if any, and the output so far.
+
+//
+// format(source) puts the program into the canonical layout of skern-fmt
+// and gives a Promise of {status, text, stderr}: status 0 and the formatted
+// text, or status 1, text null and the report that skern-fmt writes (with
+// errorAt as for run) for a program that does not parse. It waits for a
+// running program, as a run does; stop() ends it with {status: null,
+// text: null, stopped: true}.
 
 const encoder = new TextEncoder();
 
@@ -68,6 +77,7 @@ async function workerScript(url) {
 // so far, and for a trace the steps recorded, if it had passed them on.
 function ended(run, stderr) {
   if (run.message.type === 'run') return { stdout: run.stdout.join(''), stderr };
+  if (run.message.type === 'format') return { text: null, stderr };
   const { recorded } = run;
   return {
     stdout: recorded ? recorded.stdout : '',
@@ -108,6 +118,10 @@ export class SkernRunner {
 
   trace(source, stdin = '', { onRecorded } = {}) {
     return this.#start('trace', source, stdin, { onRecorded, recorded: null });
+  }
+
+  format(source) {
+    return this.#start('format', source, '', {});
   }
 
   #start(type, source, stdin, fields) {
@@ -205,6 +219,17 @@ export class SkernRunner {
       const result = message.json === null ? failure(run, message.stderr) : JSON.parse(message.json);
       if (result.steps === null) result.steps = run.recorded.steps;
       this.#finish(message.id, { ...result, time: message.time, ...(message.errorAt ? { errorAt: message.errorAt } : {}) });
+      if (message.broken) {
+        this.#replaceWorker();
+        for (const waiting of this.#runs.values()) this.#send(waiting);
+      }
+    } else if (message.type === 'formatted') {
+      this.#finish(message.id, {
+        status: message.status,
+        text: message.text,
+        stderr: message.stderr,
+        ...(message.errorAt ? { errorAt: message.errorAt } : {}),
+      });
       if (message.broken) {
         this.#replaceWorker();
         for (const waiting of this.#runs.values()) this.#send(waiting);

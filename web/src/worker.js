@@ -12,7 +12,10 @@
 // recording as JSON text (null if the module broke), and before it, if the
 // recording fills up while the run goes on, {type: 'recorded', id, steps,
 // stdout}: the steps as JSON text and the output so far (the recording's
-// steps are then null in the JSON at the end). A run that
+// steps are then null in the JSON at the end). {type: 'format', id, source}
+// puts the program into canonical layout: the worker answers with one
+// {type: 'formatted', id, status, text, stderr, errorAt, broken}, text being
+// the formatted program for status 0 (null otherwise). A run that
 // breaks the module (out of memory, or an internal error) leaves it unusable:
 // the worker then says broken and takes no more runs, and the page ends it,
 // which gives the module's memory back at once. The module's loader, which
@@ -66,6 +69,9 @@ async function instantiate() {
     },
     onTraced(json, size) {
       if (current) current.json = textAt(json, size);
+    },
+    onFormatted(text, size) {
+      if (current) current.text = textAt(text, size);
     },
     onOutOfMemory() {
       throw new OutOfMemory('out of memory');
@@ -146,6 +152,29 @@ async function trace({ id, source, stdin }) {
   }
 }
 
+async function format({ id, source }) {
+  current = { id, stderr: '', errorAt: null, text: null };
+  const sourcePointer = copyIn(source);
+  let status = 1;
+  let broken = false;
+  try {
+    status = skern._skern_web_format(sourcePointer, source.length);
+  } catch (error) {
+    broken = true;
+    if (!(error instanceof OutOfMemory)) {
+      current.stderr += `internal error: ${error && error.message ? error.message : error}\n`;
+    }
+  }
+  const { text, stderr, errorAt } = current;
+  post({ type: 'formatted', id, status, text: broken ? null : text, stderr, errorAt, broken });
+  current = null;
+  if (broken) {
+    skern = null;
+  } else {
+    skern._free(sourcePointer);
+  }
+}
+
 // Messages are handled one after another, each after the last has finished.
 let queue = Promise.resolve();
 self.onmessage = (event) => {
@@ -160,6 +189,8 @@ self.onmessage = (event) => {
         await run(message);
       } else if (message.type === 'trace' && skern) {
         await trace(message);
+      } else if (message.type === 'format' && skern) {
+        await format(message);
       }
     } catch (error) {
       post({ type: 'failed', id: message.id, error: String(error && error.message ? error.message : error) });
