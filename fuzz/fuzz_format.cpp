@@ -44,20 +44,21 @@ std::string with_edits(std::string_view source, const std::vector<format::LineEd
 }
 
 void fuzz_one(std::string_view source, std::uint64_t first, std::uint64_t last) {
-  const Result<std::string> formatted = format::format_source(source);
+  const format::Formatted<std::string> formatted = format::format_source(source);
   const Result<Program> program = parse_program(source);
   if (!program.ok()) {
-    check(!formatted.ok() && formatted.error() == program.error(), "a source that does not parse formats, or fails otherwise",
-          [&] { return formatted.ok() ? *formatted : formatted.error().display(); });
+    check(!formatted.ok() && !formatted.refused() && formatted.error() == program.error(),
+          "a source that does not parse formats, or fails otherwise",
+          [&] { return formatted.ok() ? *formatted : formatted.report(); });
     return;
   }
-  check(formatted.ok(), "formatting a program that parses fails", [&] { return formatted.error().display(); });
-  const Result<std::string> again = format::format_source(*formatted);
+  check(formatted.ok(), "formatting a program that parses fails", [&] { return formatted.report(); });
+  const format::Formatted<std::string> again = format::format_source(*formatted);
   check(again.ok() && *again == *formatted, "formatting the formatted text changes it", [&] { return *formatted; });
-  const Result<std::vector<format::LineEdit>> edits = format::format_edits(source);
+  const format::Formatted<std::vector<format::LineEdit>> edits = format::format_edits(source);
   check(edits.ok() && with_edits(source, *edits) == *formatted, "the edits do not give the formatted text");
-  const Result<std::vector<format::LineEdit>> range = format::format_range(source, first, last);
-  check(range.ok(), "formatting a range fails", [&] { return range.error().display(); });
+  const format::Formatted<std::vector<format::LineEdit>> range = format::format_range(source, first, last);
+  check(range.ok(), "formatting a range fails", [&] { return range.report(); });
 }
 
 }  // namespace

@@ -17,29 +17,17 @@ namespace skern {
 
 class [[nodiscard]] Error {
  public:
-  // Internal: a tool's own consistency check failed (never the interpreter's).
-  enum class Kind : std::uint8_t { Parse, ExpressionParse, Runtime, Io, Internal };
+  enum class Kind : std::uint8_t { Parse, ExpressionParse, Runtime, Io };
 
   static Error parse(std::uint64_t line, std::string message) {
     return Error(Kind::Parse, std::move(message), line, 0);
   }
-  static Error expression(std::string message) {
-    return Error(Kind::ExpressionParse, std::move(message), 0, 0);
-  }
-  static Error runtime(std::string message) {
-    return Error(Kind::Runtime, std::move(message), 0, 0);
-  }
+  static Error expression(std::string message) { return Error(Kind::ExpressionParse, std::move(message), 0, 0); }
+  static Error runtime(std::string message) { return Error(Kind::Runtime, std::move(message), 0, 0); }
   // A failed system call: the platform's description and its error number.
-  static Error io(int os_code) {
-    return Error(Kind::Io, std::system_category().message(os_code), 0, os_code);
-  }
+  static Error io(int os_code) { return Error(Kind::Io, std::system_category().message(os_code), 0, os_code); }
   // An I/O failure with no error number of the system's own.
-  static Error io_text(std::string description) {
-    return Error(Kind::Io, std::move(description), 0, 0);
-  }
-  static Error internal(std::string message) {
-    return Error(Kind::Internal, std::move(message), 0, 0);
-  }
+  static Error io_text(std::string description) { return Error(Kind::Io, std::move(description), 0, 0); }
 
   [[nodiscard]] Kind kind() const { return kind_; }
   // For Io, the system's description without the error number.
@@ -62,8 +50,6 @@ class [[nodiscard]] Error {
           return "I/O error: " + message_ + " (os error " + std::to_string(os_code_) + ")";
         }
         return "I/O error: " + message_;
-      case Kind::Internal:
-        return "internal error: " + message_;
     }
     return message_;
   }
@@ -84,7 +70,7 @@ class [[nodiscard]] Error {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT(google-explicit-constructor)
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
 
   [[nodiscard]] bool ok() const { return state_.index() == 0; }
@@ -126,12 +112,12 @@ class [[nodiscard]] Status {
 
 // Hands the error of a failed Result or Status back to the caller.
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage): only a macro can return from the function that uses it.
-#define SKERN_TRY(expr)                           \
-  do {                                            \
-    auto&& skern_try_result_ = (expr);            \
-    if (!skern_try_result_.ok()) {                \
+#define SKERN_TRY(expr)                            \
+  do {                                             \
+    auto&& skern_try_result_ = (expr);             \
+    if (!skern_try_result_.ok()) {                 \
       return std::move(skern_try_result_).error(); \
-    }                                             \
+    }                                              \
   } while (false)
 
 // ---------------------------------------------------------------------------
@@ -149,19 +135,13 @@ inline std::string quoted(std::string_view before, std::string_view name, std::s
 
 // Program structure and blocks (kind Parse).
 inline constexpr std::string_view TOP_LEVEL_INDENTATION = "unexpected indentation at top level";
-inline constexpr std::string_view EXPECTED_TOP_LEVEL_FORM =
-    "expected `we declare ...` or `on the iron throne:`";
+inline constexpr std::string_view EXPECTED_TOP_LEVEL_FORM = "expected `we declare ...` or `on the iron throne:`";
 inline constexpr std::string_view MAIN_BLOCK_REPEATED = "`on the iron throne` can only appear once";
 inline constexpr std::string_view MAIN_BLOCK_MISSING = "program needs `on the iron throne:`";
 inline constexpr std::string_view DECLARATION_NEEDS_ARROW = "function declaration must end with `->`";
-inline constexpr std::string_view DECLARATION_NEEDS_WITH =
-    "function declaration needs `with` before parameters";
-inline std::string invalid_function_name(std::string_view name) {
-  return quoted("invalid function name ", name, "");
-}
-inline std::string invalid_parameter(std::string_view name) {
-  return quoted("invalid parameter ", name, "");
-}
+inline constexpr std::string_view DECLARATION_NEEDS_WITH = "function declaration needs `with` before parameters";
+inline std::string invalid_function_name(std::string_view name) { return quoted("invalid function name ", name, ""); }
+inline std::string invalid_parameter(std::string_view name) { return quoted("invalid parameter ", name, ""); }
 inline constexpr std::string_view DECLARATION_NEEDS_COUNCIL = "function declaration needs `council says:`";
 inline constexpr std::string_view COUNCIL_NOT_ALIGNED =
     "expected `council says:` aligned with the function declaration";
@@ -172,16 +152,12 @@ inline constexpr std::string_view EXPECTED_INDENTED_BLOCK = "expected an indente
 inline constexpr std::string_view UNEXPECTED_EXTRA_INDENTATION = "unexpected extra indentation";
 inline constexpr std::string_view EMPTY_BLOCK = "block cannot be empty";
 inline constexpr std::string_view STRAY_ELSE = "`else:` must follow an `if` block";
-inline std::string invalid_input_target(std::string_view target) {
-  return quoted("invalid input target ", target, "");
-}
+inline std::string invalid_input_target(std::string_view target) { return quoted("invalid input target ", target, ""); }
 inline std::string invalid_declaration_name(std::string_view name) {
   return quoted("invalid declaration name ", name, "");
 }
 inline constexpr std::string_view DECLARATION_NEEDS_EXPRESSION = "declaration needs `with expression`";
-inline std::string unknown_data_type(std::string_view text) {
-  return quoted("unknown data type ", text, "");
-}
+inline std::string unknown_data_type(std::string_view text) { return quoted("unknown data type ", text, ""); }
 inline std::string invalid_assignment_target(std::string_view target) {
   return quoted("invalid assignment target ", target, "");
 }
@@ -196,9 +172,7 @@ inline std::string invalid_integer(std::string_view text) { return quoted("inval
 inline std::string invalid_float(std::string_view text) { return quoted("invalid float ", text, ""); }
 inline std::string unknown_operator(std::string_view text) { return quoted("unknown operator ", text, ""); }
 inline std::string unknown_unary(std::string_view text) { return quoted("unknown unary ", text, ""); }
-inline std::string invalid_quoted_literal(std::string_view text) {
-  return quoted("invalid quoted literal ", text, "");
-}
+inline std::string invalid_quoted_literal(std::string_view text) { return quoted("invalid quoted literal ", text, ""); }
 inline constexpr std::string_view ESCAPE_ENDS_LITERAL = "escape sequence cannot end a literal";
 inline std::string sigil_literal_length(std::string_view literal) {
   return quoted("sigil literal ", literal, " must contain exactly one character");

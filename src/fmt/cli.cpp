@@ -40,10 +40,10 @@ int write_text(std::string_view text) {
 
 // What became of one program.
 enum class Outcome : std::uint8_t {
-  Done,           // formatted, or in canonical layout already
-  Failed,         // not read, not parsed or not written: reported
-  Changed,        // --check: it would change
-  OutputFailed,   // standard output cannot be written: nothing more can be
+  Done,          // formatted, or in canonical layout already
+  Failed,        // not read, not parsed or not written: reported
+  Changed,       // --check: it would change
+  OutputFailed,  // standard output cannot be written: nothing more can be
 };
 
 Outcome format_one(Mode mode, const char* file) {
@@ -54,9 +54,9 @@ Outcome format_one(Mode mode, const char* file) {
     return Outcome::Failed;
   }
   if (mode == Mode::Check) {
-    const Result<std::vector<format::LineEdit>> edits = format::format_edits(*source);
+    const format::Formatted<std::vector<format::LineEdit>> edits = format::format_edits(*source);
     if (!edits.ok()) {
-      report(edits.error());
+      report(edits.report(), EXIT_CHANGED_OR_FAILED);
       return Outcome::Failed;
     }
     if (edits->empty()) {
@@ -70,9 +70,9 @@ Outcome format_one(Mode mode, const char* file) {
     }
     return Outcome::Changed;
   }
-  const Result<std::string> formatted = format::format_source(*source);
+  const format::Formatted<std::string> formatted = format::format_source(*source);
   if (!formatted.ok()) {
-    report(formatted.error());
+    report(formatted.report(), EXIT_CHANGED_OR_FAILED);
     return Outcome::Failed;
   }
   if (mode == Mode::Write) {
@@ -129,8 +129,8 @@ Command read_arguments(int argc, const char* const* argv) {
   if (command.files.empty()) {
     command.files.push_back(STDIN_ARGUMENT.data());
   }
-  const bool rewrites_stdin = std::any_of(command.files.begin(), command.files.end(),
-                                          [](const char* file) { return file == STDIN_ARGUMENT; });
+  const bool rewrites_stdin =
+      std::any_of(command.files.begin(), command.files.end(), [](const char* file) { return file == STDIN_ARGUMENT; });
   if (check && write) {
     command.status = report(msg::CHECK_AND_WRITE, EXIT_USAGE);
   } else if (write && rewrites_stdin) {

@@ -90,8 +90,8 @@ std::string unified_diff(std::string_view name, std::string_view source, const s
   while (next < changes.size()) {
     // A hunk: changes whose context would touch or overlap go together.
     std::size_t last = next;
-    while (last + 1 < changes.size() && changes[last + 1].old_first <=
-                                            changes[last].old_first + changes[last].old_count + 2 * DIFF_CONTEXT) {
+    while (last + 1 < changes.size() &&
+           changes[last + 1].old_first <= changes[last].old_first + changes[last].old_count + 2 * DIFF_CONTEXT) {
       ++last;
     }
     const std::size_t old_start = changes[next].old_first - std::min(changes[next].old_first, DIFF_CONTEXT);

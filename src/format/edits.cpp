@@ -102,10 +102,12 @@ void widen(const std::vector<Line>& lines, std::size_t& lo, std::size_t& hi) {
 
 }  // namespace
 
-Result<std::vector<LineEdit>> format_edits(std::string_view source) {
+Formatted<std::vector<LineEdit>> format_edits(std::string_view source) {
   Result<Layout> layout = detail::lay_out(source);
   SKERN_TRY(layout);
-  SKERN_TRY(detail::same_meaning(layout->text, layout->tree));
+  if (!detail::same_meaning(layout->text, layout->tree)) {
+    return Formatted<std::vector<LineEdit>>::refusal();
+  }
   std::vector<LineEdit> edits;
   if (!layout->lines.empty()) {
     collect_edits(*layout, 0, layout->lines.size() - 1, edits);
@@ -113,11 +115,13 @@ Result<std::vector<LineEdit>> format_edits(std::string_view source) {
   return edits;
 }
 
-Result<std::vector<LineEdit>> format_range(std::string_view source, std::uint64_t first_line,
-                                           std::uint64_t last_line) {
+Formatted<std::vector<LineEdit>> format_range(std::string_view source, std::uint64_t first_line,
+                                              std::uint64_t last_line) {
   Result<Layout> layout = detail::lay_out(source);
   SKERN_TRY(layout);
-  SKERN_TRY(detail::same_meaning(layout->text, layout->tree));
+  if (!detail::same_meaning(layout->text, layout->tree)) {
+    return Formatted<std::vector<LineEdit>>::refusal();
+  }
   const std::vector<Line>& lines = layout->lines;
   std::vector<LineEdit> edits;
   first_line = std::max<std::uint64_t>(first_line, 1);
@@ -134,7 +138,9 @@ Result<std::vector<LineEdit>> format_range(std::string_view source, std::uint64_
   for (std::size_t i = 0; i < lines.size(); ++i) {
     changed.append(i >= lo && i <= hi ? layout->output_of(i) : lines[i].whole);
   }
-  SKERN_TRY(detail::same_meaning(changed, layout->tree));
+  if (!detail::same_meaning(changed, layout->tree)) {
+    return Formatted<std::vector<LineEdit>>::refusal();
+  }
   collect_edits(*layout, lo, hi, edits);
   return edits;
 }

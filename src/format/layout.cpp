@@ -1,12 +1,13 @@
 // The source's lines and their canonical layout: indentation by block level,
 // comments placed among the blocks, blank lines.
+#include "format/layout.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <optional>
 
 #include "format/format.h"
-#include "format/layout.h"
 #include "format/messages.h"
 #include "parser/parser.h"
 
@@ -220,22 +221,21 @@ Result<Layout> lay_out(std::string_view source) {
   }
 }
 
-Status same_meaning(std::string_view text, const Program& tree) {
+bool same_meaning(std::string_view text, const Program& tree) {
   const Result<Program> again = parse_program(text);
-  if (!again.ok() || !same_program(*again, tree)) {
-    return Error::internal(std::string(msg::MEANING_CHANGED));
-  }
-  return {};
+  return again.ok() && same_program(*again, tree);
 }
 
 }  // namespace skern::format::detail
 
 namespace skern::format {
 
-Result<std::string> format_source(std::string_view source) {
+Formatted<std::string> format_source(std::string_view source) {
   Result<detail::Layout> layout = detail::lay_out(source);
   SKERN_TRY(layout);
-  SKERN_TRY(detail::same_meaning(layout->text, layout->tree));
+  if (!detail::same_meaning(layout->text, layout->tree)) {
+    return Formatted<std::string>::refusal();
+  }
   return std::move(layout->text);
 }
 

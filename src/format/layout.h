@@ -20,9 +20,9 @@ enum class LineKind : std::uint8_t { Blank, Comment, Code };
 
 // One physical line of the source.
 struct Line {
-  std::string_view whole;    // as the source has it, its line end included
-  std::string_view code;     // Code: the parser's text of the line
-  std::string_view comment;  // from `//` on, without trailing whitespace; empty for none
+  std::string_view whole;         // as the source has it, its line end included
+  std::string_view code;          // Code: the parser's text of the line
+  std::string_view comment;       // from `//` on, without trailing whitespace; empty for none
   std::uint64_t indentation = 0;  // leading spaces count 1, tabs 4
   std::uint32_t depth = 0;        // block level in the canonical layout
   LineKind kind = LineKind::Blank;
@@ -49,8 +49,8 @@ struct Layout {
 // text is not checked yet: see same_meaning.
 Result<Layout> lay_out(std::string_view source);
 
-// Whether `text` parses to `tree`; an internal error if not.
-Status same_meaning(std::string_view text, const Program& tree);
+// Whether `text` parses to `tree`.
+bool same_meaning(std::string_view text, const Program& tree);
 
 // The canonical text of a code line at the top level (`we declare`, its
 // `council says:`, `on the iron throne:`), appended to `out`.

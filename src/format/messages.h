@@ -9,6 +9,6 @@ namespace skern::format::msg {
 // The formatted text did not parse to the source's tree: a fault of the
 // formatter, never of the source, which is then left as it is.
 inline constexpr std::string_view MEANING_CHANGED =
-    "formatting would change what the program means, so nothing was formatted";
+    "internal error: formatting would change what the program means, so nothing was formatted";
 
 }  // namespace skern::format::msg

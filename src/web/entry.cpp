@@ -31,8 +31,8 @@ void skern_web_formatted(const char* text, std::size_t size);
 
 // Runs the program and gives its exit status. `buffer` (at least 64 bytes)
 // carries standard output; the report goes to skern_web_report.
-[[gnu::used]] int skern_web_run(const char* source, std::size_t source_size, const char* input,
-                                std::size_t input_size, char* buffer, std::size_t buffer_size);
+[[gnu::used]] int skern_web_run(const char* source, std::size_t source_size, const char* input, std::size_t input_size,
+                                char* buffer, std::size_t buffer_size);
 
 // Records the run of the program for the Debug mode; the recording goes to
 // skern_web_traced, and where a parse error lies to skern_web_error_at.
@@ -80,14 +80,13 @@ void report_position(const skern::web::Outcome& outcome) {
 
 }  // namespace
 
-int skern_web_run(const char* source, std::size_t source_size, const char* input, std::size_t input_size,
-                  char* buffer, std::size_t buffer_size) {
+int skern_web_run(const char* source, std::size_t source_size, const char* input, std::size_t input_size, char* buffer,
+                  std::size_t buffer_size) {
   std::set_new_handler(out_of_memory);
   WorkerChannel channel;
   skern::web::BufferOutput output(std::span<char>(buffer, buffer_size), channel, OUTPUT_INTERVAL);
-  const skern::web::Outcome outcome =
-      skern::web::run_in_memory(std::string_view(source, source_size), std::string_view(input, input_size), output,
-                                 &output);
+  const skern::web::Outcome outcome = skern::web::run_in_memory(std::string_view(source, source_size),
+                                                                std::string_view(input, input_size), output, &output);
   output.flush();
   report_position(outcome);
   if (!outcome.report.empty()) {
@@ -112,7 +111,7 @@ void skern_web_trace(const char* source, std::size_t source_size, const char* in
 int skern_web_format(const char* source, std::size_t source_size) {
   std::set_new_handler(out_of_memory);
   const std::string_view text(source, source_size);
-  const skern::Result<std::string> formatted = skern::format::format_source(text);
+  const skern::format::Formatted<std::string> formatted = skern::format::format_source(text);
   if (formatted.ok()) {
     skern_web_formatted(formatted->data(), formatted->size());
     return 0;
@@ -120,7 +119,7 @@ int skern_web_format(const char* source, std::size_t source_size) {
   if (const std::optional<skern::web::Outcome> failed = skern::web::source_failure(text)) {
     report_position(*failed);
   }
-  const std::string report = formatted.error().display() + "\n";
+  const std::string report = formatted.report() + "\n";
   skern_web_report(report.data(), report.size());
   return 1;
 }

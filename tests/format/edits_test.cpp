@@ -1,10 +1,10 @@
 // Formatting as line edits (whole text and ranges), the tree comparison
 // behind the formatter's self-check, and the command's diffs. (Its rewrites
 // of files are tested through the command, in check_fmt_cli.py.)
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "fmt/diff.h"
 #include "format/format.h"
@@ -52,25 +52,25 @@ bool same_meaning(std::string_view a, std::string_view b) {
 }
 
 const std::string MESSY =
-    "// Sums.\n"                    // 1
-    "we declare add with a ,b->\n"  // 2
-    "council says:\n"               // 3
-    "  total is a blade with a+b\n" // 4
-    "  if total>10:\n"              // 5
-    "        return 10\n"           // 6
-    "  return total  \n"            // 7
-    "on the iron throne:\n"         // 8
-    "\tspeak add with 1 ,2\n"       // 9
-    "\n\n\n"                        // 10-12
-    "    x is a blade with ( 3)\n"  // 13
+    "// Sums.\n"                        // 1
+    "we declare add with a ,b->\n"      // 2
+    "council says:\n"                   // 3
+    "  total is a blade with a+b\n"     // 4
+    "  if total>10:\n"                  // 5
+    "        return 10\n"               // 6
+    "  return total  \n"                // 7
+    "on the iron throne:\n"             // 8
+    "\tspeak add with 1 ,2\n"           // 9
+    "\n\n\n"                            // 10-12
+    "    x is a blade with ( 3)\n"      // 13
     "    the realm marches x times:\n"  // 14
-    "     speak x  // each\n"       // 15
-    "    speak-x";                  // 16, no final line feed
+    "     speak x  // each\n"           // 15
+    "    speak-x";                      // 16, no final line feed
 
 TEST(Edits, NoneForTextInCanonicalLayout) {
-  const Result<std::string> canonical = format_source(MESSY);
+  const Formatted<std::string> canonical = format_source(MESSY);
   ASSERT_TRUE(canonical.ok());
-  const Result<std::vector<LineEdit>> edits = format_edits(*canonical);
+  const Formatted<std::vector<LineEdit>> edits = format_edits(*canonical);
   ASSERT_TRUE(edits.ok());
   EXPECT_TRUE(edits->empty());
 }
@@ -78,14 +78,14 @@ TEST(Edits, NoneForTextInCanonicalLayout) {
 TEST(Edits, MadeTheyGiveTheFormattedText) {
   for (const std::string& source : {MESSY, std::string("on the iron throne:\r\n  speak 1\r\n\r\n\r\n  speak 2\r\n"),
                                     std::string("\n\non the iron throne:\n speak 1\n\n")}) {
-    const Result<std::vector<LineEdit>> edits = format_edits(source);
+    const Formatted<std::vector<LineEdit>> edits = format_edits(source);
     ASSERT_TRUE(edits.ok());
     EXPECT_EQ(with_edits(source, *edits), *format_source(source));
   }
 }
 
 TEST(Edits, EachCoversARunOfChangedLinesOnly) {
-  const Result<std::vector<LineEdit>> edits =
+  const Formatted<std::vector<LineEdit>> edits =
       format_edits("on the iron throne:\n  speak 1\n  speak 2\n\n\n  speak 3\n    \n");
   ASSERT_TRUE(edits.ok());
   ASSERT_EQ(edits->size(), 2U);
@@ -99,7 +99,7 @@ TEST(Edits, EachCoversARunOfChangedLinesOnly) {
 }
 
 TEST(Edits, ABlankLinePutInGoesWithTheLineBelowIt) {
-  const Result<std::vector<LineEdit>> edits =
+  const Formatted<std::vector<LineEdit>> edits =
       format_edits("on the iron throne:\n    speak 1\nwe declare f with ->\ncouncil says:\n    return 1\n");
   ASSERT_TRUE(edits.ok());
   ASSERT_EQ(edits->size(), 1U);
@@ -109,9 +109,9 @@ TEST(Edits, ABlankLinePutInGoesWithTheLineBelowIt) {
 }
 
 TEST(Edits, FailWithTheParseError) {
-  const Result<std::vector<LineEdit>> edits = format_edits("on the iron throne:\n");
+  const Formatted<std::vector<LineEdit>> edits = format_edits("on the iron throne:\n");
   ASSERT_FALSE(edits.ok());
-  EXPECT_EQ(edits.error().display(), "parse error on line 1: expected an indented block");
+  EXPECT_EQ(edits.report(), "parse error on line 1: expected an indented block");
   EXPECT_FALSE(format_range("on the iron throne:\n", 1, 1).ok());
 }
 
@@ -121,7 +121,7 @@ TEST(Range, OnlyTheLinesAskedForChangeWhereIndentationStays) {
       "    x is a blade with 1+1\n"
       "    speak x*2\n"
       "    speak x  -  1\n";
-  const Result<std::vector<LineEdit>> edits = format_range(source, 3, 3);
+  const Formatted<std::vector<LineEdit>> edits = format_range(source, 3, 3);
   ASSERT_TRUE(edits.ok());
   ASSERT_EQ(edits->size(), 1U);
   EXPECT_EQ((*edits)[0].first_line, 3U);
@@ -139,7 +139,7 @@ TEST(Range, ALineWhoseIndentationChangesTakesItsWholeBlock) {
       "we declare f with ->\n"  // 6
       "council says:\n"         // 7
       "  return 1\n";           // 8
-  const Result<std::vector<LineEdit>> edits = format_range(source, 2, 2);
+  const Formatted<std::vector<LineEdit>> edits = format_range(source, 2, 2);
   ASSERT_TRUE(edits.ok());
   ASSERT_EQ(edits->size(), 1U);
   EXPECT_EQ((*edits)[0].first_line, 2U);
@@ -153,7 +153,7 @@ TEST(Range, AHeaderNoShallowerThanItsBlocksNewIndentationJoins) {
       "        if aye:\n"      // 2
       "         speak 1\n"     // 3
       "        speak 2\n";     // 4
-  const Result<std::vector<LineEdit>> edits = format_range(source, 3, 3);
+  const Formatted<std::vector<LineEdit>> edits = format_range(source, 3, 3);
   ASSERT_TRUE(edits.ok());
   ASSERT_EQ(edits->size(), 1U);
   EXPECT_EQ((*edits)[0].first_line, 2U);
@@ -165,8 +165,8 @@ TEST(Range, EveryRangeOfAMessyProgramKeepsItsMeaning) {
   const std::size_t count = lines_of(MESSY).size();
   for (std::size_t first = 1; first <= count; ++first) {
     for (std::size_t last = first; last <= count; ++last) {
-      const Result<std::vector<LineEdit>> edits = format_range(MESSY, first, last);
-      ASSERT_TRUE(edits.ok()) << first << ".." << last << ": " << edits.error().display();
+      const Formatted<std::vector<LineEdit>> edits = format_range(MESSY, first, last);
+      ASSERT_TRUE(edits.ok()) << first << ".." << last << ": " << edits.report();
       const std::string changed = with_edits(MESSY, *edits);
       EXPECT_TRUE(same_meaning(changed, MESSY)) << first << ".." << last << ":\n" << changed;
       if (first == 1 && last == count) {
@@ -180,7 +180,7 @@ TEST(Range, IsClampedToTheText) {
   const std::string source = "on the iron throne:\n  speak 1\n";
   EXPECT_TRUE(format_range(source, 3, 9)->empty());
   EXPECT_TRUE(format_range(source, 2, 1)->empty());
-  const Result<std::vector<LineEdit>> all = format_range(source, 0, 99);
+  const Formatted<std::vector<LineEdit>> all = format_range(source, 0, 99);
   ASSERT_TRUE(all.ok());
   EXPECT_EQ(with_edits(source, *all), "on the iron throne:\n    speak 1\n");
 }
@@ -190,7 +190,8 @@ TEST(SameProgram, TellsTreesApartByEveryPart) {
   const std::string main = "    x is a blade with f with 1, 2\n    if x > 0:\n        speak \"a\"\n";
   EXPECT_TRUE(same_meaning(base + main, base + main));
   // Spacing, parentheses and comments are no part of the tree.
-  EXPECT_TRUE(same_meaning(base + main, base + "  x is a blade with (f with 1,2) // c\n  if (x>0):\n     speak \"a\"\n"));
+  EXPECT_TRUE(
+      same_meaning(base + main, base + "  x is a blade with (f with 1,2) // c\n  if (x>0):\n     speak \"a\"\n"));
   for (const std::string& other : {
            base + "    x is a blade with f with 1, 3\n    if x > 0:\n        speak \"a\"\n",
            base + "    x is a wine with f with 1, 2\n    if x > 0:\n        speak \"a\"\n",
@@ -215,16 +216,21 @@ TEST(SameProgram, TellsTreesApartByEveryPart) {
   EXPECT_FALSE(same_meaning("on the iron throne:\n    speak -0.0\n", "on the iron throne:\n    speak 0.0\n"));
 }
 
-TEST(SelfCheck, RefusesATextOfAnotherMeaningWithAnInternalError) {
+TEST(SelfCheck, RefusesATextOfAnotherMeaning) {
   const Result<Program> tree = parse_program("on the iron throne:\n    speak 1\n");
   ASSERT_TRUE(tree.ok());
-  EXPECT_TRUE(detail::same_meaning("on the iron throne:\n  speak 1 // same\n", *tree).ok());
+  EXPECT_TRUE(detail::same_meaning("on the iron throne:\n  speak 1 // same\n", *tree));
   for (const std::string_view other : {"on the iron throne:\n    speak 2\n", "on the iron throne:\n"}) {
-    const Status refused = detail::same_meaning(other, *tree);
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error().display(),
-              "internal error: formatting would change what the program means, so nothing was formatted");
+    EXPECT_FALSE(detail::same_meaning(other, *tree));
   }
+  const Formatted<std::string> refused = Formatted<std::string>::refusal();
+  EXPECT_TRUE(refused.refused());
+  EXPECT_FALSE(refused.ok());
+  EXPECT_EQ(refused.report(),
+            "internal error: formatting would change what the program means, so nothing was formatted");
+  const Formatted<std::string> broken = format_source("on the iron throne:\n");
+  EXPECT_FALSE(broken.refused());
+  EXPECT_EQ(broken.report(), "parse error on line 1: expected an indented block");
 }
 
 TEST(SameProgram, AnOperatorChainAsLongAsALineAllowsNeedsNoDeepStack) {
@@ -252,20 +258,21 @@ TEST(UnifiedDiff, ShowsEachChangeWithThreeLinesAround) {
   }
   source += "    speak 1+1\n";  // line 14
   source.replace(source.find("speak 2\n"), 7, "speak  2");
-  const Result<std::vector<format::LineEdit>> edits = format::format_edits(source);
+  const format::Formatted<std::vector<format::LineEdit>> edits = format::format_edits(source);
   ASSERT_TRUE(edits.ok());
-  EXPECT_EQ(unified_diff("p.skr", source, *edits),
-            "--- p.skr\n+++ p.skr\n"
-            "@@ -1,6 +1,6 @@\n"
-            " on the iron throne:\n     speak 1\n-    speak  2\n+    speak 2\n     speak 3\n     speak 4\n     speak 5\n"
-            "@@ -11,4 +11,4 @@\n"
-            "     speak 10\n     speak 11\n     speak 12\n-    speak 1+1\n+    speak 1 + 1\n");
+  EXPECT_EQ(
+      unified_diff("p.skr", source, *edits),
+      "--- p.skr\n+++ p.skr\n"
+      "@@ -1,6 +1,6 @@\n"
+      " on the iron throne:\n     speak 1\n-    speak  2\n+    speak 2\n     speak 3\n     speak 4\n     speak 5\n"
+      "@@ -11,4 +11,4 @@\n"
+      "     speak 10\n     speak 11\n     speak 12\n-    speak 1+1\n+    speak 1 + 1\n");
   EXPECT_EQ(unified_diff("p.skr", "x\n", {}), "");
 }
 
 TEST(UnifiedDiff, NamesAMissingLineFeedAndShowsAddedLinesAsAdded) {
   const std::string source = "on the iron throne:\n    speak 1\nwe declare f with ->\ncouncil says:\n    return 1";
-  const Result<std::vector<format::LineEdit>> edits = format::format_edits(source);
+  const format::Formatted<std::vector<format::LineEdit>> edits = format::format_edits(source);
   ASSERT_TRUE(edits.ok());
   EXPECT_EQ(unified_diff("-", source, *edits),
             "--- -\n+++ -\n"
@@ -276,10 +283,11 @@ TEST(UnifiedDiff, NamesAMissingLineFeedAndShowsAddedLinesAsAdded) {
 
 TEST(UnifiedDiff, ChangesCloseTogetherShareAHunk) {
   const std::string source = "on the iron throne:\n  speak 1\n    \n  speak 2\n";
-  const Result<std::vector<format::LineEdit>> edits = format::format_edits(source);
+  const format::Formatted<std::vector<format::LineEdit>> edits = format::format_edits(source);
   ASSERT_TRUE(edits.ok());
   EXPECT_EQ(unified_diff("p", source, *edits),
-            "--- p\n+++ p\n@@ -1,4 +1,4 @@\n on the iron throne:\n-  speak 1\n-    \n-  speak 2\n+    speak 1\n+\n+    speak 2\n");
+            "--- p\n+++ p\n@@ -1,4 +1,4 @@\n on the iron throne:\n-  speak 1\n-    \n-  speak 2\n+    speak 1\n+\n+    "
+            "speak 2\n");
 }
 
 }  // namespace

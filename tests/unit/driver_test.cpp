@@ -40,7 +40,6 @@ TEST(ErrorDisplay, EachKindHasItsOwnForm) {
   EXPECT_EQ(Error::io(32).display(), "I/O error: Broken pipe (os error 32)");
   EXPECT_EQ(Error::io_text("stream did not contain valid UTF-8").display(),
             "I/O error: stream did not contain valid UTF-8");
-  EXPECT_EQ(Error::internal("a tool's check failed").display(), "internal error: a tool's check failed");
 }
 
 TEST(ReadSourceFile, KeepsBytesAsTheyAreIncludingAByteOrderMark) {
