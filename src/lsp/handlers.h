@@ -3,11 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include <nlohmann/json.hpp>
 
 #include "lsp/analysis.h"
 
@@ -93,6 +92,13 @@ Answer rename(const Context& context, std::size_t offset, std::string_view new_n
 // textDocument/codeAction: quick fixes for the warnings in `range`; `only`
 // the kinds the client asks for (null for any).
 Json code_actions(const Context& context, Span range, const Json* only);
+
+// textDocument/formatting: the edits that give the document its canonical
+// layout (none while it does not parse: its diagnostic says why).
+Answer formatting(const Context& context);
+// textDocument/rangeFormatting: the same for the statements of `range`, and
+// the blocks whose indentation changes with them.
+Answer range_formatting(const Context& context, Span range);
 
 // The token types and modifiers that semantic tokens are given in.
 Json semantic_tokens_legend();

@@ -140,11 +140,13 @@ void Server::State::message(const Json& message) {
     return;
   }
   const Json* method = member(message, "method");
-  if (method == nullptr && id != nullptr && (member(message, "result") != nullptr || member(message, "error") != nullptr)) {
+  if (method == nullptr && id != nullptr &&
+      (member(message, "result") != nullptr || member(message, "error") != nullptr)) {
     return;  // a response to a request of ours; none is sent
   }
   if (method == nullptr || !method->is_string()) {
-    out.push_back(error_response(id != nullptr ? *id : Json(nullptr), {INVALID_REQUEST, std::string(text::BAD_METHOD)}));
+    out.push_back(
+        error_response(id != nullptr ? *id : Json(nullptr), {INVALID_REQUEST, std::string(text::BAD_METHOD)}));
     return;
   }
   static const Json no_params = Json::object();
@@ -241,7 +243,9 @@ Reply Server::State::initialize(const Json& params) {
                 {"documentHighlightProvider", true},
                 {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
                 {"semanticTokensProvider", {{"legend", semantic_tokens_legend()}, {"full", true}}},
-                {"foldingRangeProvider", true}}},
+                {"foldingRangeProvider", true},
+                {"documentFormattingProvider", true},
+                {"documentRangeFormattingProvider", true}}},
               {"serverInfo", {{"name", "skern-lsp"}, {"version", SKERN_VERSION}}}};
 }
 
@@ -264,8 +268,13 @@ Reply Server::State::document_request(const std::string& method, const Json& par
        {Needs::Document, [](const Context& c, const Where&, const Json&) -> Answer { return semantic_tokens(c); }}},
       {"textDocument/foldingRange",
        {Needs::Document, [](const Context& c, const Where&, const Json&) -> Answer { return folding_ranges(c); }}},
+      {"textDocument/formatting",
+       {Needs::Document, [](const Context& c, const Where&, const Json&) { return formatting(c); }}},
+      {"textDocument/rangeFormatting",
+       {Needs::Range, [](const Context& c, const Where& w, const Json&) { return range_formatting(c, w.range); }}},
       {"textDocument/definition",
-       {Needs::Position, [](const Context& c, const Where& w, const Json&) -> Answer { return definition(c, w.offset); }}},
+       {Needs::Position,
+        [](const Context& c, const Where& w, const Json&) -> Answer { return definition(c, w.offset); }}},
       {"textDocument/references",
        {Needs::Position,
         [](const Context& c, const Where& w, const Json& p) -> Answer {
@@ -293,7 +302,8 @@ Reply Server::State::document_request(const std::string& method, const Json& par
        {Needs::Position,
         [](const Context& c, const Where& w, const Json& p) {
           const std::string* name = string_member(p, "newName");
-          return name == nullptr ? Answer(Refusal{std::string(text::NEEDS_NEW_NAME), true}) : rename(c, w.offset, *name);
+          return name == nullptr ? Answer(Refusal{std::string(text::NEEDS_NEW_NAME), true})
+                                 : rename(c, w.offset, *name);
         }}},
       {"textDocument/inlayHint",
        {Needs::Range, [](const Context& c, const Where& w, const Json&) -> Answer { return inlay_hints(c, w.range); }}},
@@ -360,7 +370,8 @@ std::optional<std::string> Server::State::open(const Json& params) {
   }
   const Json* version = member(*item, "version");
   auto& slot = documents[*uri];
-  slot = std::make_unique<Document>(*text, version != nullptr && version->is_number_integer() ? version->get<std::int64_t>() : 0);
+  slot = std::make_unique<Document>(
+      *text, version != nullptr && version->is_number_integer() ? version->get<std::int64_t>() : 0);
   publish(*uri, slot.get());
   return std::nullopt;
 }

@@ -535,9 +535,8 @@ class Lifecycle(unittest.TestCase):
                                           "operator", "comment", "type"],
                            "tokenModifiers": ["declaration"]},
                 "full": True})
-            # Formatting comes with the formatter, not before.
-            self.assertNotIn("documentFormattingProvider", capabilities)
-            self.assertNotIn("documentRangeFormattingProvider", capabilities)
+            self.assertTrue(capabilities["documentFormattingProvider"])
+            self.assertTrue(capabilities["documentRangeFormattingProvider"])
         finally:
             self.assertEqual(client.close(), 0)
 

@@ -403,8 +403,59 @@ class Colouring(RequestTest):
         self.assertIsNone(self.ask("textDocument/documentHighlight", position=at(2, 6)))
 
 
+# Tabs, 2- and 8-column blocks, free spacing, trailing blanks and blank lines.
+MESSY = (
+    "we declare add with a ,b->\n"          # 0
+    "council says:\n"                       # 1
+    "\treturn a+b   \n"                     # 2
+    "on the iron throne:\n"                 # 3
+    "  x is a blade with 1+2*( 3 )\n"       # 4
+    "\n"                                    # 5
+    "\n"                                    # 6
+    "\n"                                    # 7
+    "  if x>1:\n"                           # 8
+    "          speak add with x ,2\n")      # 9
+
+
+class Formatting(RequestTest):
+    TEXT = MESSY
+
+    def test_the_document_in_canonical_layout(self):
+        edits = self.ask("textDocument/formatting", options={"tabSize": 4, "insertSpaces": True})
+        self.assertEqual(apply_edits(MESSY, edits), skern_fmt(MESSY))
+        # Edits replace whole lines, each from a line's start to a line's start.
+        self.assertTrue(all(e["range"]["start"]["character"] == 0 and e["range"]["end"]["character"] == 0
+                            for e in edits), edits)
+        formatted = apply_edits(MESSY, edits)
+        self.assertEqual(skern_report(formatted), skern_report(MESSY))
+        self.open(formatted)
+        self.assertEqual(self.ask("textDocument/formatting", options={"tabSize": 4, "insertSpaces": True}), [])
+
+    def test_a_range_takes_its_statements_and_the_blocks_that_move_with_them(self):
+        edits = self.ask("textDocument/rangeFormatting", range=lines(4, 5),
+                         options={"tabSize": 4, "insertSpaces": True})
+        changed = apply_edits(MESSY, edits)
+        self.assertIn("    x is a blade with 1 + 2 * (3)\n", changed)
+        self.assertEqual(skern_report(changed), skern_report(MESSY))
+        # The council above is left as it was.
+        self.assertTrue(changed.startswith("we declare add with a ,b->\ncouncil says:\n\treturn a+b   \n"), changed)
+
+    def test_a_document_that_does_not_parse_is_left_alone(self):
+        self.open("on the iron throne:\n    speak 1 +\n")
+        self.assertEqual(self.ask("textDocument/formatting", options={"tabSize": 4, "insertSpaces": True}), [])
+
+
+def skern_fmt(text):
+    """What skern-fmt writes for a text."""
+    import subprocess
+    return subprocess.run([conversation.FMT, "-"], input=text, capture_output=True, text=True, check=True).stdout
+
+
 if __name__ == "__main__":
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     conversation.LSP, conversation.SKERN = sys.argv[1], sys.argv[2]
+    # skern-fmt beside skern, for what the formatter itself makes of a text.
+    import os
+    conversation.FMT = os.path.join(os.path.dirname(os.path.abspath(sys.argv[2])), "skern-fmt")
     unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:])
