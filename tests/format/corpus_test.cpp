@@ -276,7 +276,7 @@ void check_program(const fs::path& path, const std::string& input, unsigned seed
   ASSERT_TRUE(formatted.ok()) << path << ": " << formatted.report();
   tally.changed += *formatted != source ? 1U : 0U;
   const Result<Program> again = parse_program(*formatted);
-  ASSERT_TRUE(again.ok()) << path << ": " << again.report();
+  ASSERT_TRUE(again.ok()) << path << ": " << again.error().display();
   EXPECT_TRUE(same_program(*tree, *again)) << path;
   const Formatted<std::string> twice = format_source(*formatted);
   ASSERT_TRUE(twice.ok()) << path;
