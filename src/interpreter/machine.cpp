@@ -40,8 +40,8 @@ constexpr auto VOW = static_cast<std::uint8_t>(DataType::Vow);
 
 // One function, so that the dispatch jumps stay within it; its size is that
 // of the instruction set.
-// NOLINTNEXTLINE(readability-function-size,readability-function-cognitive-complexity)
 template <bool Placed>
+// NOLINTNEXTLINE(readability-function-size,readability-function-cognitive-complexity)
 Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) {
 #if SKERN_THREADED
 #pragma GCC diagnostic push
