@@ -66,7 +66,7 @@ struct Adapter::State {
   [[nodiscard]] debug::Session& stopped_session(std::string_view command) const;
 };
 
-// The handlers of requests that look at a stopped program (inspect.cpp).
+// The handlers of requests that look at a stopped program (stopped.cpp).
 void stack_trace(Adapter::State& state, const json& request);
 void scopes(Adapter::State& state, const json& request);
 void variables(Adapter::State& state, const json& request);
