@@ -16,7 +16,13 @@ interpreter's limit of 200,000 nested calls):
   rounds;
 - recursion depth: one descent of 10^3 to 2*10^5 nested calls;
 - expression length: one line holding an expression of 10^3 to 10^6 terms,
-  evaluated once.
+  evaluated once;
+- flat program size: one main block of simple lines (as in the flat
+  benchmark), 10^3 to 10^6 lines.
+
+A second table runs the flat programs of 10^3 to 10^6 lines on skern and on
+Lua 5.4 and LuaJIT's interpreter (luajit -joff), where installed, side by
+side: wall time and peak RSS of each, and skern's ratios to each.
 
 Every case runs once natively for wall time and peak RSS, and, when that
 took little time and the growth so far predicts a moderate count, once
@@ -43,7 +49,8 @@ HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 sys.dont_write_bytecode = True  # keep bench/ free of __pycache__
-import gen_longexpr  # noqa: E402  (these live beside this file)
+import gen_flat  # noqa: E402  (these live beside this file)
+import gen_longexpr  # noqa: E402
 import gen_program  # noqa: E402
 import run  # noqa: E402
 
@@ -82,7 +89,12 @@ SERIES = [
      recursion),
     ("expression length", "terms", DECADES,
      lambda n: gen_longexpr.skerran_text(n, rounds=1)),
+    ("flat program size", "lines", DECADES, gen_flat.skerran_text),
 ]
+# The engines of the side-by-side table: name, command, and the generator
+# of the program's text in its language.
+REFERENCES = [("lua5.4", ["lua5.4"], gen_flat.lua_text),
+              ("luajit-joff", ["luajit", "-joff"], gen_flat.lua_text)]
 
 COLLECTED = re.compile(r"Collected\s*:\s*(\d+)")
 
@@ -127,6 +139,42 @@ def measure(skern, path, subreaper, timeout):
         sys.exit(f"growth.py: {path.name} failed with status "
                  f"{outcome.status}: {run.excerpt(outcome.stderr)}")
     return outcome
+
+
+def side_by_side(skern, directory, subreaper, budget):
+    """Markdown lines of the flat programs' time and peak RSS on skern and
+    every installed reference engine, per size."""
+    engines = [("skern", [skern], gen_flat.skerran_text)]
+    engines += [e for e in REFERENCES if shutil.which(e[1][0])]
+    header = ["lines"]
+    for name, _, _ in engines:
+        header += [f"{name} time", f"{name} RSS"]
+    for name, _, _ in engines[1:]:
+        header += [f"time skern/{name}", f"RSS skern/{name}"]
+    lines = ["| " + " | ".join(header) + " |",
+             "|" + "|".join(["---:"] * len(header)) + "|"]
+    for n in DECADES:
+        print(f"growth.py: flat program side by side: {n} lines",
+              file=sys.stderr)
+        figures = {}
+        for name, command, make in engines:
+            path = directory / f"side.{name}"
+            path.write_text(make(n))
+            outcome = run.run_once(command + [str(path)], budget, subreaper)
+            if outcome.status != 0:
+                sys.exit(f"growth.py: {name} failed on the flat program of "
+                         f"{n} lines: {run.excerpt(outcome.stderr)}")
+            figures[name] = outcome
+        row = [f"{n:,}"]
+        for name, _, _ in engines:
+            row += [run.fmt_time(figures[name].seconds),
+                    run.fmt_rss(figures[name].maxrss_kib)]
+        mine = figures["skern"]
+        for name, _, _ in engines[1:]:
+            row += [f"{mine.seconds / figures[name].seconds:.2f}",
+                    f"{mine.maxrss_kib / figures[name].maxrss_kib:.2f}"]
+        lines.append("| " + " | ".join(row) + " |")
+    return lines
 
 
 def fmt_count(value):
@@ -220,6 +268,7 @@ def main():
                     if counted is not None:
                         case.instructions = counted - base_instructions
             tables.append((title, unit, cases))
+        beside = side_by_side(skern, directory, subreaper, budget)
 
     header = ["series", "size", "instructions", "per unit", "x per 10x",
               "wall time", "x per 10x", "peak RSS", "RSS x per 10x"]
@@ -259,6 +308,8 @@ def main():
           "Empty cells: not counted (too slow under callgrind) or too small "
           "to measure.\n")
     print("\n".join(lines))
+    print("\nThe flat program on each engine (one run per size):\n")
+    print("\n".join(beside))
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ How to run (from the checkout):
 
 Each benchmark NAME is bench/NAME.skr with equivalents bench/NAME.py and
 bench/NAME.lua that print the same output; a few are generated into
-bench/generated/ (parse, program, longexpr), and a benchmark may read a
+bench/generated/ (parse, program, flat, longexpr), and a benchmark may read a
 generated standard input (input), which every engine gets alike; the
 others read /dev/null. The engines are skern, python3, lua5.4, luajit and
 luajit with its compiler turned off (luajit-joff, LuaJIT's interpreter
@@ -23,7 +23,11 @@ and makes the runner exit with status 1.
 
 The table gives per benchmark and engine the median wall time and the
 largest peak resident set size seen, and the ratios of skern's median to
-every other engine's. --json also writes these figures, and every single
+every other engine's. A second table gives, for the generated programs,
+the memory each engine holds per source line: its peak RSS less its peak
+RSS on hello (start-up), divided by the program's lines in that engine's
+language; it needs hello in the same run, and leaves out programs of few
+lines (longexpr). --json also writes these figures, and every single
 time, to a file for compare.py.
 """
 
@@ -45,7 +49,8 @@ HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 sys.dont_write_bytecode = True  # keep bench/ free of __pycache__
-import gen_input  # noqa: E402  (these live beside this file)
+import gen_flat  # noqa: E402  (these live beside this file)
+import gen_input  # noqa: E402
 import gen_longexpr  # noqa: E402
 import gen_parse  # noqa: E402
 import gen_program  # noqa: E402
@@ -54,10 +59,10 @@ import gen_program  # noqa: E402
 BENCHMARKS = ["hello", "fib", "calls", "loop", "nested", "concat", "deep",
               "while", "parse", "float", "mixed", "comparisons", "args",
               "mutual", "dynamic", "declare", "text", "output", "input",
-              "program", "longexpr"]
+              "program", "flat", "longexpr"]
 # Benchmarks whose sources are written into bench/generated/ before a run.
 GENERATED = {"parse": gen_parse.generate, "program": gen_program.generate,
-             "longexpr": gen_longexpr.generate}
+             "flat": gen_flat.generate, "longexpr": gen_longexpr.generate}
 # Benchmarks that read standard input: the generator gives the file's path.
 STDIN = {"input": gen_input.generate}
 PR_SET_CHILD_SUBREAPER = 36
@@ -250,6 +255,39 @@ def write_json(path, engines, benches, rounds, times, rss, failed):
         out.write("\n")
 
 
+def bytes_per_line(benches, engines, rss, failed):
+    """Table rows of the memory per source line of every generated
+    benchmark that ran, net of start-up; none without hello's figures."""
+    if "hello" not in benches or "hello" in failed:
+        return []
+    names = [e.name for e in engines]
+    header = ["benchmark"] + [f"{name} B/line" for name in names]
+    if "lua5.4" in names:
+        header.append("skern/lua5.4")
+    rows = ["| " + " | ".join(header) + " |",
+            "|" + "|".join(["---"] + ["---:"] * (len(header) - 1)) + "|"]
+    for bench in benches:
+        if bench not in GENERATED or bench in failed:
+            continue
+        # A figure per line means little for a program of a few lines.
+        with open(source(bench, "skr"), "rb") as text:
+            if sum(1 for _ in text) < 1000:
+                continue
+        row = [bench]
+        figure = {}
+        for engine in engines:
+            with open(source(bench, engine.ext), "rb") as text:
+                count = max(1, sum(1 for _ in text))
+            net_kib = max(0, rss[(bench, engine.name)]
+                          - rss[("hello", engine.name)])
+            figure[engine.name] = net_kib * 1024 / count
+            row.append(f"{figure[engine.name]:.0f}")
+        if "lua5.4" in names:
+            row.append(f"{figure['skern'] / max(1.0, figure['lua5.4']):.2f}")
+        rows.append("| " + " | ".join(row) + " |")
+    return rows if len(rows) > 2 else []
+
+
 def main():
     parser = argparse.ArgumentParser(
         description="Run the Skerran benchmarks against the installed "
@@ -369,6 +407,11 @@ def main():
           + f".\nMedian wall time of {args.rounds} interleaved round(s); RSS "
           "is the largest peak resident set size seen.\n")
     print("\n".join(lines))
+    per_line = bytes_per_line(benches, engines, rss, failed)
+    if per_line:
+        print("\nBytes per source line: peak RSS less the peak RSS of "
+              "hello, over the program's lines.\n")
+        print("\n".join(per_line))
     if args.json:
         write_json(args.json, engines, benches, args.rounds, times, rss,
                    failed)
