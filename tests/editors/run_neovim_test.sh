@@ -13,7 +13,7 @@ source_dir=$1 test_dir=$2 work_dir=$3 lsp=$4 skern=$5
 if ! command -v nvim >/dev/null 2>&1; then
   skip "nvim is not installed, so the Neovim notes cannot be tried (Debian: neovim)"
 fi
-version=$(nvim --version | head -n 1)
+version=$(nvim --version | sed -n 1p)  # not head: SIGPIPE under pipefail
 rm -rf "$work_dir"
 mkdir -p "$work_dir/bin" "$work_dir/home"
 work_dir=$(cd "$work_dir" && pwd)

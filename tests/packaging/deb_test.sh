@@ -9,6 +9,8 @@ set -euo pipefail
 # shellcheck source=tests/skip.sh
 source "${BASH_SOURCE[0]%/*}/../skip.sh"
 cpack=$1 build_dir=$2 source_dir=$3
+# A command that fails where no check expects it ends the test: say which.
+trap 'echo "FAIL: line $LINENO: \"$BASH_COMMAND\" failed with status $?"' ERR
 
 for tool in dpkg dpkg-deb; do
   if ! command -v "$tool" >/dev/null 2>&1; then
@@ -61,7 +63,9 @@ expect_field Architecture "$arch"
 maintainer=$(dpkg-deb -f "$deb" Maintainer)
 check; [[ $maintainer =~ ^[^\<]*[^\<\ ]\ \<[^@\>\ ]+@[^\>\ ]+\>$ ]] || fail "Maintainer '$maintainer' is not 'Name <address>'"
 check; [[ $maintainer != *example.* && $maintainer == *skern* ]] || fail "Maintainer '$maintainer' does not name the project"
-summary=$(dpkg-deb -f "$deb" Description | head -n 1)
+# sed reads to the end: head would leave dpkg-deb to die of SIGPIPE when it
+# writes after the first line, and pipefail would end the test in silence.
+summary=$(dpkg-deb -f "$deb" Description | sed -n 1p)
 check; [[ -n $summary && ${#summary} -le 80 ]] || fail "Description summary '$summary' is empty or too long"
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/contents"
