@@ -2,7 +2,6 @@
 // the shape of operator runs, and which names functions reach in their callers.
 #include "interpreter/analysis.h"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 
@@ -72,12 +71,17 @@ Kinds unary_kinds(UnaryOp op, Kinds operand) {
   return static_cast<Kinds>(operand & NUMBERS);
 }
 
-std::vector<const Binary*> spine_of(const Binary& top) {
-  std::vector<const Binary*> spine;
+Spine spine_of(const Binary& top) {
+  // Counted first, so that a long spine costs one allocation of its exact
+  // size: the longest hold a whole generated line.
+  std::size_t length = 0;
   for (const Binary* step = &top; step != nullptr; step = step->left()->get_if<Binary>()) {
-    spine.push_back(step);
+    ++length;
   }
-  std::reverse(spine.begin(), spine.end());
+  Spine spine(length);
+  for (const Binary* step = &top; step != nullptr; step = step->left()->get_if<Binary>()) {
+    spine.at(--length) = step;
+  }
   return spine;
 }
 
@@ -197,7 +201,7 @@ class NameWalker {
           at = at->as<Unary>().operand;
           continue;
         case ExprKind::Binary: {
-          const std::vector<const Binary*> spine = spine_of(at->as<Binary>());
+          const Spine spine = spine_of(at->as<Binary>());
           for (const Binary* step : spine) {
             expression(*step->right());
           }

@@ -2,6 +2,8 @@
 // emits anything.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -21,8 +23,31 @@ Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right);
 Kinds unary_kinds(UnaryOp op, Kinds operand);
 
 // The operators of a left-grouped run "a + b - c ...", innermost first, so
-// that no run length deepens the recursion.
-std::vector<const Binary*> spine_of(const Binary& top);
+// that no run length deepens the recursion. Most runs are short and every
+// expression's run is taken more than once while compiling, so a short one
+// is kept in place rather than on the heap.
+class Spine {
+ public:
+  explicit Spine(std::size_t length) : size_(length) {
+    if (length > INLINE) {
+      heap_.resize(length);
+    }
+  }
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] const Binary* const* begin() const { return data(); }
+  [[nodiscard]] const Binary* const* end() const { return data() + size_; }
+  [[nodiscard]] const Binary* front() const { return data()[0]; }
+  [[nodiscard]] const Binary* operator[](std::size_t index) const { return data()[index]; }
+  const Binary*& at(std::size_t index) { return (heap_.empty() ? places_.data() : heap_.data())[index]; }
+
+ private:
+  static constexpr std::size_t INLINE = 6;
+  [[nodiscard]] const Binary* const* data() const { return heap_.empty() ? places_.data() : heap_.data(); }
+  std::size_t size_;
+  std::array<const Binary*, INLINE> places_{};
+  std::vector<const Binary*> heap_;  // only for a long run, of its exact size
+};
+Spine spine_of(const Binary& top);
 
 // Whether evaluating `expr` may call a function, which may change variables.
 bool calls(const Expr& expr);

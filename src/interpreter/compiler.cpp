@@ -300,7 +300,7 @@ class Compiler {
         return kinds;
       }
       case ExprKind::Binary: {
-        const std::vector<const Binary*> spine = spine_of(expr.as<Binary>());
+        const Spine spine = spine_of(expr.as<Binary>());
         Kinds kinds = kinds_of(*spine.front()->left());
         for (const Binary* step : spine) {
           kinds = binary_kinds(step->op, kinds, kinds_of(*step->right()));
@@ -480,7 +480,7 @@ class Compiler {
     if (top == nullptr || top->op != BinaryOp::Add) {
       return false;
     }
-    const std::vector<const Binary*> spine = spine_of(*top);
+    const Spine spine = spine_of(*top);
     const auto* first = spine.front()->left()->get_if<Identifier>();
     if (first == nullptr || first->name != assign.name ||
         std::any_of(spine.begin(), spine.end(), [](const Binary* step) { return step->op != BinaryOp::Add; })) {
@@ -730,7 +730,7 @@ class Compiler {
   }
 
   void binary(const Binary& top, std::uint32_t dest, std::uint32_t work) {
-    const std::vector<const Binary*> spine = spine_of(top);
+    const Spine spine = spine_of(top);
     if (join(spine, dest)) {
       return;
     }
@@ -751,7 +751,7 @@ class Compiler {
   // `a + b + c ...` of operands known to be texts: nothing can fail on the
   // way (but for the length cap) and nothing can run, so the pieces are
   // joined at once into one buffer of the whole length.
-  bool join(const std::vector<const Binary*>& spine, std::uint32_t dest) {
+  bool join(const Spine& spine, std::uint32_t dest) {
     const auto text = [this](const Expr& expr) { return kinds_of(expr) == bit(DataType::Scroll); };
     if (spine.size() < 2 || !text(*spine.front()->left()) ||
         !std::all_of(spine.begin(), spine.end(),
