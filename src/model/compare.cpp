@@ -136,11 +136,13 @@ class Comparison {
       case ExprKind::Call: {
         const Call& x = a.as<Call>();
         const Call& y = b.as<Call>();
-        if (!same_name(x.name, y.name) || x.argument_count != y.argument_count) {
+        const ExprList left = x.arguments();
+        const ExprList right = y.arguments();
+        if (!same_name(x.name, y.name) || left.size() != right.size()) {
           return false;
         }
-        for (std::uint32_t i = 0; i < x.argument_count; ++i) {
-          push(x.arguments()[i], y.arguments()[i]);
+        for (std::size_t i = 0; i < left.size(); ++i) {
+          push(left[i], right[i]);
         }
         return true;
       }

@@ -1,8 +1,9 @@
 // The program tree: expressions, statements, functions and the whole program.
 //
-// Both trees are closed sets of plain structs held in a std::variant, walked
-// with a switch on the variant's index so the compiler sees every case and no
-// virtual dispatch sits on the evaluator's path. Names are interned once, while
+// Both trees are closed sets of plain structs, walked with a switch on their
+// kind so the compiler sees every case and no virtual dispatch sits on the
+// evaluator's path: statements in a std::variant, expression nodes in a
+// compact union of their own. Names are interned once, while
 // parsing, into the program's SymbolTable; nodes hold the small integer Symbol
 // and the table holds the text, so the interpreter never hashes a string.
 // Every node belongs to exactly one tree (no sharing): a tree's top node lives
@@ -10,11 +11,14 @@
 // Trees are immutable once built and carry no positions.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,7 +78,7 @@ static_assert(static_cast<std::size_t>(BinaryOp::NotEqual) + 1 == BINARY_OP_SPEL
   return BINARY_OP_SPELLINGS[static_cast<std::size_t>(op)];
 }
 
-struct Expr;
+class Expr;
 // An operand: a node of the ExprArena that holds the tree (see below).
 using ExprPtr = const Expr*;
 
@@ -94,48 +98,6 @@ class ExprList {
   std::size_t count_ = 0;
 };
 
-struct IntegerLiteral {
-  std::int64_t value;
-};
-struct FloatLiteral {
-  double value;
-};
-struct StringLiteral {
-  Scroll value;  // escapes resolved, quotes removed
-};
-struct BoolLiteral {
-  bool value;
-};
-struct CharLiteral {
-  char32_t value;
-};
-struct Identifier {
-  Symbol name;
-};
-struct Unary {
-  ExprPtr operand;
-  UnaryOp op;
-};
-// The two operands stand side by side in the arena, the left one first, so
-// that one pointer finds both and a node stays small.
-struct Binary {
-  ExprPtr operands;
-  BinaryOp op;
-  [[nodiscard]] ExprPtr left() const { return operands; }
-  [[nodiscard]] ExprPtr right() const;
-};
-// The arguments stand side by side in the arena.
-struct Call {
-  const Expr* first_argument;
-  std::uint32_t argument_count;
-  Symbol name;
-  [[nodiscard]] ExprList arguments() const { return {first_argument, argument_count}; }
-};
-
-// The order of the alternatives is the order of the expression kinds.
-using ExprNode = std::variant<IntegerLiteral, FloatLiteral, StringLiteral, BoolLiteral, CharLiteral, Identifier, Unary,
-                              Binary, Call>;
-
 enum class ExprKind : std::uint8_t {
   IntegerLiteral,
   FloatLiteral,
@@ -147,36 +109,179 @@ enum class ExprKind : std::uint8_t {
   Binary,
   Call
 };
-static_assert(static_cast<std::size_t>(ExprKind::Call) + 1 == std::variant_size_v<ExprNode>);
 
-struct Expr {
-  ExprNode node;
+// Each kind of node is one view of a 16-byte Expr, and each begins with the
+// kind: the views share that first member, so any of them reads it. A
+// program holds millions of nodes, and a tagged variant would take 24 bytes.
+struct IntegerLiteral {
+  static constexpr ExprKind KIND = ExprKind::IntegerLiteral;
+  ExprKind kind_ = KIND;
+  std::int64_t value;
+  IntegerLiteral(std::int64_t v) : value(v) {}  // NOLINT(google-explicit-constructor)
+};
+struct FloatLiteral {
+  static constexpr ExprKind KIND = ExprKind::FloatLiteral;
+  ExprKind kind_ = KIND;
+  double value;
+  FloatLiteral(double v) : value(v) {}  // NOLINT(google-explicit-constructor)
+};
+struct StringLiteral {
+  static constexpr ExprKind KIND = ExprKind::StringLiteral;
+  ExprKind kind_ = KIND;
+  Scroll value;  // escapes resolved, quotes removed
+  StringLiteral(Scroll v) : value(std::move(v)) {}  // NOLINT(google-explicit-constructor)
+};
+struct BoolLiteral {
+  static constexpr ExprKind KIND = ExprKind::BoolLiteral;
+  ExprKind kind_ = KIND;
+  bool value;
+  BoolLiteral(bool v) : value(v) {}  // NOLINT(google-explicit-constructor)
+};
+struct CharLiteral {
+  static constexpr ExprKind KIND = ExprKind::CharLiteral;
+  ExprKind kind_ = KIND;
+  char32_t value;
+  CharLiteral(char32_t v) : value(v) {}  // NOLINT(google-explicit-constructor)
+};
+struct Identifier {
+  static constexpr ExprKind KIND = ExprKind::Identifier;
+  ExprKind kind_ = KIND;
+  Symbol name;
+  Identifier(Symbol n) : name(n) {}  // NOLINT(google-explicit-constructor)
+};
+struct Unary {
+  static constexpr ExprKind KIND = ExprKind::Unary;
+  ExprKind kind_ = KIND;
+  UnaryOp op;
+  ExprPtr operand;
+  Unary(ExprPtr o, UnaryOp p) : op(p), operand(o) {}
+};
+// The two operands stand side by side in the arena, the left one first, so
+// that one pointer finds both and a node stays small.
+struct Binary {
+  static constexpr ExprKind KIND = ExprKind::Binary;
+  ExprKind kind_ = KIND;
+  BinaryOp op;
+  ExprPtr operands;
+  Binary(ExprPtr o, BinaryOp p) : op(p), operands(o) {}
+  [[nodiscard]] ExprPtr left() const { return operands; }
+  [[nodiscard]] ExprPtr right() const;
+};
+// The arguments stand side by side in the arena. A count that does not fit
+// in the node (LONG_CALL or more) stands in an IntegerLiteral node just
+// before the first argument.
+struct Call {
+  static constexpr std::uint32_t LONG_CALL = 0xFFFF;
+  static constexpr ExprKind KIND = ExprKind::Call;
+  ExprKind kind_ = KIND;
+  std::uint16_t count;
+  Symbol name;
+  const Expr* first_argument;
+  Call(const Expr* first, std::uint32_t argument_count, Symbol callee)
+      : count(static_cast<std::uint16_t>(std::min(argument_count, LONG_CALL))), name(callee), first_argument(first) {}
+  [[nodiscard]] ExprList arguments() const;
+};
 
+template <class Node>
+inline constexpr bool IS_EXPR_NODE =
+    std::is_same_v<Node, IntegerLiteral> || std::is_same_v<Node, FloatLiteral> ||
+    std::is_same_v<Node, StringLiteral> || std::is_same_v<Node, BoolLiteral> || std::is_same_v<Node, CharLiteral> ||
+    std::is_same_v<Node, Identifier> || std::is_same_v<Node, Unary> || std::is_same_v<Node, Binary> ||
+    std::is_same_v<Node, Call>;
+
+class Expr {
+ public:
   // clang-format off
   template <class Node>
-    requires std::is_constructible_v<ExprNode, Node>
-  Expr(Node n) : node(std::move(n)) {}  // NOLINT(google-explicit-constructor)
+    requires IS_EXPR_NODE<Node>
+  Expr(Node n) {  // NOLINT(google-explicit-constructor,cppcoreguidelines-pro-type-member-init)
+    new (&node_) Node(std::move(n));
+  }
   // clang-format on
-  Expr(Expr&&) noexcept = default;
-  Expr& operator=(Expr&&) noexcept = default;
+  Expr(Expr&& other) noexcept { take(std::move(other)); }  // NOLINT(cppcoreguidelines-pro-type-member-init)
+  Expr& operator=(Expr&& other) noexcept {
+    if (this != &other) {
+      destroy();
+      take(std::move(other));
+    }
+    return *this;
+  }
   Expr(const Expr&) = delete;
   Expr& operator=(const Expr&) = delete;
-  ~Expr() = default;
+  ~Expr() { destroy(); }
 
-  [[nodiscard]] ExprKind kind() const { return static_cast<ExprKind>(node.index()); }
+  [[nodiscard]] ExprKind kind() const { return node_.header.kind_; }
   template <class Node>
   [[nodiscard]] const Node& as() const {
-    return *std::get_if<Node>(&node);
+    return *get_if<Node>();
   }
   template <class Node>
-  [[nodiscard]] const Node* get_if() const {
-    return std::get_if<Node>(&node);
+  [[nodiscard]] const Node* get_if() const;
+
+ private:
+  struct Header {
+    ExprKind kind_;
+  };
+  // NOLINTBEGIN(cppcoreguidelines-pro-type-union-access): the kind says which view holds
+  union Node {
+    Node() : header{} {}
+    ~Node() {}  // NOLINT(modernize-use-equals-default)
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    Node(Node&&) = delete;
+    Node& operator=(Node&&) = delete;
+    Header header;
+    IntegerLiteral integer;
+    FloatLiteral floating;
+    StringLiteral string;
+    BoolLiteral vow;
+    CharLiteral character;
+    Identifier identifier;
+    Unary unary;
+    Binary binary;
+    Call call;
+  } node_;
+
+  // Every view but a text's is trivially copied, whole.
+  void take(Expr&& other) noexcept {
+    if (other.kind() == ExprKind::StringLiteral) {
+      new (&node_) StringLiteral(std::move(other.node_.string));
+    } else {
+      std::memcpy(static_cast<void*>(&node_), static_cast<const void*>(&other.node_), sizeof(Node));
+    }
   }
+  void destroy() noexcept {
+    if (kind() == ExprKind::StringLiteral) {
+      node_.string.~StringLiteral();
+    }
+  }
+  // NOLINTEND(cppcoreguidelines-pro-type-union-access)
 };
-// A program holds millions of these: every alternative fits in 16 bytes.
-static_assert(sizeof(Expr) <= 24);
+// A program holds millions of these.
+static_assert(sizeof(Expr) == 16);
+static_assert(std::is_standard_layout_v<Expr>);
+// What Expr::take copies as bytes.
+static_assert(std::is_trivially_copyable_v<IntegerLiteral> && std::is_trivially_copyable_v<FloatLiteral> &&
+              std::is_trivially_copyable_v<BoolLiteral> && std::is_trivially_copyable_v<CharLiteral> &&
+              std::is_trivially_copyable_v<Identifier> && std::is_trivially_copyable_v<Unary> &&
+              std::is_trivially_copyable_v<Binary> && std::is_trivially_copyable_v<Call>);
+
+template <class Node>
+const Node* Expr::get_if() const {
+  static_assert(IS_EXPR_NODE<Node>);
+  // A union and its members share one address, so the view of the kind held
+  // is found at the union's.
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+  return kind() == Node::KIND ? std::launder(reinterpret_cast<const Node*>(&node_)) : nullptr;
+}
 
 inline ExprPtr Binary::right() const { return operands + 1; }
+inline ExprList Call::arguments() const {
+  if (count < LONG_CALL) {
+    return {first_argument, count};
+  }
+  return {first_argument, static_cast<std::size_t>((first_argument - 1)->as<IntegerLiteral>().value)};
+}
 
 // The value of a literal, or none for any other expression.
 [[nodiscard]] std::optional<Value> literal_value(const Expr& expr);

@@ -1,5 +1,7 @@
 // Expression tree building: operator grouping, literal conversion and escapes.
 #include <cassert>
+#include <cstdint>
+#include <limits>
 #include <new>
 #include <optional>
 
@@ -97,20 +99,20 @@ class Builder {
         assert(first_child(index) < match.subtree_end && "primary contains one inner expression");
         return build(first_child(index), out);
       case GrammarRule::Boolean:
-        out.node = BoolLiteral{text_of(index) == "aye"};
+        out = Expr(BoolLiteral{text_of(index) == "aye"});
         return true;
       case GrammarRule::Identifier:
-        out.node = Identifier{symbols_.intern(text_of(index))};
+        out = Expr(Identifier{symbols_.intern(text_of(index))});
         return true;
       case GrammarRule::Float:
         if (auto value = convert_float(text_of(index))) {
-          out.node = FloatLiteral{*value};
+          out = Expr(FloatLiteral{*value});
           return true;
         }
         return fail(msg::invalid_float(text_of(index)));
       case GrammarRule::Integer:
         if (auto value = parse_blade_text(text_of(index))) {
-          out.node = IntegerLiteral{*value};
+          out = Expr(IntegerLiteral{*value});
           return true;
         }
         return fail(msg::invalid_integer(text_of(index)));
@@ -119,7 +121,7 @@ class Builder {
         if (!text.ok()) {
           return fail(std::move(text).error());
         }
-        out.node = StringLiteral{Scroll(*text)};
+        out = Expr(StringLiteral{Scroll(*text)});
         return true;
       }
       case GrammarRule::Character:
@@ -248,8 +250,17 @@ class Builder {
       return fail(std::string(msg::WITH_NEEDS_IDENTIFIER));
     }
     const Symbol name = callee->name;
+    const std::size_t count = arguments.size();
+    if (count > std::numeric_limits<std::uint32_t>::max()) {
+      throw std::bad_alloc();
+    }
+    // A count too large for the node stands in a node before the arguments.
+    const bool long_call = count >= Call::LONG_CALL;
+    if (long_call) {
+      arguments.insert(arguments.begin(), Expr(IntegerLiteral{static_cast<std::int64_t>(count)}));
+    }
     const ExprList list = nodes_.add_run(arguments);
-    out.node = Call{list.begin(), static_cast<std::uint32_t>(list.size()), name};
+    out = Expr(Call{list.begin() + (long_call ? 1 : 0), static_cast<std::uint32_t>(count), name});
     return true;
   }
 
@@ -264,7 +275,7 @@ class Builder {
     if (chars.empty() || length != chars.size()) {
       return fail(msg::sigil_literal_length(literal));
     }
-    out.node = CharLiteral{grammar::decode_char(chars, 0, length)};
+    out = Expr(CharLiteral{grammar::decode_char(chars, 0, length)});
     return true;
   }
 

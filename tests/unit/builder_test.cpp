@@ -1,9 +1,13 @@
 // Expression trees: grouping, unary order, calls, literals and escapes.
+#include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "driver/cli.h"
+#include "interpreter/console.h"
 #include "parser/expression.h"
 #include "tree_printer.h"
 
@@ -169,6 +173,64 @@ TEST(Builder, DeepButBoundedTreesBuildAndDestroy) {
   Result<Expr> negations = parse_expression(std::string(100000, '-') + "1", symbols, nodes);
   ASSERT_TRUE(negations.ok());
   EXPECT_EQ(negations->kind(), ExprKind::Unary);
+}
+
+// "f with 0, 1, ..., count - 1".
+std::string call_of(std::size_t count) {
+  std::string text = "f with 0";
+  for (std::size_t i = 1; i < count; ++i) {
+    text += ", " + std::to_string(i);
+  }
+  return text;
+}
+
+TEST(Builder, CallsOfEveryArgumentCountKeepTheirArguments) {
+  // A node holds counts below Call::LONG_CALL; a longer call keeps its count
+  // in a node of its own. Both sides of that edge keep every argument.
+  for (const std::size_t count : {std::size_t{Call::LONG_CALL} - 1, std::size_t{Call::LONG_CALL},
+                                  std::size_t{Call::LONG_CALL} + 1, std::size_t{70000}}) {
+    SymbolTable symbols;
+    ExprArena nodes;
+    Result<Expr> call = parse_expression(call_of(count), symbols, nodes);
+    ASSERT_TRUE(call.ok()) << count;
+    // Moved about as statements move their trees.
+    std::vector<Expr> held;
+    held.push_back(std::move(*call));
+    const Expr moved = std::move(held.back());
+    ASSERT_EQ(moved.kind(), ExprKind::Call) << count;
+    const ExprList arguments = moved.as<Call>().arguments();
+    ASSERT_EQ(arguments.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(arguments[i].as<IntegerLiteral>().value, static_cast<std::int64_t>(i)) << count;
+    }
+  }
+}
+
+TEST(Builder, ALongCallRunsWithItsExactCount) {
+  // The count a long call reports is the one it was given.
+  const std::string source = "we declare f with a, b ->\ncouncil says:\n    return a\n\non the iron throne:\n    speak " +
+                             call_of(70000) + "\n";
+  StringInput input("");
+  StringOutput output;
+  const Status status = run(source, input, output);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message(), "`f` expects 2 argument(s), received 70000");
+}
+
+TEST(Builder, TextsMoveWithTheirNodes) {
+  SymbolTable symbols;
+  ExprArena nodes;
+  Result<Expr> text = parse_expression("\"a text long enough to be kept apart from its node\"", symbols, nodes);
+  ASSERT_TRUE(text.ok());
+  Expr first = std::move(*text);
+  Expr second(IntegerLiteral{1});
+  second = std::move(first);
+  ASSERT_EQ(second.kind(), ExprKind::StringLiteral);
+  EXPECT_EQ(second.as<StringLiteral>().value.view(), "a text long enough to be kept apart from its node");
+  EXPECT_EQ(second.get_if<IntegerLiteral>(), nullptr);
+  second = Expr(FloatLiteral{2.5});
+  ASSERT_NE(second.get_if<FloatLiteral>(), nullptr);
+  EXPECT_EQ(second.as<FloatLiteral>().value, 2.5);
 }
 
 }  // namespace
