@@ -455,7 +455,7 @@ struct Statement {
   }
 };
 
-static_assert(sizeof(Statement) <= 48);
+static_assert(sizeof(Statement) <= 40);
 
 inline Statement* Block::items() const { return reinterpret_cast<Statement*>(storage_ + 1); }
 inline const Statement* Block::begin() const { return storage_ == nullptr ? nullptr : items(); }
