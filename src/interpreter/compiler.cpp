@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -125,13 +126,17 @@ class Compiler {
     if (context_.lines != nullptr) {
       finish_lines();
     }
-    for (std::size_t i = 0; i < unit_.code.size(); ++i) {
-      if (is_jump(unit_.code[i].op)) {
-        unit_.code[i].c -= static_cast<std::uint32_t>(i);
+    // A unit lives for the rest of the run: it keeps no room to grow. The
+    // code moves over piece by piece, each piece freed once copied, so that
+    // a long unit is never held twice over.
+    unit_.code.reserve(code_.size());
+    for (std::uint32_t i = 0; !code_.empty(); ++i) {
+      Instr& instr = unit_.code.emplace_back(code_.front());
+      code_.pop_front();
+      if (is_jump(instr.op)) {
+        instr.c -= i;
       }
     }
-    // A unit lives for the rest of the run: it keeps no room to grow.
-    unit_.code.shrink_to_fit();
     unit_.constants.shrink_to_fit();
     return std::move(unit_);
   }
@@ -148,16 +153,16 @@ class Compiler {
     }
   }
   void finish_lines() {
-    unit_.lines.assign(unit_.code.size(), 0);
+    unit_.lines.assign(code_.size(), 0);
     for (std::size_t i = 0; i < line_marks_.size(); ++i) {
-      const std::size_t end = i + 1 < line_marks_.size() ? line_marks_[i + 1].first : unit_.code.size();
+      const std::size_t end = i + 1 < line_marks_.size() ? line_marks_[i + 1].first : code_.size();
       std::fill(unit_.lines.begin() + static_cast<std::ptrdiff_t>(line_marks_[i].first),
                 unit_.lines.begin() + static_cast<std::ptrdiff_t>(end), line_marks_[i].second);
     }
     // What the unit's outermost scope declares is seen to its end.
     for (LocalInfo& local : unit_.locals) {
       if (local.to == 0) {
-        local.to = static_cast<std::uint32_t>(unit_.code.size());
+        local.to = static_cast<std::uint32_t>(code_.size());
       }
     }
   }
@@ -170,15 +175,15 @@ class Compiler {
     return top_++;
   }
   Instr& emit(Op op, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c = 0) {
-    Instr& instr = unit_.code.emplace_back();
+    Instr& instr = code_.emplace_back();
     instr.op = op;
     instr.a = a;
     instr.b = b;
     instr.c = c;
     return instr;
   }
-  [[nodiscard]] std::uint32_t here() const { return static_cast<std::uint32_t>(unit_.code.size()); }
-  void land(std::uint32_t jump) { unit_.code[jump].c = here(); }
+  [[nodiscard]] std::uint32_t here() const { return static_cast<std::uint32_t>(code_.size()); }
+  void land(std::uint32_t jump) { code_[jump].c = here(); }
 
   // Equal constants share one slot.
   std::uint32_t constant(Value value) {
@@ -359,7 +364,7 @@ class Compiler {
     jump.a = a;
     jump.c = target;
     close_scope(&jump);
-    unit_.code.push_back(jump);
+    code_.push_back(jump);
   }
 
   void statement(const Statement& statement) {
@@ -802,6 +807,8 @@ class Compiler {
   const CompileContext& context_;
   const bool outside_;
   Unit unit_;
+  // The unit's code while it grows: a deque never copies what it holds.
+  std::deque<Instr> code_;
   std::vector<Local> locals_;
   std::vector<Scope> scopes_;
   std::uint32_t top_ = 0;             // the first free register
