@@ -16,10 +16,9 @@ small and the wine's steps are exact binary fractions, so every engine
 prints the same.
 """
 
-import argparse
 import pathlib
 
-from gen_parse import write_if_changed  # lives beside this file
+from gen_parse import command_line, write_texts  # lives beside this file
 
 HERE = pathlib.Path(__file__).resolve().parent
 # Skerran lines that one round of the pattern below writes.
@@ -86,22 +85,10 @@ def lua_text(lines):
 
 def generate(lines=200_000, directory=HERE / "generated"):
     """Writes flat.skr, flat.py and flat.lua; gives the directory."""
-    directory.mkdir(parents=True, exist_ok=True)
-    for ext, make in (("skr", skerran_text), ("py", python_text),
-                      ("lua", lua_text)):
-        write_if_changed(directory / f"flat.{ext}", make(lines))
-    return directory
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--lines", type=int, default=200_000,
-                        help="approximate number of Skerran lines "
-                             "(default 200000)")
-    args = parser.parse_args()
-    directory = generate(args.lines)
-    print(f"wrote {directory}/flat.{{skr,py,lua}}")
+    return write_texts("flat", {"skr": skerran_text(lines),
+                                "py": python_text(lines),
+                                "lua": lua_text(lines)}, directory)
 
 
 if __name__ == "__main__":
-    main()
+    command_line(__doc__, "flat", generate)

@@ -69,24 +69,32 @@ def write_if_changed(path, text):
         path.write_text(text)
 
 
-def generate(lines=200_000, directory=HERE / "generated"):
-    """Writes parse.skr, parse.py and parse.lua; gives the directory."""
-    count = max(1, lines // LINES_PER_FUNCTION)
+def write_texts(name, texts, directory):
+    """Writes NAME.skr, NAME.py and NAME.lua from `texts` (by extension)
+    into `directory`; gives the directory."""
     directory.mkdir(parents=True, exist_ok=True)
-    for ext, make in (("skr", skerran), ("py", python), ("lua", lua)):
-        write_if_changed(directory / f"parse.{ext}", make(count))
+    for ext, text in texts.items():
+        write_if_changed(directory / f"{name}.{ext}", text)
     return directory
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def command_line(doc, name, generate):
+    """The command line of a generator: --lines N, then the files."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
     parser.add_argument("--lines", type=int, default=200_000,
                         help="approximate number of Skerran lines "
                              "(default 200000)")
     args = parser.parse_args()
     directory = generate(args.lines)
-    print(f"wrote {directory}/parse.{{skr,py,lua}}")
+    print(f"wrote {directory}/{name}.{{skr,py,lua}}")
+
+
+def generate(lines=200_000, directory=HERE / "generated"):
+    """Writes parse.skr, parse.py and parse.lua; gives the directory."""
+    count = max(1, lines // LINES_PER_FUNCTION)
+    return write_texts("parse", {"skr": skerran(count), "py": python(count),
+                                 "lua": lua(count)}, directory)
 
 
 if __name__ == "__main__":
-    main()
+    command_line(__doc__, "parse", generate)

@@ -17,10 +17,9 @@ runs and the rest is only read: parsing and running both count. The
 Skerran version has about 200,000 lines.
 """
 
-import argparse
 import pathlib
 
-from gen_parse import write_if_changed  # lives beside this file
+from gen_parse import command_line, write_texts  # lives beside this file
 
 HERE = pathlib.Path(__file__).resolve().parent
 FAMILY = 10
@@ -196,26 +195,12 @@ def lua_text(units):
 def generate(lines=200_000, directory=HERE / "generated"):
     """Writes program.skr, program.py and program.lua; gives the directory."""
     units = build(lines)
-    directory.mkdir(parents=True, exist_ok=True)
-    texts = {
+    return write_texts("program", {
         "skr": "".join(render(unit.skr, "    ") for unit in units),
         "py": python_text(units),
         "lua": lua_text(units),
-    }
-    for ext, text in texts.items():
-        write_if_changed(directory / f"program.{ext}", text)
-    return directory
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--lines", type=int, default=200_000,
-                        help="approximate number of Skerran lines "
-                             "(default 200000)")
-    args = parser.parse_args()
-    directory = generate(args.lines)
-    print(f"wrote {directory}/program.{{skr,py,lua}}")
+    }, directory)
 
 
 if __name__ == "__main__":
-    main()
+    command_line(__doc__, "program", generate)
