@@ -198,7 +198,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 #define SKERN_UPDATE(OP, FORM, RIGHT, THREE)                                   \
   SKERN_HANDLER(Update##OP##FORM) {                                            \
     Value& target = r[pc->a];                                                  \
-    if (fast::arithmetic<BinaryOp::OP>(target, target, RIGHT) == Fast::Slow) { \
+    if (fast::arithmetic<BinaryOp::OP, true>(target, target, RIGHT) == Fast::Slow) { \
       Instr three = *pc;                                                       \
       three.op = Op::OP##THREE;                                                \
       three.b = pc->a;                                                         \
@@ -267,7 +267,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     const Value& right = RIGHT;                                              \
     const unsigned tags = static_cast<unsigned>(target.tag()) | right.tag(); \
     if (tags == 0 || (tags == 1 && target.tag() == WINE)) [[likely]] {       \
-      (void)fast::arithmetic<BinaryOp::OP>(target, target, right);           \
+      (void)fast::arithmetic<BinaryOp::OP, true>(target, target, right);     \
     } else if (!update_name_slow(BinaryOp::OP, nearest - 1, right)) {        \
       SKERN_FAILED();                                                        \
     }                                                                        \

@@ -24,46 +24,75 @@ constexpr auto SCROLL = static_cast<std::uint8_t>(DataType::Scroll);
 }
 
 // `+`, `-` and `*`: blades wrap, any other pair of numbers is floats.
-template <BinaryOp Op>
+// InPlace: `dest` is `left`, whose kind the test below has seen, so it holds
+// no text to let go of.
+template <BinaryOp Op, bool InPlace = false>
 [[gnu::always_inline]] inline Fast arithmetic(Value& dest, const Value& left, const Value& right) {
   const unsigned both = tags(left, right);
   if (both == 0) [[likely]] {
     const std::int64_t a = left.as_blade();
     const std::int64_t b = right.as_blade();
+    std::int64_t result = 0;
     if constexpr (Op == BinaryOp::Add) {
-      dest.set_blade(wrapping_add(a, b));
+      result = wrapping_add(a, b);
     } else if constexpr (Op == BinaryOp::Subtract) {
-      dest.set_blade(wrapping_sub(a, b));
+      result = wrapping_sub(a, b);
     } else {
-      dest.set_blade(wrapping_mul(a, b));
+      result = wrapping_mul(a, b);
+    }
+    if constexpr (InPlace) {
+      dest.set_blade_over_number(result);
+    } else {
+      dest.set_blade(result);
     }
     return Fast::Done;
   }
   if (both != 1) {
     return Fast::Slow;
   }
-  const double a = left.as_number();
-  const double b = right.as_number();
+  // Two wines, as float code mostly has, need no conversion.
+  const bool wines = (left.tag() & right.tag()) != 0;
+  const double a = wines ? left.as_wine() : left.as_number();
+  const double b = wines ? right.as_wine() : right.as_number();
+  double result = 0;
   if constexpr (Op == BinaryOp::Add) {
-    dest.set_wine(a + b);
+    result = a + b;
   } else if constexpr (Op == BinaryOp::Subtract) {
-    dest.set_wine(a - b);
+    result = a - b;
   } else {
-    dest.set_wine(a * b);
+    result = a * b;
+  }
+  if constexpr (InPlace) {
+    dest.set_wine_over_number(result);
+  } else {
+    dest.set_wine(result);
   }
   return Fast::Done;
 }
 
 // `/`: always floats; the kinds are checked before the divisor.
 [[gnu::always_inline]] inline Fast divide(Value& dest, const Value& left, const Value& right) {
-  if (tags(left, right) > 1) [[unlikely]] {
+  const unsigned both = tags(left, right);
+  if (both > 1) [[unlikely]] {
     return Fast::Slow;
   }
-  const double divisor = right.as_number();
+  // Two blades or two wines, the common cases, convert without a test each.
+  double dividend = 0;
+  double divisor = 0;
+  if (both == 0) {
+    dividend = static_cast<double>(left.as_blade());
+    divisor = static_cast<double>(right.as_blade());
+  } else if ((left.tag() & right.tag()) != 0) {
+    dividend = left.as_wine();
+    divisor = right.as_wine();
+  } else {
+    dividend = left.as_number();
+    divisor = right.as_number();
+  }
   if (divisor == 0.0) [[unlikely]] {
     return Fast::DivideByZero;
   }
-  dest.set_wine(left.as_number() / divisor);
+  dest.set_wine(dividend / divisor);
   return Fast::Done;
 }
 

@@ -160,6 +160,15 @@ class Value {
     type_ = DataType::Wine;
     payload_.wine = v;
   }
+  // The same for a value that holds a blade or a wine, with no text to let go of.
+  void set_blade_over_number(std::int64_t v) noexcept {
+    type_ = DataType::Blade;
+    payload_.blade = v;
+  }
+  void set_wine_over_number(double v) noexcept {
+    type_ = DataType::Wine;
+    payload_.wine = v;
+  }
   void set_vow(bool v) noexcept {
     release();
     type_ = DataType::Vow;
