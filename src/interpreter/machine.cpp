@@ -195,19 +195,19 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 
   // An update in place: the two-operand form of + - *, whose slow path is
   // that of the three-operand form.
-#define SKERN_UPDATE(OP, FORM, RIGHT, THREE)                                   \
-  SKERN_HANDLER(Update##OP##FORM) {                                            \
-    Value& target = r[pc->a];                                                  \
+#define SKERN_UPDATE(OP, FORM, RIGHT, THREE)                                         \
+  SKERN_HANDLER(Update##OP##FORM) {                                                  \
+    Value& target = r[pc->a];                                                        \
     if (fast::arithmetic<BinaryOp::OP, true>(target, target, RIGHT) == Fast::Slow) { \
-      Instr three = *pc;                                                       \
-      three.op = Op::OP##THREE;                                                \
-      three.b = pc->a;                                                         \
-      if (!operate_slow(three, r, k)) {                                        \
-        SKERN_FAILED();                                                        \
-      }                                                                        \
-    }                                                                          \
-    ++pc;                                                                      \
-    SKERN_NEXT();                                                              \
+      Instr three = *pc;                                                             \
+      three.op = Op::OP##THREE;                                                      \
+      three.b = pc->a;                                                               \
+      if (!operate_slow(three, r, k)) {                                              \
+        SKERN_FAILED();                                                              \
+      }                                                                              \
+    }                                                                                \
+    ++pc;                                                                            \
+    SKERN_NEXT();                                                                    \
   }
 #define SKERN_UPDATE_FORMS(OP) SKERN_UPDATE(OP, R, r[pc->c], RR) SKERN_UPDATE(OP, K, k[pc->c], RK)
   SKERN_UPDATE_FORMS(Add)

@@ -128,7 +128,7 @@ struct FloatLiteral {
 struct StringLiteral {
   static constexpr ExprKind KIND = ExprKind::StringLiteral;
   ExprKind kind_ = KIND;
-  Scroll value;  // escapes resolved, quotes removed
+  Scroll value;                                     // escapes resolved, quotes removed
   StringLiteral(Scroll v) : value(std::move(v)) {}  // NOLINT(google-explicit-constructor)
 };
 struct BoolLiteral {
@@ -184,10 +184,9 @@ struct Call {
 
 template <class Node>
 inline constexpr bool IS_EXPR_NODE =
-    std::is_same_v<Node, IntegerLiteral> || std::is_same_v<Node, FloatLiteral> ||
-    std::is_same_v<Node, StringLiteral> || std::is_same_v<Node, BoolLiteral> || std::is_same_v<Node, CharLiteral> ||
-    std::is_same_v<Node, Identifier> || std::is_same_v<Node, Unary> || std::is_same_v<Node, Binary> ||
-    std::is_same_v<Node, Call>;
+    std::is_same_v<Node, IntegerLiteral> || std::is_same_v<Node, FloatLiteral> || std::is_same_v<Node, StringLiteral> ||
+    std::is_same_v<Node, BoolLiteral> || std::is_same_v<Node, CharLiteral> || std::is_same_v<Node, Identifier> ||
+    std::is_same_v<Node, Unary> || std::is_same_v<Node, Binary> || std::is_same_v<Node, Call>;
 
 class Expr {
  public:
