@@ -14,21 +14,42 @@
 
 namespace skern {
 
-Status run(std::string_view source, LineInput& input, TextOutput& output) {
+namespace {
+
+// Parses and runs `source`; with `owned`, the source text, which is let go
+// of once parsing is done. The main block is compiled as it is read, so that
+// its tree is never held whole, unless a function follows it: then the
+// program is parsed again into a tree, which is run.
+Status parse_and_run(std::string_view source, std::string* owned, LineInput& input, TextOutput& output) {
+  {
+    Program program;
+    StreamedRun streamed(program, input, output);
+    Status parsed = parse_program(source, program, streamed);
+    if (!parsed.ok() || streamed.compiled()) {
+      if (owned != nullptr) {
+        std::string().swap(*owned);
+      }
+      return parsed.ok() ? streamed.run() : std::move(parsed).error();
+    }
+  }
   Result<Program> program = parse_program(source);
+  if (owned != nullptr) {
+    std::string().swap(*owned);
+  }
   if (!program.ok()) {
     return std::move(program).error();
   }
   return run_program(*program, input, output);
 }
 
+}  // namespace
+
+Status run(std::string_view source, LineInput& input, TextOutput& output) {
+  return parse_and_run(source, nullptr, input, output);
+}
+
 Status run_taking(std::string&& source, LineInput& input, TextOutput& output) {
-  Result<Program> program = parse_program(source);
-  std::string().swap(source);
-  if (!program.ok()) {
-    return std::move(program).error();
-  }
-  return run_program(*program, input, output);
+  return parse_and_run(source, &source, input, output);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "model/tree.h"
@@ -158,6 +162,71 @@ struct Instr {
   std::uint32_t c = 0;
 };
 static_assert(sizeof(Instr) == 16);
+static_assert(std::is_trivially_copyable_v<Instr>);
+
+// A unit's instructions, in one block that grows with realloc: a large block
+// grows by having its pages mapped anew rather than copied, so that a long
+// unit is never held twice over, neither while it grows nor when it is cut
+// to its exact size at the end.
+class Code {
+ public:
+  Code() = default;
+  Code(Code&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  Code& operator=(Code&& other) noexcept {
+    if (this != &other) {
+      std::free(data_);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory): realloc'd block
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+  }
+  Code(const Code&) = delete;
+  Code& operator=(const Code&) = delete;
+  ~Code() { std::free(data_); }  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+
+  [[nodiscard]] const Instr* data() const { return data_; }
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  Instr& operator[](std::size_t index) { return data_[index]; }
+  const Instr& operator[](std::size_t index) const { return data_[index]; }
+  [[nodiscard]] const Instr* begin() const { return data_; }
+  [[nodiscard]] const Instr* end() const { return data_ + size_; }
+
+  // The new instruction, valid until the next one is added.
+  Instr& push_back(const Instr& instr) {
+    if (size_ == capacity_) {
+      resize_block(capacity_ < 64 ? 64 : capacity_ + capacity_ / 2);
+    }
+    data_[size_] = instr;
+    return data_[size_++];
+  }
+  void shrink_to_fit() {
+    if (capacity_ > size_ && size_ > 0) {
+      resize_block(size_);
+    }
+  }
+
+ private:
+  void resize_block(std::size_t capacity) {
+    if (capacity > SIZE_MAX / sizeof(Instr)) {
+      throw std::bad_alloc();
+    }
+    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory): a trivially copyable block
+    void* grown = std::realloc(data_, capacity * sizeof(Instr));
+    if (grown == nullptr) {
+      throw std::bad_alloc();
+    }
+    data_ = static_cast<Instr*>(grown);
+    capacity_ = capacity;
+  }
+  Instr* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // A variable of a unit as a debugger sees it: in its register while the
 // code between `from` and `to` runs (instruction indices, `to` excluded).
@@ -172,7 +241,7 @@ struct LocalInfo {
 // A compiled function body, or a unit run from outside (a block, an
 // expression or a call that the public interface runs in the current scope).
 struct Unit {
-  std::vector<Instr> code;
+  Code code;
   std::vector<Value> constants;
   std::uint32_t registers = 1;  // the window's size
   // For a unit run from outside: its top-level declarations take the first

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
-#include <deque>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -32,11 +31,7 @@ struct Operand {
 
 class Compiler {
  public:
-  Compiler(const CompileContext& context, bool outside) : context_(context), outside_(outside) {
-    if (context_.nearest.size() < context_.program.symbols.size()) {
-      context_.nearest.resize(context_.program.symbols.size(), 0);
-    }
-  }
+  Compiler(const CompileContext& context, bool outside) : context_(context), outside_(outside) { make_room_for_names(); }
   Compiler(const Compiler&) = delete;
   Compiler& operator=(const Compiler&) = delete;
   ~Compiler() {
@@ -87,6 +82,22 @@ class Compiler {
     return finish();
   }
 
+  // An outside block given a statement at a time: its top-level
+  // declarations take registers as they come, like any other, since their
+  // number is not known in advance; nothing outlives the run.
+  void begin_streamed_block() {
+    streamed_ = true;
+    open_scope();
+  }
+  void streamed_statement(const Statement& statement) {
+    make_room_for_names();
+    one_statement(statement);
+  }
+  Unit finish_streamed_block() {
+    emit(Op::End);
+    return finish();
+  }
+
   Unit outside_expression(const Expr& expr) {
     open_scope();
     const std::uint32_t reg = temp();
@@ -126,17 +137,14 @@ class Compiler {
     if (context_.lines != nullptr) {
       finish_lines();
     }
-    // A unit lives for the rest of the run: it keeps no room to grow. The
-    // code moves over piece by piece, each piece freed once copied, so that
-    // a long unit is never held twice over.
-    unit_.code.reserve(code_.size());
-    for (std::uint32_t i = 0; !code_.empty(); ++i) {
-      Instr& instr = unit_.code.emplace_back(code_.front());
-      code_.pop_front();
-      if (is_jump(instr.op)) {
-        instr.c -= i;
+    // A unit lives for the rest of the run: it keeps no room to grow.
+    Code& code = unit_.code;
+    for (std::uint32_t i = 0; i < code.size(); ++i) {
+      if (is_jump(code[i].op)) {
+        code[i].c -= i;
       }
     }
+    code.shrink_to_fit();
     unit_.constants.shrink_to_fit();
     return std::move(unit_);
   }
@@ -169,13 +177,20 @@ class Compiler {
 
   // --- Registers, constants and emitting --------------------------------------
 
+  // Names interned after compiling began (by the parser, while a block comes
+  // a statement at a time) get their place in the shared table.
+  void make_room_for_names() {
+    if (context_.nearest.size() < context_.program.symbols.size()) {
+      context_.nearest.resize(context_.program.symbols.size(), 0);
+    }
+  }
   void use(std::uint32_t reg) { unit_.registers = std::max(unit_.registers, reg + 1); }
   std::uint32_t temp() {
     use(top_);
     return top_++;
   }
   Instr& emit(Op op, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c = 0) {
-    Instr& instr = code_.emplace_back();
+    Instr& instr = code_.push_back(Instr{});
     instr.op = op;
     instr.a = a;
     instr.b = b;
@@ -322,27 +337,31 @@ class Compiler {
   void statements(const Block& block) {
     const std::uint32_t outer = line_;
     for (const Statement& statement : block) {
-      if (context_.lines != nullptr) {
-        mark_line(context_.lines->line_of(statement));
-      }
-      if (context_.steps == Steps::EveryStatement) {
-        emit(Op::Step);
-      } else if (context_.steps == Steps::Lines && statement.kind() != StatementKind::While) {
-        emit(Op::Line, line_);
-      }
-      const std::uint32_t mark = top_;
-      this->statement(statement);
-      // Declarations keep their register; temporaries end with the statement.
-      if (statement.kind() != StatementKind::Declare) {
-        top_ = mark;
-      }
-      if (context_.lines != nullptr) {
-        mark_line(context_.lines->line_of(statement));
-      }
+      one_statement(statement);
     }
     // What closes the block belongs to the statement that holds it.
     if (context_.lines != nullptr) {
       mark_line(outer);
+    }
+  }
+
+  void one_statement(const Statement& statement) {
+    if (context_.lines != nullptr) {
+      mark_line(context_.lines->line_of(statement));
+    }
+    if (context_.steps == Steps::EveryStatement) {
+      emit(Op::Step);
+    } else if (context_.steps == Steps::Lines && statement.kind() != StatementKind::While) {
+      emit(Op::Line, line_);
+    }
+    const std::uint32_t mark = top_;
+    this->statement(statement);
+    // Declarations keep their register; temporaries end with the statement.
+    if (statement.kind() != StatementKind::Declare) {
+      top_ = mark;
+    }
+    if (context_.lines != nullptr) {
+      mark_line(context_.lines->line_of(statement));
     }
   }
 
@@ -404,7 +423,7 @@ class Compiler {
   // visible after that, and findable by name where some function may look.
   void declare(const Declare& declare) {
     const bool outermost = outside_ && scopes_.size() == 1;
-    const std::uint32_t reg = outermost ? outliving_next_++ : temp();
+    const std::uint32_t reg = outermost && !streamed_ ? outliving_next_++ : temp();
     const auto type = static_cast<std::uint16_t>(declare.type);
     into(declare.value, reg);
     if ((kinds_of(declare.value) & ~bit(declare.type)) != 0) {
@@ -806,9 +825,9 @@ class Compiler {
 
   const CompileContext& context_;
   const bool outside_;
+  bool streamed_ = false;  // an outside block given a statement at a time
   Unit unit_;
-  // The unit's code while it grows: a deque never copies what it holds.
-  std::deque<Instr> code_;
+  Code& code_ = unit_.code;
   std::vector<Local> locals_;
   std::vector<Scope> scopes_;
   std::uint32_t top_ = 0;             // the first free register
@@ -827,6 +846,27 @@ Unit compile_function(const CompileContext& context, const FunctionDecl& functio
 
 Unit compile_outside_block(const CompileContext& context, const Block& block) {
   return Compiler(context, true).outside_block(block);
+}
+
+struct StreamCompiler::State {
+  explicit State(const CompileContext& given) : context(given), compiler(context, true) {
+    compiler.begin_streamed_block();
+  }
+  CompileContext context;
+  Compiler compiler;
+};
+
+StreamCompiler::StreamCompiler(const CompileContext& context) : state_(std::make_unique<State>(context)) {}
+StreamCompiler::StreamCompiler(StreamCompiler&&) noexcept = default;
+StreamCompiler& StreamCompiler::operator=(StreamCompiler&&) noexcept = default;
+StreamCompiler::~StreamCompiler() = default;
+
+void StreamCompiler::add(const Statement& statement) { state_->compiler.streamed_statement(statement); }
+
+Unit StreamCompiler::finish() {
+  Unit unit = state_->compiler.finish_streamed_block();
+  state_.reset();
+  return unit;
 }
 
 Unit compile_outside_expression(const CompileContext& context, const Expr& expr) {

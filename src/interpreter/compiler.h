@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "interpreter/analysis.h"
@@ -38,6 +39,27 @@ Unit compile_function(const CompileContext& context, const FunctionDecl& functio
 // block (whose top-level declarations outlive the run), an expression and a
 // call (each leaving its value with Halt).
 Unit compile_outside_block(const CompileContext& context, const Block& block);
+// A block run from outside, compiled a statement at a time as the parser
+// reads it, so that the tree of one statement is all that is ever held. Its
+// top-level declarations do not outlive the run: it is for a program's main
+// block. The context's tables must outlive the compiler.
+class StreamCompiler {
+ public:
+  explicit StreamCompiler(const CompileContext& context);
+  StreamCompiler(StreamCompiler&& other) noexcept;
+  StreamCompiler& operator=(StreamCompiler&& other) noexcept;
+  StreamCompiler(const StreamCompiler&) = delete;
+  StreamCompiler& operator=(const StreamCompiler&) = delete;
+  ~StreamCompiler();
+  void add(const Statement& statement);
+  // The whole block; the compiler is spent.
+  Unit finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 Unit compile_outside_expression(const CompileContext& context, const Expr& expr);
 Unit compile_outside_call(const CompileContext& context, Symbol name, ExprList arguments);
 

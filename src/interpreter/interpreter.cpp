@@ -2,6 +2,7 @@
 // included, become values.
 #include "interpreter/interpreter.h"
 
+#include <cassert>
 #include <new>
 
 #include "interpreter/machine.h"
@@ -103,6 +104,38 @@ Status run_program(const Program& program, LineInput& input, TextOutput& output,
     Result<Flow> flow = interpreter.execute_block(program.main);
     if (!flow.ok()) {
       return std::move(flow).error();
+    }
+    return {};
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  }
+}
+
+StreamedRun::StreamedRun(const Program& program, LineInput& input, TextOutput& output, Limits limits)
+    : program_(program), input_(input), output_(output), limits_(limits) {}
+
+StreamedRun::~StreamedRun() = default;
+
+// The machine starts here, once the functions above the main block are
+// known: which names they reach decides how the block's variables are kept.
+void StreamedRun::begin() {
+  machine_ = std::make_unique<code::Machine>(program_, input_, output_, limits_);
+  compiler_ = std::make_unique<code::StreamCompiler>(machine_->stream_block());
+  functions_ = program_.functions.size();
+}
+
+void StreamedRun::take(const Statement& statement) { compiler_->add(statement); }
+
+bool StreamedRun::compiled() const { return compiler_ != nullptr && program_.functions.size() == functions_; }
+
+Status StreamedRun::run() {
+  assert(compiled() && "only a main block compiled whole runs");
+  try {
+    machine_->ensure_symbols(program_.symbols.size());
+    const code::Unit* unit = machine_->keep(compiler_->finish());
+    compiler_.reset();
+    if (machine_->run(*unit) == code::Outcome::Failed) {
+      return machine_->take_error();
     }
     return {};
   } catch (const std::bad_alloc&) {

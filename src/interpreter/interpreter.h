@@ -66,7 +66,8 @@ Result<Value> parse_input(std::string_view text, DataType type);
 
 namespace code {
 class Machine;
-}
+class StreamCompiler;
+}  // namespace code
 
 // One run of a program: the scope stack over the program's function table,
 // and the console it reads from and writes to.
@@ -103,5 +104,37 @@ class Interpreter {
 // Executes the program's main block in a new interpreter. A `return` in the
 // main block ends the run normally.
 Status run_program(const Program& program, LineInput& input, TextOutput& output, Limits limits = {});
+
+// A run whose main block is compiled while the parser reads it, a statement
+// at a time, so that the block's tree is never held whole: give it to
+// parse_program as the main block's sink, then `run`. Compiling a statement
+// needs every function that may reach its variables by name, so this works
+// for programs whose functions are all declared above the main block; for
+// any other, `compiled` is false after parsing and the program is to be
+// parsed into a tree and run with run_program.
+class StreamedRun final : public MainBlockSink {
+ public:
+  StreamedRun(const Program& program, LineInput& input, TextOutput& output, Limits limits = {});
+  StreamedRun(const StreamedRun&) = delete;
+  StreamedRun& operator=(const StreamedRun&) = delete;
+  ~StreamedRun() override;
+
+  void begin() override;
+  void take(const Statement& statement) override;
+
+  // After a successful parse: whether the whole main block was compiled.
+  [[nodiscard]] bool compiled() const;
+  // Runs it, once; a `return` in the main block ends the run normally.
+  Status run();
+
+ private:
+  const Program& program_;
+  LineInput& input_;
+  TextOutput& output_;
+  Limits limits_;
+  std::unique_ptr<code::Machine> machine_;
+  std::unique_ptr<code::StreamCompiler> compiler_;
+  std::size_t functions_ = 0;  // declared when the main block began
+};
 
 }  // namespace skern

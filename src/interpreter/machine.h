@@ -45,6 +45,10 @@ class Machine {
   const Unit* compile_block(const Block& block);
   const Unit* compile_expression(const Expr& expr);
   const Unit* compile_call(Symbol name, ExprList arguments);
+  // A block given a statement at a time; `keep` files the finished unit
+  // with the others, to run it.
+  StreamCompiler stream_block();
+  const Unit* keep(Unit unit) { return &units_.emplace_back(std::move(unit)); }
 
   // --- Running ---------------------------------------------------------------
   // Runs a unit from outside in the current scope. After a failure every

@@ -45,6 +45,11 @@ const Unit* Machine::compile_block(const Block& block) {
   return &units_.emplace_back(compile_outside_block(context, block));
 }
 
+StreamCompiler Machine::stream_block() {
+  assert(lines_ == nullptr && "a block given a statement at a time has no lines");
+  return StreamCompiler(CompileContext{program_, reachable_, compile_nearest_, steps(), nullptr});
+}
+
 const Unit* Machine::compile_expression(const Expr& expr) {
   CompileContext context{program_, reachable_, compile_nearest_, Steps::None};
   return &units_.emplace_back(compile_outside_expression(context, expr));

@@ -123,7 +123,7 @@ Expr* ExprArena::reserve(std::size_t count) {
     // Left uninitialised, as the nodes are built over it (what
     // make_unique_for_overwrite does, which not every standard library has).
     // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays,modernize-make-unique): raw storage
-    chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0});
+    chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0, capacity});
     used_ = 0;
     capacity_ = capacity;
   }
@@ -178,6 +178,23 @@ void ExprArena::release() noexcept {
   chunks_.clear();
   used_ = 0;
   capacity_ = 0;
+}
+
+void ExprArena::clear() noexcept {
+  if (chunks_.empty() || chunks_.front().capacity != CHUNK_SIZE) {
+    release();
+    return;
+  }
+  Chunk first = std::move(chunks_.front());
+  chunks_.front().count = 0;
+  release();
+  auto* nodes = std::launder(reinterpret_cast<Expr*>(first.bytes.get()));
+  for (std::size_t i = 0; i < first.count; ++i) {
+    nodes[i].~Expr();
+  }
+  first.count = 0;
+  chunks_.push_back(std::move(first));  // the vector kept its room: this allocates nothing
+  capacity_ = CHUNK_SIZE;
 }
 
 namespace {

@@ -319,6 +319,8 @@ class ExprArena {
   // Moves the nodes of `run` into the arena side by side.
   ExprList add_run(std::vector<Expr>& run);
   [[nodiscard]] std::size_t size() const;
+  // Lets go of every node, keeping the first chunk's room for the next ones.
+  void clear() noexcept;
 
  private:
   static constexpr std::size_t CHUNK_SIZE = 1024;
@@ -327,6 +329,7 @@ class ExprArena {
     // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays): raw storage
     std::unique_ptr<std::byte[]> bytes;
     std::size_t count;
+    std::size_t capacity;
   };
   // A place for `count` nodes side by side.
   Expr* reserve(std::size_t count);
@@ -508,6 +511,21 @@ class StatementLines {
   std::unordered_map<const Statement*, std::uint32_t> lines_;
   std::vector<std::uint32_t> function_lines_;  // by symbol id
   std::uint32_t last_line_ = 0;
+};
+
+// Takes a program's main block a statement at a time, as the parser reads
+// it, for a caller that compiles as the parser goes and so never holds the
+// block's whole tree. Each statement and its nodes are gone once `take`
+// returns; what the statements name stays in the program's symbol table.
+class MainBlockSink {
+ public:
+  MainBlockSink() = default;
+  MainBlockSink(const MainBlockSink&) = delete;
+  MainBlockSink& operator=(const MainBlockSink&) = delete;
+  virtual ~MainBlockSink() = default;
+  // The main block begins; the functions declared above it are in the program.
+  virtual void begin() = 0;
+  virtual void take(const Statement& statement) = 0;
 };
 
 struct Program {

@@ -323,7 +323,12 @@ Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols
   assert(!state.matches.empty() && "expression grammar returns one root pair");
   assert(state.matches.size() > 1 && state.matches[1].rule == GrammarRule::BinaryExpr &&
          "expression root contains a binary expression");
-  return Builder(text, state.matches, symbols, nodes).run(1);
+  Result<Expr> built = Builder(text, state.matches, symbols, nodes).run(1);
+  // The matches of a very long expression are not kept for the next one:
+  // compiling, which may follow at once, needs that memory more.
+  constexpr std::size_t kept_matches = std::size_t{1} << 14;
+  state.matches.clear_keeping(kept_matches);
+  return built;
 }
 
 std::optional<RuleMatch> ExpressionParser::match(std::string_view text) {

@@ -49,6 +49,13 @@ class Stack {
   const T& operator[](std::size_t index) const { return items_[index]; }
   [[nodiscard]] const T* begin() const { return items_.data(); }
   [[nodiscard]] const T* end() const { return items_.data() + size_; }
+  // Empties the stack, and lets go of its storage if it grew past `items`.
+  void clear_keeping(std::size_t items) {
+    size_ = 0;
+    if (items_.size() > items) {
+      std::vector<T>().swap(items_);
+    }
+  }
 
  private:
   [[gnu::noinline]] void grow() { items_.resize(items_.empty() ? 64 : items_.size() * 2); }

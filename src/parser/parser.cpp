@@ -367,8 +367,9 @@ class Lines {
 class ProgramParser {
  public:
   ProgramParser(Lines& lines, SymbolTable& symbols, ExprArena& nodes,
-                std::optional<ExpressionErrorSite>* site = nullptr, StatementLines* statement_lines = nullptr)
-      : lines_(lines), symbols_(symbols), nodes_(nodes), site_(site), statement_lines_(statement_lines) {}
+                std::optional<ExpressionErrorSite>* site = nullptr, StatementLines* statement_lines = nullptr,
+                MainBlockSink* sink = nullptr)
+      : lines_(lines), symbols_(symbols), nodes_(&nodes), site_(site), statement_lines_(statement_lines), sink_(sink) {}
 
   Status program(Program& program);
   Result<Block> block(std::uint64_t parent_indentation);
@@ -379,6 +380,9 @@ class ProgramParser {
   void advance() { lines_.advance(); }
 
   Status function_declaration(Program& program);
+  Status main_block(Program& program, std::uint64_t header_indentation);
+  Status enter_block(std::uint64_t parent_indentation);
+  Status streamed_block(std::uint64_t parent_indentation);
   Result<Statement> statement(std::uint64_t block_indentation);
   Result<Statement> if_statement(std::string_view condition_text, std::uint64_t block_indentation);
   template <class Loop>
@@ -390,7 +394,7 @@ class ProgramParser {
   Result<Statement> assignment(const SourceLine& line, const StatementShape& shape);
   // The expression text of a statement form, as its shape gives it.
   Result<Expr> expression(std::string_view text) {
-    Result<Expr> parsed = expressions_.parse(text, symbols_, nodes_);
+    Result<Expr> parsed = expressions_.parse(text, symbols_, *nodes_);
     if (!parsed.ok() && site_ != nullptr) {
       *site_ = ExpressionErrorSite{text, expressions_.failure_offset()};
     }
@@ -399,9 +403,11 @@ class ProgramParser {
 
   Lines& lines_;
   SymbolTable& symbols_;
-  ExprArena& nodes_;
+  ExprArena* nodes_;  // where expression nodes go: the program's, or `scratch_` for a streamed block
   std::optional<ExpressionErrorSite>* site_;  // where an expression error lies, when asked
   StatementLines* statement_lines_;           // where each statement stands, when asked
+  MainBlockSink* sink_;                       // takes the main block a statement at a time, when given
+  ExprArena scratch_;                         // the nodes of the streamed statement being read
   ExpressionParser expressions_;
   FunctionHeader header_;  // the declaration being read; its storage is reused
   StackGuard stack_{grammar::PARSER_STACK_RESERVE};
@@ -423,14 +429,15 @@ Error parse_error(const SourceLine& line, std::string_view message) {
   return Error::parse(line.line_number, std::string(message));
 }
 
-Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
+// Checks that a block opens on the current line, below a header of
+// `parent_indentation`, and counts one more level of nesting.
+Status ProgramParser::enter_block(std::uint64_t parent_indentation) {
   if (at_end()) {
     const std::uint64_t line = lines_.last_number() == 0 ? 1 : lines_.last_number();
     return Error::parse(line, std::string(msg::EXPECTED_INDENTED_BLOCK));
   }
-  const SourceLine first = current();
-  const std::uint64_t indentation = first.indentation;
-  if (indentation <= parent_indentation) {
+  const SourceLine& first = current();
+  if (first.indentation <= parent_indentation) {
     return parse_error(first, msg::EXPECTED_INDENTED_BLOCK);
   }
   if (nesting_ >= BLOCK_NESTING_LIMIT) {
@@ -440,6 +447,47 @@ Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
     return parse_error(first, msg::BLOCKS_TOO_DEEP_FOR_STACK);
   }
   ++nesting_;
+  return {};
+}
+
+// The main block handed to the sink a statement at a time: the same lines
+// and the same reports as `block`, but no statement of the top level is
+// gathered, and each one's nodes go once the sink has taken it.
+Status ProgramParser::streamed_block(std::uint64_t parent_indentation) {
+  SKERN_TRY(enter_block(parent_indentation));
+  const std::uint64_t indentation = current().indentation;
+  sink_->begin();
+  ExprArena* const kept = nodes_;
+  nodes_ = &scratch_;
+  Status status;
+  while (status.ok() && !at_end()) {
+    const SourceLine& line = current();
+    if (line.indentation < indentation) {
+      break;
+    }
+    if (line.indentation > indentation) {
+      status = parse_error(line, msg::UNEXPECTED_EXTRA_INDENTATION);
+      break;
+    }
+    {
+      Result<Statement> parsed = statement(indentation);
+      if (parsed.ok()) {
+        sink_->take(*parsed);
+      } else {
+        status = std::move(parsed).error();
+      }
+    }
+    scratch_.clear();
+  }
+  nodes_ = kept;
+  --nesting_;
+  return status;
+}
+
+Result<Block> ProgramParser::block(std::uint64_t parent_indentation) {
+  SKERN_TRY(enter_block(parent_indentation));
+  const SourceLine first = current();
+  const std::uint64_t indentation = first.indentation;
   // Statements collect on one stack shared by every level of nesting; each
   // block takes its own run off the top when it ends.
   const std::size_t base = pending_.size();
@@ -616,6 +664,17 @@ Status ProgramParser::function_declaration(Program& program) {
   return {};
 }
 
+// The main block, into the program or, when there is a sink, to the sink.
+Status ProgramParser::main_block(Program& program, std::uint64_t header_indentation) {
+  if (sink_ != nullptr) {
+    return streamed_block(header_indentation);
+  }
+  Result<Block> main = block(header_indentation);
+  SKERN_TRY(main);
+  program.main = std::move(*main);
+  return {};
+}
+
 Status ProgramParser::program(Program& program) {
   bool has_main = false;
   while (!at_end()) {
@@ -630,9 +689,7 @@ Status ProgramParser::program(Program& program) {
         return parse_error(line, msg::MAIN_BLOCK_REPEATED);
       }
       advance();
-      Result<Block> main = block(line.indentation);
-      SKERN_TRY(main);
-      program.main = std::move(*main);
+      SKERN_TRY(main_block(program, line.indentation));
       has_main = true;
     } else {
       return parse_error(line, msg::EXPECTED_TOP_LEVEL_FORM);
@@ -662,6 +719,15 @@ Result<Program> parse_program(std::string_view source) {
     Program program;
     SKERN_TRY(ProgramParser(lines, program.symbols, program.nodes).program(program));
     return program;
+  } catch (const std::bad_alloc&) {
+    return Error::runtime(std::string(msg::OUT_OF_MEMORY));
+  }
+}
+
+Status parse_program(std::string_view source, Program& program, MainBlockSink& main) {
+  try {
+    Lines lines(source);
+    return ProgramParser(lines, program.symbols, program.nodes, nullptr, nullptr, &main).program(program);
   } catch (const std::bad_alloc&) {
     return Error::runtime(std::string(msg::OUT_OF_MEMORY));
   }

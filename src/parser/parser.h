@@ -109,6 +109,10 @@ inline constexpr std::size_t BLOCK_NESTING_LIMIT = 2000;
 // The whole source text to a Program, or the first parse error.
 Result<Program> parse_program(std::string_view source);
 
+// As above, into `program`, whose main block stays empty: it goes to `main`
+// a statement at a time as it is read. The same reports, in the same order.
+Status parse_program(std::string_view source, Program& program, MainBlockSink& main);
+
 // Where an expression error lies, which the error itself does not say: the
 // expression text that failed (a view into the source) and, when the grammar
 // rejected it, the byte offset in that text at which the report's caret points.

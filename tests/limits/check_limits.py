@@ -797,10 +797,16 @@ def recursion_under_64mib(suite):
 def huge_source_under_64mib(suite):
     suite.expect(suite.run(comment_file(suite, '    speak "end"\n'), preexec=limits(64)),
                  1, "", OUT_OF_MEMORY)
-    # Small text, but a tree too large for the memory left.
+    # Small text, but a tree too large for the memory left: a council's body
+    # is kept whole for the run.
+    path = suite.write_lines("council.skr", "we declare f with ->\ncouncil says:\n    x is a blade with 0\n",
+                             "    x = x + 1\n", 2000000, "on the iron throne:\n    f with\n")
+    suite.expect(suite.run(path, preexec=limits(64)), 1, "", OUT_OF_MEMORY)
+    # A main block is compiled as it is read, and no tree of it is kept: a
+    # million of the same statements run there.
     path = suite.write_lines("statements.skr", "on the iron throne:\n    x is a blade with 0\n",
                              "    x = x + 1\n", 1000000, "    speak x\n")
-    suite.expect(suite.run(path, preexec=limits(64)), 1, "", OUT_OF_MEMORY)
+    suite.expect(suite.run(path, preexec=limits(64)), 0, "1000000\n", "")
 
 
 @case("memory", address_limit=True)

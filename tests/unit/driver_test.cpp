@@ -76,6 +76,64 @@ TEST(Run, OutputBeforeARuntimeErrorStays) {
   EXPECT_EQ(output.text(), "1\n2\n");
 }
 
+// The main block is compiled as it is read; a council below it may still
+// reach its variables by name, call it or fail to parse, and nothing runs
+// before the whole file is read.
+TEST(Run, CouncilsBelowTheMainBlockAreSeenBeforeItRuns) {
+  const std::string reaching =
+      "on the iron throne:\n"
+      "    the realm marches 2 times:\n"
+      "        round is a blade with 7\n"
+      "        show with\n"
+      "        speak round\n"
+      "we declare show with ->\n"
+      "council says:\n"
+      "    round = round + 1\n";
+  StringInput input("");
+  StringOutput output;
+  ASSERT_TRUE(run(reaching, input, output).ok());
+  EXPECT_EQ(output.text(), "8\n8\n");
+
+  StringOutput failed_output;
+  const Status failed = run("on the iron throne:\n    speak 1\nwe declare f with ->\ncouncil says:\n    speak (\n",
+                            input, failed_output);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().kind(), Error::Kind::ExpressionParse);
+  EXPECT_EQ(failed_output.text(), "");
+
+  StringOutput repeated_output;
+  const Status repeated = run("on the iron throne:\n    speak 1\non the iron throne:\n    speak 2\n", input,
+                              repeated_output);
+  ASSERT_FALSE(repeated.ok());
+  EXPECT_EQ(repeated.error().display(), "parse error on line 3: `on the iron throne` can only appear once");
+  EXPECT_EQ(repeated_output.text(), "");
+}
+
+// Top-level declarations of a main block compiled as it is read live beside
+// the temporaries of the statements between them.
+TEST(Run, TopLevelDeclarationsKeepTheirValuesAmongTemporaries) {
+  const std::string program =
+      "we declare twice with n ->\n"
+      "council says:\n"
+      "    return n * 2\n"
+      "on the iron throne:\n"
+      "    a is a blade with 1\n"
+      "    speak (a + 1) * (a + 2) * (twice with a + 3)\n"
+      "    b is a scroll with \"b\" + \"c\"\n"
+      "    speak (a * 10) + (twice with 5)\n"
+      "    c is a wine with 0.5\n"
+      "    speak b\n"
+      "    speak a\n"
+      "    speak c\n"
+      "    a is a blade with 2\n";
+  StringInput input("");
+  StringOutput output;
+  const Status status = run(program, input, output);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().display(), "runtime error: `a` is already declared in this scope");
+  EXPECT_EQ(output.text(), "48\n20\nbc\n1\n0.5\n");
+}
+
 // Calls do not recurse on the machine stack: the test's own thread will do.
 TEST(Run, DeepRecursionRunsToTheCallDepthLimitOnAnyStack) {
   const std::string program =

@@ -187,5 +187,41 @@ TEST(ParseInput, ScrollsVowsSigilsAndVoid) {
   EXPECT_EQ(input_error("anything", DataType::Void), "void cannot receive input");
 }
 
+// A main block given a statement at a time leaves no tree behind: the
+// program keeps only its councils' nodes. A council below the main block
+// may reach what it declares, so then it is not compiled as read.
+TEST(StreamedRunTest, KeepsNoTreeOfTheMainBlockAndGivesWayToALaterCouncil) {
+  const std::string above =
+      "we declare f with a ->\n"
+      "council says:\n"
+      "    return a + 1\n"
+      "on the iron throne:\n"
+      "    x is a blade with f with 1\n"
+      "    if x > 1:\n"
+      "        speak x + 2 + 3\n";
+  Program program;
+  StringInput input("");
+  StringOutput output;
+  StreamedRun streamed(program, input, output);
+  ASSERT_TRUE(parse_program(above, program, streamed).ok());
+  EXPECT_TRUE(streamed.compiled());
+  EXPECT_EQ(program.main.size(), 0U);
+  // A literal at the root of a statement lives in the statement: "speak 0" has no nodes of its own.
+  const Result<Program> councils_alone =
+      parse_program("we declare f with a ->\ncouncil says:\n    return a + 1\non the iron throne:\n    speak 0\n");
+  EXPECT_EQ(program.nodes.size(), councils_alone->nodes.size());
+  EXPECT_LT(program.nodes.size(), parse_program(above)->nodes.size());
+  ASSERT_TRUE(streamed.run().ok());
+  EXPECT_EQ(output.text(), "7\n");
+
+  Program later;
+  StreamedRun not_streamed(later, input, output);
+  ASSERT_TRUE(parse_program("on the iron throne:\n    speak 1\nwe declare g with ->\ncouncil says:\n    speak 2\n",
+                            later, not_streamed)
+                  .ok());
+  EXPECT_FALSE(not_streamed.compiled());
+  EXPECT_EQ(later.functions.size(), 1U);
+}
+
 }  // namespace
 }  // namespace skern
