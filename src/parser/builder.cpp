@@ -49,12 +49,9 @@ Result<std::string> unescape_literal(std::string_view text, char quote) {
   return result;
 }
 
-namespace {
-
-// Decimal digits, a point and digits, with an optional leading "-", to the
-// nearest double. Digit strings beyond the double range round to infinity or
-// zero rather than fail.
-std::optional<double> convert_float(std::string_view text) {
+// Digit strings beyond the double range round to infinity or zero rather
+// than fail.
+std::optional<double> grammar::convert_float(std::string_view text) {
   const bool negative = !text.empty() && text.front() == '-';
   const std::string_view body = negative ? text.substr(1) : text;
   const std::size_t point = body.find('.');
@@ -67,6 +64,8 @@ std::optional<double> convert_float(std::string_view text) {
   const double value = decimal::parse(body);
   return negative ? -value : value;
 }
+
+namespace {
 
 // Builds Expr trees from the grammar's flat match list. Each step writes its
 // tree to `out` and gives true, or records the first error and gives false.
@@ -105,7 +104,7 @@ class Builder {
         out = Expr(Identifier{symbols_.intern(text_of(index))});
         return true;
       case GrammarRule::Float:
-        if (auto value = convert_float(text_of(index))) {
+        if (auto value = grammar::convert_float(text_of(index))) {
           out = Expr(FloatLiteral{*value});
           return true;
         }
@@ -300,6 +299,14 @@ ExpressionParser::ExpressionParser() : buffers_(std::make_unique<Buffers>()) {
 ExpressionParser::~ExpressionParser() = default;
 
 Result<Expr> ExpressionParser::parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
+  failure_offset_.reset();
+  if (std::optional<Expr> read = grammar::read_directly(text, symbols, nodes, &buffers_->stack)) {
+    return std::move(*read);
+  }
+  return parse_by_grammar(text, symbols, nodes);
+}
+
+Result<Expr> ExpressionParser::parse_by_grammar(std::string_view text, SymbolTable& symbols, ExprArena& nodes) {
   grammar::MatchState& state = buffers_->state;
   failure_offset_.reset();
   // Most texts match: the failure tracking is only paid for one that does not.

@@ -89,6 +89,9 @@ class ExpressionParser {
   ~ExpressionParser();
 
   Result<Expr> parse(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
+  // The same through the grammar's matcher and the builder alone, which
+  // `parse` uses for every text that its one-pass reader does not take.
+  Result<Expr> parse_by_grammar(std::string_view text, SymbolTable& symbols, ExprArena& nodes);
 
   // The grammar's matches for the text, as match_expression gives them, or
   // none where the grammar rejects it: for tools that need the positions

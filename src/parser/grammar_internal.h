@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -122,5 +123,15 @@ std::string render_report(std::string_view text, std::size_t attempt, const std:
 // that does not start a valid sequence), and its code point.
 std::size_t char_length(std::string_view text, std::size_t pos);
 char32_t decode_char(std::string_view text, std::size_t pos, std::size_t length);
+
+// Decimal digits, a point and digits, with an optional leading "-", to the
+// nearest double; none for any other text.
+std::optional<double> convert_float(std::string_view text);
+
+// The tree of an expression text read in one pass, for the common texts;
+// none for any other (a rejected text among them), which the matcher and the
+// builder then take. Where it gives a tree, it is the builder's tree.
+std::optional<Expr> read_directly(std::string_view text, SymbolTable& symbols, ExprArena& nodes,
+                                  const StackGuard* stack);
 
 }  // namespace skern::grammar

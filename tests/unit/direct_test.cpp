@@ -1,0 +1,172 @@
+// The one-pass expression reader against the grammar's matcher and the
+// builder: every text it takes must get exactly the builder's tree, and it
+// must take no text that the grammar rejects or the builder refuses.
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "parser/expression.h"
+#include "parser/grammar_internal.h"
+
+namespace skern {
+namespace {
+
+// Structural equality, names by their text and wines by their bits.
+class SameTree {
+ public:
+  SameTree(const SymbolTable& left, const SymbolTable& right) : left_(left), right_(right) {}
+
+  [[nodiscard]] bool operator()(const Expr& a, const Expr& b) const {
+    if (a.kind() != b.kind()) {
+      return false;
+    }
+    switch (a.kind()) {
+      case ExprKind::IntegerLiteral:
+        return a.as<IntegerLiteral>().value == b.as<IntegerLiteral>().value;
+      case ExprKind::FloatLiteral:
+        return std::bit_cast<std::uint64_t>(a.as<FloatLiteral>().value) ==
+               std::bit_cast<std::uint64_t>(b.as<FloatLiteral>().value);
+      case ExprKind::StringLiteral:
+        return a.as<StringLiteral>().value.view() == b.as<StringLiteral>().value.view();
+      case ExprKind::BoolLiteral:
+        return a.as<BoolLiteral>().value == b.as<BoolLiteral>().value;
+      case ExprKind::CharLiteral:
+        return a.as<CharLiteral>().value == b.as<CharLiteral>().value;
+      case ExprKind::Identifier:
+        return left_.name(a.as<Identifier>().name) == right_.name(b.as<Identifier>().name);
+      case ExprKind::Unary:
+        return a.as<Unary>().op == b.as<Unary>().op && (*this)(*a.as<Unary>().operand, *b.as<Unary>().operand);
+      case ExprKind::Binary: {
+        const Binary& x = a.as<Binary>();
+        const Binary& y = b.as<Binary>();
+        return x.op == y.op && (*this)(*x.left(), *y.left()) && (*this)(*x.right(), *y.right());
+      }
+      case ExprKind::Call: {
+        const Call& x = a.as<Call>();
+        const Call& y = b.as<Call>();
+        if (left_.name(x.name) != right_.name(y.name) || x.arguments().size() != y.arguments().size()) {
+          return false;
+        }
+        for (std::size_t i = 0; i < x.arguments().size(); ++i) {
+          if (!(*this)(x.arguments()[i], y.arguments()[i])) {
+            return false;
+          }
+        }
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  const SymbolTable& left_;
+  const SymbolTable& right_;
+};
+
+struct Outcomes {
+  int taken = 0;
+  int left = 0;
+};
+
+// Reads `text` both ways and checks that they agree wherever the reader takes it.
+void compare(const std::string& text, ExpressionParser& parser, Outcomes& outcomes) {
+  SymbolTable direct_symbols;
+  ExprArena direct_nodes;
+  const std::optional<Expr> direct = grammar::read_directly(text, direct_symbols, direct_nodes, nullptr);
+  SymbolTable symbols;
+  ExprArena nodes;
+  const Result<Expr> built = parser.parse_by_grammar(text, symbols, nodes);
+  if (!direct) {
+    ++outcomes.left;
+    return;
+  }
+  ++outcomes.taken;
+  ASSERT_TRUE(built.ok()) << "taken, but the grammar or builder refuses: [" << text << "] "
+                          << built.error().display();
+  EXPECT_TRUE(SameTree(direct_symbols, symbols)(*direct, *built)) << "[" << text << "]";
+  // Names are interned in the order the builder interns them.
+  ASSERT_EQ(direct_symbols.size(), symbols.size()) << "[" << text << "]";
+  for (std::uint32_t id = 0; id < symbols.size(); ++id) {
+    EXPECT_EQ(direct_symbols.name(Symbol{id}), symbols.name(Symbol{id})) << "[" << text << "]";
+  }
+}
+
+TEST(DirectReader, TakesTheCommonFormsWithTheBuildersTrees) {
+  const std::vector<std::string> texts = {
+      "1",         "  x  ",           "a + b * c - d / e",  "(a + b) * (c - d)", "8 - 2 * 3",
+      "-5",        "--x",             "- ! - x",            "!a == b",           "a != b",
+      "a > b",     "a < -1",          "x == -3.25",         "1.0",               "0.5 + 12.25",
+      "aye",       "nay",             "ayes",               "nay_x",             "with",
+      "with with", "f with",          "f with 1, x + 2",    "f with g with 1, 2", "f with (g with 1), 2",
+      "a + f with 1 + 2",             "(f) with 2",         "f with with",       "\"text\"",
+      "\"a\\nb\"", "\"q\\q\"",        "\"tab\\t \\\" \\\\\"", "'x'",             "'\xC3\xA9'",
+      "\"caf\xC3\xA9\"",              "\t1\t+\t2\t",        "9223372036854775807", "a_b1 + A9",
+      "f with -1", "f with - - y",    "(((((1)))))",        "x+1",               "s + \"!\""};
+  ExpressionParser parser;
+  Outcomes outcomes;
+  for (const std::string& text : texts) {
+    compare(text, parser, outcomes);
+  }
+  EXPECT_EQ(outcomes.left, 0) << "every text above is for the reader to take";
+}
+
+TEST(DirectReader, LeavesEveryRejectedOrRefusedTextToTheGrammar) {
+  const std::vector<std::string> texts = {
+      "",          "1 +",        "a >= b",      "(1",        "1 2",        "1.",         "f with )",   "''",
+      ".5",        "_a",         "1a",          "a = b",     "a ! b",      "5 with 1",   "(1) with 2", "f with1",
+      "\"ab\\\"",  "'ab'",       "'\\t'",       "'\\''",     "\"open",     "'",          "a\r",        "a\n+ 1",
+      "f with ,1", "f with 1,",  "9223372036854775808",     "-9223372036854775808",    "x +\xC2\xA0y",
+      "'e\xCC\x81'"};
+  ExpressionParser parser;
+  Outcomes outcomes;
+  for (const std::string& text : texts) {
+    compare(text, parser, outcomes);
+  }
+  EXPECT_EQ(outcomes.taken, 0);
+}
+
+TEST(DirectReader, LeavesDeepNestingAndLongUnaryRunsToTheGrammar) {
+  SymbolTable symbols;
+  ExprArena nodes;
+  EXPECT_FALSE(grammar::read_directly(std::string(100, '(') + "1" + std::string(100, ')'), symbols, nodes, nullptr));
+  EXPECT_FALSE(grammar::read_directly(std::string(9, '-') + "1", symbols, nodes, nullptr));
+  EXPECT_TRUE(grammar::read_directly(std::string(8, '-') + "1", symbols, nodes, nullptr));
+  std::string long_sum = "1";
+  for (int i = 0; i < 100000; ++i) {
+    long_sum += " + x";
+  }
+  EXPECT_TRUE(grammar::read_directly(long_sum, symbols, nodes, nullptr));
+}
+
+// Random texts over pieces that reach every decision of the grammar: the two
+// ways agree on each one, and both outcomes occur often.
+TEST(DirectReader, AgreesWithTheGrammarOnRandomTexts) {
+  const std::vector<std::string> pieces = {
+      "(",   ")",   "a",    "f",    " with ", "with", "1",   "42",  "2.5", "1.",  " + ", "-",    "!",   "!=",
+      "==",  ">",   "<",    "*",    "/",      ", ",   ",",   " ",   "\t",  "aye", "nay", "ayes", "\"s\"",
+      "\"",  "\\",  "'c'",  "'",    "_",      "x_1",  "=",   ">=",  "\"a\\\"b\"", "'\\n'", "\xC3\xA9"};
+  std::mt19937 random(20261209);
+  ExpressionParser parser;
+  Outcomes outcomes;
+  for (int round = 0; round < 60000; ++round) {
+    std::string text;
+    const std::size_t length = 1 + random() % 16;
+    for (std::size_t i = 0; i < length; ++i) {
+      text += pieces[random() % pieces.size()];
+    }
+    compare(text, parser, outcomes);
+    if (::testing::Test::HasFailure()) {
+      return;
+    }
+  }
+  EXPECT_GT(outcomes.taken, 2000);
+  EXPECT_GT(outcomes.left, 2000);
+}
+
+}  // namespace
+}  // namespace skern
