@@ -26,7 +26,6 @@ struct Operand {
   std::uint32_t index = 0;
   bool constant = false;
   bool temp = false;  // a temporary register, free to be moved out of
-  Kinds kinds = ANY_KIND;
 };
 
 class Compiler {
@@ -640,7 +639,7 @@ class Compiler {
     if (result.constant) {
       const std::uint32_t reg = temp();
       emit(Op::LoadConstant, reg, result.index);
-      return Operand{reg, false, true, result.kinds};
+      return Operand{reg, false, true};
     }
     return result;
   }
@@ -650,17 +649,16 @@ class Compiler {
   // change it before the operator reads it, so it is copied now.
   Operand operand(const Expr& expr, bool protect) {
     if (std::optional<Value> value = literal_value(expr)) {
-      const Kinds kinds = bit(value->type());
-      return Operand{constant(std::move(*value)), true, false, kinds};
+      return Operand{constant(std::move(*value)), true, false};
     }
     if (const auto* identifier = expr.get_if<Identifier>()) {
       if (const Local* local = find(identifier->name); local != nullptr && !(protect && local->linked)) {
-        return Operand{local->reg, false, false, kinds_of(*local)};
+        return Operand{local->reg, false, false};
       }
     }
     const std::uint32_t reg = temp();
     into(expr, reg);
-    return Operand{reg, false, true, kinds_of(expr)};
+    return Operand{reg, false, true};
   }
 
   // The two operands of a binary operator, in order; the left one is
@@ -672,7 +670,7 @@ class Compiler {
     if (left.constant && right.constant) {
       const std::uint32_t reg = temp();
       emit(Op::LoadConstant, reg, left.index);
-      left = Operand{reg, false, true, left.kinds};
+      left = Operand{reg, false, true};
     }
     return {left, right};
   }
@@ -777,9 +775,10 @@ class Compiler {
   // joined at once into one buffer of the whole length.
   bool join(const Spine& spine, std::uint32_t dest) {
     const auto text = [this](const Expr& expr) { return kinds_of(expr) == bit(DataType::Scroll); };
-    if (spine.size() < 2 || !text(*spine.front()->left()) ||
-        !std::all_of(spine.begin(), spine.end(),
-                     [&text](const Binary* step) { return step->op == BinaryOp::Add && text(*step->right()); })) {
+    if (spine.size() < 2 ||
+        !std::all_of(spine.begin(), spine.end(), [](const Binary* step) { return step->op == BinaryOp::Add; }) ||
+        !text(*spine.front()->left()) ||
+        !std::all_of(spine.begin(), spine.end(), [&text](const Binary* step) { return text(*step->right()); })) {
       return false;
     }
     std::vector<Operand> pieces{operand(*spine.front()->left(), false)};
