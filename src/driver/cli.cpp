@@ -19,9 +19,9 @@ namespace {
 // Parses and runs `source`; with `owned`, the source text, which is let go
 // of once parsing is done. The main block is compiled as it is read, so that
 // its tree is never held whole, unless a function follows it: then the
-// program is parsed again into a tree, which is run.
+// program is parsed into a tree, which is run.
 Status parse_and_run(std::string_view source, std::string* owned, LineInput& input, TextOutput& output) {
-  {
+  if (!declares_after_main(source)) {
     Program program;
     StreamedRun streamed(program, input, output);
     Status parsed = parse_program(source, program, streamed);

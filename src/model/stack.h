@@ -15,6 +15,8 @@ class StackGuard {
   explicit StackGuard(std::uintptr_t reserve);
 
   [[nodiscard]] bool exhausted() const { return position() < floor_; }
+  // Whether fewer than `margin` bytes are left before the stack is exhausted.
+  [[nodiscard]] bool near(std::uintptr_t margin) const { return position() < floor_ + margin; }
 
   // The frame address of the caller, standing for the stack pointer.
   [[gnu::always_inline]] static std::uintptr_t position() {

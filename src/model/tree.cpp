@@ -180,6 +180,30 @@ void ExprArena::release() noexcept {
   capacity_ = 0;
 }
 
+void ExprArena::rewind(Mark mark) noexcept {
+  while (chunks_.size() > mark.chunks) {
+    Chunk& chunk = chunks_.back();
+    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunk.bytes.get()));
+    for (std::size_t i = 0; i < chunk.count; ++i) {
+      nodes[i].~Expr();
+    }
+    chunks_.pop_back();
+  }
+  if (chunks_.empty()) {
+    used_ = 0;
+    capacity_ = 0;
+    return;
+  }
+  Chunk& last = chunks_.back();
+  auto* nodes = std::launder(reinterpret_cast<Expr*>(last.bytes.get()));
+  for (std::size_t i = mark.used; i < last.count; ++i) {
+    nodes[i].~Expr();
+  }
+  last.count = mark.used;
+  used_ = mark.used;
+  capacity_ = last.capacity;
+}
+
 void ExprArena::clear() noexcept {
   if (chunks_.empty() || chunks_.front().capacity != CHUNK_SIZE) {
     release();

@@ -321,6 +321,13 @@ class ExprArena {
   [[nodiscard]] std::size_t size() const;
   // Lets go of every node, keeping the first chunk's room for the next ones.
   void clear() noexcept;
+  // How far the arena is filled; `rewind` lets go of every node added since.
+  struct Mark {
+    std::size_t chunks = 0;
+    std::size_t used = 0;
+  };
+  [[nodiscard]] Mark mark() const { return Mark{chunks_.size(), used_}; }
+  void rewind(Mark mark) noexcept;
 
  private:
   static constexpr std::size_t CHUNK_SIZE = 1024;

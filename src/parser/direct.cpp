@@ -33,6 +33,11 @@ bool starts_operand(char c) {
 
 // Nesting deeper than this is left to the matcher, which knows the limits.
 constexpr std::size_t DEPTH_LIMIT = 64;
+// The stack that the matcher may need for a text taken here, beyond what
+// this reader needs: closer to the end of the stack than this, the matcher
+// might give up on the text for want of stack, so this reader leaves it to
+// the matcher.
+constexpr std::uintptr_t MATCHER_ROOM = std::uintptr_t{1} << 20;
 // Longer runs of unary operators too.
 constexpr std::size_t UNARY_LIMIT = 8;
 
@@ -336,7 +341,16 @@ class DirectReader {
 
 std::optional<Expr> read_directly(std::string_view text, SymbolTable& symbols, ExprArena& nodes,
                                   const StackGuard* stack) {
-  return DirectReader(text, symbols, nodes, stack).expression();
+  if (text.size() > LONGEST_EXPRESSION || (stack != nullptr && stack->near(MATCHER_ROOM))) {
+    return std::nullopt;
+  }
+  // A text given up on leaves no nodes behind: the matcher builds them anew.
+  const ExprArena::Mark mark = nodes.mark();
+  std::optional<Expr> read = DirectReader(text, symbols, nodes, stack).expression();
+  if (!read) {
+    nodes.rewind(mark);
+  }
+  return read;
 }
 
 }  // namespace skern::grammar

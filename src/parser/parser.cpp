@@ -733,6 +733,31 @@ Status parse_program(std::string_view source, Program& program, MainBlockSink& m
   }
 }
 
+namespace {
+// Where `what` first stands in `text` at or after `from`: Horspool's search,
+// which skips ahead by the text's byte under the end of `what`.
+std::size_t find_from(std::string_view text, std::size_t from, std::string_view what) {
+  std::array<std::size_t, 256> shift{};
+  shift.fill(what.size());
+  for (std::size_t i = 0; i + 1 < what.size(); ++i) {
+    shift[static_cast<unsigned char>(what[i])] = what.size() - 1 - i;
+  }
+  for (std::size_t at = from; at + what.size() <= text.size();
+       at += shift[static_cast<unsigned char>(text[at + what.size() - 1])]) {
+    if (text.compare(at, what.size(), what) == 0) {
+      return at;
+    }
+  }
+  return std::string_view::npos;
+}
+}  // namespace
+
+bool declares_after_main(std::string_view source) {
+  constexpr std::string_view header = "on the iron throne:";
+  const std::size_t main = source.starts_with(header) ? 0 : find_from(source, 0, "\non the iron throne:");
+  return main != std::string_view::npos && find_from(source, main, "\nwe declare ") != std::string_view::npos;
+}
+
 Result<Program> parse_program(std::string_view source, std::optional<ExpressionErrorSite>& site,
                               StatementLines* statement_lines) {
   site.reset();

@@ -113,6 +113,11 @@ Result<Program> parse_program(std::string_view source);
 // a statement at a time as it is read. The same reports, in the same order.
 Status parse_program(std::string_view source, Program& program, MainBlockSink& main);
 
+// Whether a function seems to be declared below the main block: a look at
+// the starts of lines alone, to choose how to run a program. A wrong answer
+// only costs time: parse_program with a sink finds out for itself.
+[[nodiscard]] bool declares_after_main(std::string_view source);
+
 // Where an expression error lies, which the error itself does not say: the
 // expression text that failed (a view into the source) and, when the grammar
 // rejected it, the byte offset in that text at which the report's caret points.

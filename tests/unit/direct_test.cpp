@@ -1,8 +1,10 @@
 // The one-pass expression reader against the grammar's matcher and the
 // builder: every text it takes must get exactly the builder's tree, and it
 // must take no text that the grammar rejects or the builder refuses.
+#include <array>
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/stack.h"
 #include "parser/expression.h"
 #include "parser/grammar_internal.h"
 
@@ -166,6 +169,63 @@ TEST(DirectReader, AgreesWithTheGrammarOnRandomTexts) {
   }
   EXPECT_GT(outcomes.taken, 2000);
   EXPECT_GT(outcomes.left, 2000);
+}
+
+// A text given up on late leaves no nodes behind: the arena holds only what
+// the matcher and the builder made of it.
+TEST(DirectReader, ATextGivenUpOnLeavesNoNodes) {
+  std::string text = "x0";
+  for (int i = 1; i < 1000; ++i) {
+    text += " + x" + std::to_string(i);
+  }
+  text += " + '\\n'";  // a sigil escape, which the reader leaves to the matcher
+  ExpressionParser parser;
+  SymbolTable symbols;
+  ExprArena nodes;
+  ASSERT_TRUE(parser.parse(text, symbols, nodes).ok());
+  SymbolTable grammar_symbols;
+  ExprArena grammar_nodes;
+  ASSERT_TRUE(parser.parse_by_grammar(text, grammar_symbols, grammar_nodes).ok());
+  EXPECT_EQ(nodes.size(), grammar_nodes.size());
+  EXPECT_EQ(nodes.size(), 2000U);
+}
+
+// Runs `body` once the stack is within `margin` bytes of what `guard` allows.
+[[gnu::noinline]] void near_the_floor(const StackGuard& guard, std::uintptr_t margin,
+                                      const std::function<void()>& body) {
+  if (guard.near(margin)) {
+    body();
+    return;
+  }
+  std::array<volatile char, 256> pad{};
+  pad[0] = 1;
+  near_the_floor(guard, margin, body);
+  pad[1] = pad[0];
+}
+
+// Close to the end of the stack, the matcher gives up on a deep text for want
+// of stack before this reader would: there the reader leaves every text to it.
+TEST(DirectReader, NearTheEndOfTheStackTheMatcherDecides) {
+  ExpressionParser parser;
+  const StackGuard guard(grammar::PARSER_STACK_RESERVE);
+  const std::string text = std::string(60, '(') + "x" + std::string(60, ')');
+  int refused = 0;
+  // Finely close to the end, where the matcher's larger frames first tell.
+  for (std::uintptr_t margin = 0; margin <= (std::uintptr_t{3} << 19);
+       margin += margin < (std::uintptr_t{1} << 16) ? 512 : std::uintptr_t{1} << 14) {
+    near_the_floor(guard, margin, [&] {
+      SymbolTable symbols;
+      ExprArena nodes;
+      const Result<Expr> parsed = parser.parse(text, symbols, nodes);
+      const Result<Expr> by_grammar = parser.parse_by_grammar(text, symbols, nodes);
+      ASSERT_EQ(parsed.ok(), by_grammar.ok()) << "margin " << margin;
+      if (!parsed.ok()) {
+        ++refused;
+        EXPECT_EQ(parsed.error().display(), by_grammar.error().display());
+      }
+    });
+  }
+  EXPECT_GT(refused, 0) << "the sweep should reach where the matcher gives up";
 }
 
 }  // namespace

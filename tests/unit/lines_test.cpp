@@ -136,5 +136,15 @@ TEST(ParseBlock, NestingStopsBeforeTheStackRunsOut) {
       << program.error().display();
 }
 
+TEST(DeclaresAfterMain, LooksAtTheStartsOfLinesAfterTheMainHeader) {
+  EXPECT_FALSE(declares_after_main("we declare f with ->\ncouncil says:\n    return 1\non the iron throne:\n    speak 1\n"));
+  EXPECT_TRUE(declares_after_main("on the iron throne:\n    speak 1\nwe declare f with ->\n"));
+  EXPECT_TRUE(declares_after_main("// a program\r\non the iron throne:\r\n    speak 1\r\nwe declare f with ->\r\n"));
+  // Indented, in a comment or in a text, it is no declaration at the top level.
+  EXPECT_FALSE(declares_after_main("on the iron throne:\n    we declare x\n// we declare\n    speak \"\\nwe declare \"\n"));
+  EXPECT_FALSE(declares_after_main("we declare f with ->\n"));
+  EXPECT_FALSE(declares_after_main(""));
+}
+
 }  // namespace
 }  // namespace skern
