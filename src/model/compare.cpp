@@ -15,9 +15,13 @@ namespace {
 // chain is long.
 class Comparison {
  public:
-  Comparison(const Program& a, const Program& b) : a_(a), b_(b) {}
+  Comparison(const SymbolTable& a, const SymbolTable& b) : a_(a), b_(b) {}
 
   bool blocks(const Block& a, const Block& b) {
+    push(a, b);
+    return drain();
+  }
+  bool expressions(const Expr& a, const Expr& b) {
     push(a, b);
     return drain();
   }
@@ -33,7 +37,7 @@ class Comparison {
   void push(const Expr& a, const Expr& b) { pending_.push_back({&a, &b, nullptr, nullptr}); }
   void push(const Block& a, const Block& b) { pending_.push_back({nullptr, nullptr, &a, &b}); }
 
-  [[nodiscard]] bool same_name(Symbol a, Symbol b) const { return a_.symbols.name(a) == b_.symbols.name(b); }
+  [[nodiscard]] bool same_name(Symbol a, Symbol b) const { return a_.name(a) == b_.name(b); }
 
   bool drain() {
     while (!pending_.empty()) {
@@ -150,8 +154,8 @@ class Comparison {
     return false;
   }
 
-  const Program& a_;
-  const Program& b_;
+  const SymbolTable& a_;
+  const SymbolTable& b_;
   std::vector<Pending> pending_;
 };
 
@@ -161,7 +165,7 @@ bool same_program(const Program& a, const Program& b) {
   if (a.functions.size() != b.functions.size()) {
     return false;
   }
-  Comparison comparison(a, b);
+  Comparison comparison(a.symbols, b.symbols);
   auto other = b.functions.begin();
   for (const FunctionDecl& function : a.functions) {
     const FunctionDecl& twin = *other++;
@@ -178,6 +182,10 @@ bool same_program(const Program& a, const Program& b) {
     }
   }
   return comparison.blocks(a.main, b.main);
+}
+
+bool same_expression(const Expr& a, const SymbolTable& a_symbols, const Expr& b, const SymbolTable& b_symbols) {
+  return Comparison(a_symbols, b_symbols).expressions(a, b);
 }
 
 }  // namespace skern

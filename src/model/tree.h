@@ -547,5 +547,8 @@ struct Program {
 // are compared by their text, literals by their exact values (a wine by its
 // bits). Trees hold no positions, so where each line stood plays no part.
 [[nodiscard]] bool same_program(const Program& a, const Program& b);
+// The same for two expressions, each with the table its names are in.
+[[nodiscard]] bool same_expression(const Expr& a, const SymbolTable& a_symbols, const Expr& b,
+                                   const SymbolTable& b_symbols);
 
 }  // namespace skern

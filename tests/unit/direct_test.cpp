@@ -2,7 +2,6 @@
 // builder: every text it takes must get exactly the builder's tree, and it
 // must take no text that the grammar rejects or the builder refuses.
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,58 +17,6 @@
 
 namespace skern {
 namespace {
-
-// Structural equality, names by their text and wines by their bits.
-class SameTree {
- public:
-  SameTree(const SymbolTable& left, const SymbolTable& right) : left_(left), right_(right) {}
-
-  [[nodiscard]] bool operator()(const Expr& a, const Expr& b) const {
-    if (a.kind() != b.kind()) {
-      return false;
-    }
-    switch (a.kind()) {
-      case ExprKind::IntegerLiteral:
-        return a.as<IntegerLiteral>().value == b.as<IntegerLiteral>().value;
-      case ExprKind::FloatLiteral:
-        return std::bit_cast<std::uint64_t>(a.as<FloatLiteral>().value) ==
-               std::bit_cast<std::uint64_t>(b.as<FloatLiteral>().value);
-      case ExprKind::StringLiteral:
-        return a.as<StringLiteral>().value.view() == b.as<StringLiteral>().value.view();
-      case ExprKind::BoolLiteral:
-        return a.as<BoolLiteral>().value == b.as<BoolLiteral>().value;
-      case ExprKind::CharLiteral:
-        return a.as<CharLiteral>().value == b.as<CharLiteral>().value;
-      case ExprKind::Identifier:
-        return left_.name(a.as<Identifier>().name) == right_.name(b.as<Identifier>().name);
-      case ExprKind::Unary:
-        return a.as<Unary>().op == b.as<Unary>().op && (*this)(*a.as<Unary>().operand, *b.as<Unary>().operand);
-      case ExprKind::Binary: {
-        const Binary& x = a.as<Binary>();
-        const Binary& y = b.as<Binary>();
-        return x.op == y.op && (*this)(*x.left(), *y.left()) && (*this)(*x.right(), *y.right());
-      }
-      case ExprKind::Call: {
-        const Call& x = a.as<Call>();
-        const Call& y = b.as<Call>();
-        if (left_.name(x.name) != right_.name(y.name) || x.arguments().size() != y.arguments().size()) {
-          return false;
-        }
-        for (std::size_t i = 0; i < x.arguments().size(); ++i) {
-          if (!(*this)(x.arguments()[i], y.arguments()[i])) {
-            return false;
-          }
-        }
-        return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  const SymbolTable& left_;
-  const SymbolTable& right_;
-};
 
 struct Outcomes {
   int taken = 0;
@@ -91,7 +38,7 @@ void compare(const std::string& text, ExpressionParser& parser, Outcomes& outcom
   ++outcomes.taken;
   ASSERT_TRUE(built.ok()) << "taken, but the grammar or builder refuses: [" << text << "] "
                           << built.error().display();
-  EXPECT_TRUE(SameTree(direct_symbols, symbols)(*direct, *built)) << "[" << text << "]";
+  EXPECT_TRUE(same_expression(*direct, direct_symbols, *built, symbols)) << "[" << text << "]";
   // Names are interned in the order the builder interns them.
   ASSERT_EQ(direct_symbols.size(), symbols.size()) << "[" << text << "]";
   for (std::uint32_t id = 0; id < symbols.size(); ++id) {
