@@ -190,7 +190,6 @@ class Code {
 
   [[nodiscard]] const Instr* data() const { return data_; }
   [[nodiscard]] std::size_t size() const { return size_; }
-  [[nodiscard]] bool empty() const { return size_ == 0; }
   Instr& operator[](std::size_t index) { return data_[index]; }
   const Instr& operator[](std::size_t index) const { return data_[index]; }
   [[nodiscard]] const Instr* begin() const { return data_; }

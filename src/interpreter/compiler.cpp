@@ -136,14 +136,13 @@ class Compiler {
     if (context_.lines != nullptr) {
       finish_lines();
     }
-    // A unit lives for the rest of the run: it keeps no room to grow.
-    Code& code = unit_.code;
-    for (std::uint32_t i = 0; i < code.size(); ++i) {
-      if (is_jump(code[i].op)) {
-        code[i].c -= i;
+    for (std::uint32_t i = 0; i < code_.size(); ++i) {
+      if (is_jump(code_[i].op)) {
+        code_[i].c -= i;
       }
     }
-    code.shrink_to_fit();
+    // A unit lives for the rest of the run: it keeps no room to grow.
+    code_.shrink_to_fit();
     unit_.constants.shrink_to_fit();
     return std::move(unit_);
   }

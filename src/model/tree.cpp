@@ -168,12 +168,17 @@ std::size_t ExprArena::size() const {
   return count;
 }
 
+void ExprArena::destroy(Chunk& chunk, std::size_t from) noexcept {
+  auto* nodes = std::launder(reinterpret_cast<Expr*>(chunk.bytes.get()));
+  for (std::size_t i = from; i < chunk.count; ++i) {
+    nodes[i].~Expr();
+  }
+  chunk.count = from;
+}
+
 void ExprArena::release() noexcept {
   for (Chunk& chunk : chunks_) {
-    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunk.bytes.get()));
-    for (std::size_t i = 0; i < chunk.count; ++i) {
-      nodes[i].~Expr();
-    }
+    destroy(chunk, 0);
   }
   chunks_.clear();
   used_ = 0;
@@ -182,11 +187,7 @@ void ExprArena::release() noexcept {
 
 void ExprArena::rewind(Mark mark) noexcept {
   while (chunks_.size() > mark.chunks) {
-    Chunk& chunk = chunks_.back();
-    auto* nodes = std::launder(reinterpret_cast<Expr*>(chunk.bytes.get()));
-    for (std::size_t i = 0; i < chunk.count; ++i) {
-      nodes[i].~Expr();
-    }
+    destroy(chunks_.back(), 0);
     chunks_.pop_back();
   }
   if (chunks_.empty()) {
@@ -194,31 +195,17 @@ void ExprArena::rewind(Mark mark) noexcept {
     capacity_ = 0;
     return;
   }
-  Chunk& last = chunks_.back();
-  auto* nodes = std::launder(reinterpret_cast<Expr*>(last.bytes.get()));
-  for (std::size_t i = mark.used; i < last.count; ++i) {
-    nodes[i].~Expr();
-  }
-  last.count = mark.used;
+  destroy(chunks_.back(), mark.used);
   used_ = mark.used;
-  capacity_ = last.capacity;
+  capacity_ = chunks_.back().capacity;
 }
 
 void ExprArena::clear() noexcept {
-  if (chunks_.empty() || chunks_.front().capacity != CHUNK_SIZE) {
+  if (!chunks_.empty() && chunks_.front().capacity == CHUNK_SIZE) {
+    rewind(Mark{1, 0});
+  } else {
     release();
-    return;
   }
-  Chunk first = std::move(chunks_.front());
-  chunks_.front().count = 0;
-  release();
-  auto* nodes = std::launder(reinterpret_cast<Expr*>(first.bytes.get()));
-  for (std::size_t i = 0; i < first.count; ++i) {
-    nodes[i].~Expr();
-  }
-  first.count = 0;
-  chunks_.push_back(std::move(first));  // the vector kept its room: this allocates nothing
-  capacity_ = CHUNK_SIZE;
 }
 
 namespace {

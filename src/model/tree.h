@@ -340,6 +340,8 @@ class ExprArena {
   };
   // A place for `count` nodes side by side.
   Expr* reserve(std::size_t count);
+  // Destroys the chunk's nodes from `from` on, which it then holds no more.
+  static void destroy(Chunk& chunk, std::size_t from) noexcept;
   void release() noexcept;
   std::vector<Chunk> chunks_;
   std::size_t used_ = 0;      // nodes in the last chunk

@@ -23,9 +23,6 @@ namespace skern::grammar {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_identifier_continue(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
 // What a unary_expr can begin with.
 bool starts_operand(char c) {
   return c == '-' || c == '!' || c == '(' || c == '"' || c == '\'' || is_letter(c) || is_digit(c);
@@ -291,8 +288,8 @@ class DirectReader {
   bool string(Expr& out) {
     const std::size_t start = pos_++;
     while (true) {
-      if (peek() == '\\' && std::string_view(R"("\nrt')").find(peek_at(1)) != std::string_view::npos &&
-          pos_ + 1 < text_.size()) {
+      // Past the end peek_at gives '\0', which no escape has.
+      if (peek() == '\\' && std::string_view(R"("\nrt')").find(peek_at(1)) != std::string_view::npos) {
         pos_ += 2;
         continue;
       }

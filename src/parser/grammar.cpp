@@ -50,9 +50,6 @@ char32_t decode_char(std::string_view text, std::size_t pos, std::size_t length)
 
 namespace {
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 class Matcher {
  public:
   Matcher(std::string_view text, MatchState& state) : text_(text), state_(state) {}
@@ -303,7 +300,7 @@ class Matcher {
 
   // identifier_continue = letter | digit | "_"    (silent)
   [[nodiscard]] bool identifier_continue_ahead() const {
-    return !at_end() && (is_letter(peek()) || is_digit(peek()) || peek() == '_');
+    return !at_end() && is_identifier_continue(peek());
   }
 
   // --- Rules, in the order of the rule table ----------------------------------

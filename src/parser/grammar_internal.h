@@ -124,6 +124,11 @@ std::string render_report(std::string_view text, std::size_t attempt, const std:
 std::size_t char_length(std::string_view text, std::size_t pos);
 char32_t decode_char(std::string_view text, std::size_t pos, std::size_t length);
 
+// The grammar's character classes, ASCII only.
+[[nodiscard]] inline bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+[[nodiscard]] inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+[[nodiscard]] inline bool is_identifier_continue(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+
 // Decimal digits, a point and digits, with an optional leading "-", to the
 // nearest double; none for any other text.
 std::optional<double> convert_float(std::string_view text);
