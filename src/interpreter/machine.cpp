@@ -72,11 +72,11 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   } while (false)
   // Ends the innermost call with RESULT, which goes to the register that
   // held the callee's first argument, and resumes the caller. The callee's
-  // registers let go of their texts, so that nothing holds what no one sees.
+  // registers let go of their texts, so that nothing holds what no one sees;
+  // that leaves none in the first, which takes RESULT without a test.
 #define SKERN_LEAVE(RESULT)                          \
   do {                                               \
-    const Frame frame = frames_.back();              \
-    frames_.pop_back();                              \
+    const Frame& frame = frames_.back();             \
     if (links_.size() != frame.links) [[unlikely]] { \
       unlink_to(frame.links);                        \
     }                                                \
@@ -86,11 +86,12 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
         reg->reset();                                \
       }                                              \
     }                                                \
-    r[0] = RESULT;                                   \
+    r[0].move_over_plain(RESULT);                    \
     --call_depth_;                                   \
     base = frame.base;                               \
     unit = frame.unit;                               \
     pc = frame.resume;                               \
+    frames_.pop_back();                              \
     SKERN_ENTER();                                   \
   } while (false)
 
@@ -403,21 +404,21 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       pc = pc + static_cast<std::int32_t>(pc->c);
       SKERN_NEXT();
     }
-    count.set_blade(count.as_blade() - 1);
+    count.set_blade_over_number(count.as_blade() - 1);
     ++pc;
     SKERN_NEXT();
   }
-#define SKERN_MARCHES_AGAIN(NAME, CLEAR)          \
-  SKERN_HANDLER(NAME) {                           \
-    CLEAR;                                        \
-    Value& left = r[pc->a];                       \
-    if (left.as_blade() > 0) [[likely]] {         \
-      left.set_blade(left.as_blade() - 1);        \
-      pc = pc + static_cast<std::int32_t>(pc->c); \
-      SKERN_NEXT();                               \
-    }                                             \
-    ++pc;                                         \
-    SKERN_NEXT();                                 \
+#define SKERN_MARCHES_AGAIN(NAME, CLEAR)               \
+  SKERN_HANDLER(NAME) {                                \
+    CLEAR;                                             \
+    Value& left = r[pc->a];                            \
+    if (left.as_blade() > 0) [[likely]] {              \
+      left.set_blade_over_number(left.as_blade() - 1); \
+      pc = pc + static_cast<std::int32_t>(pc->c);      \
+      SKERN_NEXT();                                    \
+    }                                                  \
+    ++pc;                                              \
+    SKERN_NEXT();                                      \
   }
   SKERN_MARCHES_AGAIN(MarchesAgain, (void)0)
   SKERN_MARCHES_AGAIN(MarchesAgainClearing, clear_texts(r + pc->b, pc->sub))
@@ -433,7 +434,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       fail(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
       SKERN_FAILED();
     }
-    allowance.set_blade(allowance.as_blade() - 1);
+    allowance.set_blade_over_number(allowance.as_blade() - 1);
     ++pc;
     SKERN_NEXT();
   }
@@ -464,16 +465,17 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     SKERN_NEXT();
   }
   // A return from the unit run from outside ends the run; its top-level
-  // variables stay.
+  // variables stay. Any other call's registers all end with it, so the
+  // result is moved out of its register whatever that held.
   SKERN_HANDLER(Return) {
     {  // `result` ends before the dispatch jump, which may not leave its scope
-      Value result = (pc->flags & TAKE) != 0 ? std::move(r[pc->a]) : Value(r[pc->a]);
-      if (frames_.back().unit == nullptr) {
-        returned_ = std::move(result);
+      if (frames_.back().unit == nullptr) [[unlikely]] {
+        returned_ = (pc->flags & TAKE) != 0 ? std::move(r[pc->a]) : Value(r[pc->a]);
         unlink_to(frames_.back().links);
         frames_.pop_back();
         return Outcome::Returned;
       }
+      Value result = std::move(r[pc->a]);
       SKERN_LEAVE(std::move(result));
     }
     SKERN_NEXT();

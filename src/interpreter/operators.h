@@ -124,7 +124,9 @@ template <BinaryOp Op>
     return left.as_wine() == right.as_wine();
   }
   if (l == SCROLL) {
-    return left.as_text() == right.as_text();
+    // A text compared with the constant it was loaded from holds the same
+    // buffer (constants are stored once), and so do copies of one text.
+    return left.bits() == right.bits() || left.as_text() == right.as_text();
   }
   return left.bits() == right.bits();
 }

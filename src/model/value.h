@@ -169,6 +169,11 @@ class Value {
     type_ = DataType::Wine;
     payload_.wine = v;
   }
+  // Move assignment over a value that holds no text, which has nothing to let go of.
+  void move_over_plain(Value&& other) noexcept {
+    payload_ = other.payload_;
+    type_ = std::exchange(other.type_, DataType::Void);
+  }
   void set_vow(bool v) noexcept {
     release();
     type_ = DataType::Vow;
