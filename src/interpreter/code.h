@@ -164,6 +164,89 @@ struct Instr {
 static_assert(sizeof(Instr) == 16);
 static_assert(std::is_trivially_copyable_v<Instr>);
 
+// In a finished unit, an operand that names a register or a constant holds
+// its byte offset from the window or the constants (the index times the size
+// of a value), and a jump's distance counts bytes: the machine then reaches a
+// value with one addition, where an index would need a shift first.
+inline constexpr std::uint32_t VALUE_BYTES = sizeof(Value);
+[[nodiscard]] constexpr std::uint32_t index_at(std::uint32_t offset) { return offset / VALUE_BYTES; }
+// NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast): offsets count the bytes of a value array
+[[gnu::always_inline]] inline Value& at(Value* values, std::uint32_t offset) {
+  return *reinterpret_cast<Value*>(reinterpret_cast<char*>(values) + offset);
+}
+[[gnu::always_inline]] inline const Value& at(const Value* values, std::uint32_t offset) {
+  return *reinterpret_cast<const Value*>(reinterpret_cast<const char*>(values) + offset);
+}
+[[gnu::always_inline]] inline const Instr* jump_from(const Instr* pc) {
+  return reinterpret_cast<const Instr*>(reinterpret_cast<const char*>(pc) + static_cast<std::int32_t>(pc->c));
+}
+// NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+
+// Which of A, B and C name a register or a constant, by the list above.
+struct ValueOperands {
+  bool a = false;
+  bool b = false;
+  bool c = false;
+};
+[[nodiscard]] constexpr ValueOperands value_operands(Op op) {
+  if (op >= Op::AddRR && op <= Op::NotEqualKR) {
+    return {true, true, true};
+  }
+  if (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessNotEqualKR) {
+    return {true, true, false};
+  }
+  switch (op) {
+    case Op::Move:
+    case Op::Take:
+    case Op::LoadConstant:
+    case Op::Store:
+    case Op::Negate:
+    case Op::Not:
+    case Op::AppendStart:
+    case Op::AppendStore:
+    case Op::MarchesAgainClearing:
+      return {true, true, false};
+    case Op::UpdateAddR:
+    case Op::UpdateAddK:
+    case Op::UpdateSubtractR:
+    case Op::UpdateSubtractK:
+    case Op::UpdateMultiplyR:
+    case Op::UpdateMultiplyK:
+    case Op::AppendR:
+    case Op::AppendK:
+      return {true, false, true};
+    case Op::UpdateNameAddR:
+    case Op::UpdateNameAddK:
+    case Op::UpdateNameSubtractR:
+    case Op::UpdateNameSubtractK:
+    case Op::UpdateNameMultiplyR:
+    case Op::UpdateNameMultiplyK:
+      return {false, false, true};
+    case Op::JumpClearing:
+      return {false, true, false};
+    case Op::GetName:
+    case Op::SetName:
+    case Op::Coerce:
+    case Op::Join:
+    case Op::Piece:
+    case Op::AppendStartName:
+    case Op::AppendStoreName:
+    case Op::JumpUnless:
+    case Op::MarchesStart:
+    case Op::MarchesAgain:
+    case Op::WhileStart:
+    case Op::WhileNext:
+    case Op::Return:
+    case Op::Halt:
+    case Op::Clear:
+    case Op::Speak:
+    case Op::InputLocal:
+      return {true, false, false};
+    default:
+      return {};
+  }
+}
+
 // A unit's instructions, in one block that grows with realloc: a large block
 // grows by having its pages mapped anew rather than copied, so that a long
 // unit is never held twice over, neither while it grows nor when it is cut

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstdint>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -30,7 +32,9 @@ struct Operand {
 
 class Compiler {
  public:
-  Compiler(const CompileContext& context, bool outside) : context_(context), outside_(outside) { make_room_for_names(); }
+  Compiler(const CompileContext& context, bool outside) : context_(context), outside_(outside) {
+    make_room_for_names();
+  }
   Compiler(const Compiler&) = delete;
   Compiler& operator=(const Compiler&) = delete;
   ~Compiler() {
@@ -137,14 +141,42 @@ class Compiler {
       finish_lines();
     }
     for (std::uint32_t i = 0; i < code_.size(); ++i) {
-      if (is_jump(code_[i].op)) {
-        code_[i].c -= i;
-      }
+      encode(code_[i], i);
     }
     // A unit lives for the rest of the run: it keeps no room to grow.
     code_.shrink_to_fit();
     unit_.constants.shrink_to_fit();
     return std::move(unit_);
+  }
+
+  // Register and constant operands become byte offsets, and jump targets
+  // distances in bytes from the jump at `index`. A unit too large for
+  // 32-bit offsets could not be held anyway.
+  static void encode(Instr& instr, std::uint32_t index) {
+    constexpr std::uint32_t LARGEST = UINT32_MAX / VALUE_BYTES;
+    const auto offset = [](std::uint32_t& operand) {
+      if (operand > LARGEST) {
+        throw std::bad_alloc();
+      }
+      operand *= VALUE_BYTES;
+    };
+    const ValueOperands values = value_operands(instr.op);
+    if (values.a) {
+      offset(instr.a);
+    }
+    if (values.b) {
+      offset(instr.b);
+    }
+    if (values.c) {
+      offset(instr.c);
+    }
+    if (is_jump(instr.op)) {
+      const std::int64_t distance = (std::int64_t{instr.c} - index) * std::int64_t{sizeof(Instr)};
+      if (distance < INT32_MIN || distance > INT32_MAX) {
+        throw std::bad_alloc();
+      }
+      instr.c = static_cast<std::uint32_t>(static_cast<std::int32_t>(distance));
+    }
   }
 
   // --- Lines ---------------------------------------------------------------------

@@ -185,7 +185,7 @@ bool ControlledRun::entering() const {
   // A body that opens with `while` checks its condition on that line every
   // round: only the first check, with every round still left, is the entry.
   if (at.pc != at.unit->code.data() && (at.pc - 1)->op == code::Op::WhileStart) {
-    const Value& rounds = machine_->register_value(at.base + (at.pc - 1)->a);
+    const Value& rounds = machine_->register_value(at.base + code::index_at((at.pc - 1)->a));
     return rounds.as_blade() == static_cast<std::int64_t>(WHILE_ITERATION_LIMIT);
   }
   return true;

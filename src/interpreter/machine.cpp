@@ -105,17 +105,17 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   // --- Values and variables ---------------------------------------------------
 
   SKERN_HANDLER(Move) {
-    r[pc->a] = r[pc->b];
+    at(r, pc->a) = at(r, pc->b);
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(Take) {
-    r[pc->a] = std::move(r[pc->b]);
+    at(r, pc->a) = std::move(at(r, pc->b));
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(LoadConstant) {
-    r[pc->a] = k[pc->b];
+    at(r, pc->a) = at(k, pc->b);
     ++pc;
     SKERN_NEXT();
   }
@@ -125,7 +125,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       fail_unknown_banner(pc->b);
       SKERN_FAILED();
     }
-    r[pc->a] = stack_[nearest - 1];
+    at(r, pc->a) = stack_[nearest - 1];
     ++pc;
     SKERN_NEXT();
   }
@@ -135,7 +135,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       fail_unknown_banner(pc->b);
       SKERN_FAILED();
     }
-    Value& value = r[pc->a];
+    Value& value = at(r, pc->a);
     const std::uint8_t type = types_[nearest - 1];
     if (type == UNTYPED || value.tag() == type) [[likely]] {
       stack_[nearest - 1] = std::move(value);
@@ -146,17 +146,17 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     SKERN_NEXT();
   }
   SKERN_HANDLER(Store) {
-    Value& value = r[pc->b];
+    Value& value = at(r, pc->b);
     if (pc->sub == UNTYPED || value.tag() == pc->sub) [[likely]] {
-      r[pc->a] = std::move(value);
-    } else if (!store_slow(r[pc->a], std::move(value), pc->sub)) {
+      at(r, pc->a) = std::move(value);
+    } else if (!store_slow(at(r, pc->a), std::move(value), pc->sub)) {
       SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(Coerce) {
-    Value& value = r[pc->a];
+    Value& value = at(r, pc->a);
     if (value.tag() != pc->sub && !store_slow(value, std::move(value), pc->sub)) {
       SKERN_FAILED();
     }
@@ -166,30 +166,30 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 
   // --- Operators ----------------------------------------------------------------
 
-#define SKERN_OPERATE(OP, LEFT, RIGHT)                         \
-  switch (operate_fast<BinaryOp::OP>(r[pc->a], LEFT, RIGHT)) { \
-    case Fast::Done:                                           \
-      break;                                                   \
-    case Fast::Texts:                                          \
-      if (pc->flags != 0) {                                    \
-        release_temporaries(*pc, r);                           \
-      }                                                        \
-      break;                                                   \
-    case Fast::DivideByZero:                                   \
-      fail_divide_by_zero();                                   \
-      SKERN_FAILED();                                          \
-    case Fast::Slow:                                           \
-      if (!operate_slow(*pc, r, k)) {                          \
-        SKERN_FAILED();                                        \
-      }                                                        \
-      break;                                                   \
-  }                                                            \
-  ++pc;                                                        \
+#define SKERN_OPERATE(OP, LEFT, RIGHT)                             \
+  switch (operate_fast<BinaryOp::OP>(at(r, pc->a), LEFT, RIGHT)) { \
+    case Fast::Done:                                               \
+      break;                                                       \
+    case Fast::Texts:                                              \
+      if (pc->flags != 0) {                                        \
+        release_temporaries(*pc, r);                               \
+      }                                                            \
+      break;                                                       \
+    case Fast::DivideByZero:                                       \
+      fail_divide_by_zero();                                       \
+      SKERN_FAILED();                                              \
+    case Fast::Slow:                                               \
+      if (!operate_slow(*pc, r, k)) {                              \
+        SKERN_FAILED();                                            \
+      }                                                            \
+      break;                                                       \
+  }                                                                \
+  ++pc;                                                            \
   SKERN_NEXT();
 
-#define SKERN_OPERATOR(OP)                                                            \
-  SKERN_HANDLER(OP##RR){SKERN_OPERATE(OP, r[pc->b], r[pc->c])} SKERN_HANDLER(OP##RK){ \
-      SKERN_OPERATE(OP, r[pc->b], k[pc->c])} SKERN_HANDLER(OP##KR){SKERN_OPERATE(OP, k[pc->b], r[pc->c])}
+#define SKERN_OPERATOR(OP)                                                                                  \
+  SKERN_HANDLER(OP##RR){SKERN_OPERATE(OP, at(r, pc->b), at(r, pc->c))} SKERN_HANDLER(OP##RK){SKERN_OPERATE( \
+      OP, at(r, pc->b), at(k, pc->c))} SKERN_HANDLER(OP##KR){SKERN_OPERATE(OP, at(k, pc->b), at(r, pc->c))}
   SKERN_OPERATORS(SKERN_OPERATOR)
 #undef SKERN_OPERATOR
 #undef SKERN_OPERATE
@@ -198,7 +198,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   // that of the three-operand form.
 #define SKERN_UPDATE(OP, FORM, RIGHT, THREE)                                         \
   SKERN_HANDLER(Update##OP##FORM) {                                                  \
-    Value& target = r[pc->a];                                                        \
+    Value& target = at(r, pc->a);                                                    \
     if (fast::arithmetic<BinaryOp::OP, true>(target, target, RIGHT) == Fast::Slow) { \
       Instr three = *pc;                                                             \
       three.op = Op::OP##THREE;                                                      \
@@ -210,7 +210,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     ++pc;                                                                            \
     SKERN_NEXT();                                                                    \
   }
-#define SKERN_UPDATE_FORMS(OP) SKERN_UPDATE(OP, R, r[pc->c], RR) SKERN_UPDATE(OP, K, k[pc->c], RK)
+#define SKERN_UPDATE_FORMS(OP) SKERN_UPDATE(OP, R, at(r, pc->c), RR) SKERN_UPDATE(OP, K, at(k, pc->c), RK)
   SKERN_UPDATE_FORMS(Add)
   SKERN_UPDATE_FORMS(Subtract)
   SKERN_UPDATE_FORMS(Multiply)
@@ -230,11 +230,11 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   }
 
   SKERN_HANDLER(Negate) {
-    const Value& operand = r[pc->b];
+    const Value& operand = at(r, pc->b);
     if (operand.tag() == BLADE) [[likely]] {
-      r[pc->a].set_blade(wrapping_neg(operand.as_blade()));
+      at(r, pc->a).set_blade(wrapping_neg(operand.as_blade()));
     } else if (operand.tag() == WINE) {
-      r[pc->a].set_wine(-operand.as_wine());
+      at(r, pc->a).set_wine(-operand.as_wine());
     } else {
       unary_slow(*pc, r);
       SKERN_FAILED();
@@ -243,12 +243,12 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     SKERN_NEXT();
   }
   SKERN_HANDLER(Not) {
-    const Value& operand = r[pc->b];
+    const Value& operand = at(r, pc->b);
     if (operand.tag() != VOW) [[unlikely]] {
       unary_slow(*pc, r);
       SKERN_FAILED();
     }
-    r[pc->a].set_vow(!operand.as_vow());
+    at(r, pc->a).set_vow(!operand.as_vow());
     ++pc;
     SKERN_NEXT();
   }
@@ -275,7 +275,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     ++pc;                                                                    \
     SKERN_NEXT();                                                            \
   }
-#define SKERN_UPDATE_NAME_FORMS(OP) SKERN_UPDATE_NAME(OP, R, r[pc->c]) SKERN_UPDATE_NAME(OP, K, k[pc->c])
+#define SKERN_UPDATE_NAME_FORMS(OP) SKERN_UPDATE_NAME(OP, R, at(r, pc->c)) SKERN_UPDATE_NAME(OP, K, at(k, pc->c))
   SKERN_UPDATE_NAME_FORMS(Add)
   SKERN_UPDATE_NAME_FORMS(Subtract)
   SKERN_UPDATE_NAME_FORMS(Multiply)
@@ -285,9 +285,9 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   // --- Building a text ------------------------------------------------------------
 
   SKERN_HANDLER(AppendStart) {
-    r[pc->a] = r[pc->b];
-    if (r[pc->a].is(DataType::Scroll)) {
-      chains_.push_back(Chain{pieces_.size(), r[pc->a].as_text().size()});
+    at(r, pc->a) = at(r, pc->b);
+    if (at(r, pc->a).is(DataType::Scroll)) {
+      chains_.push_back(Chain{pieces_.size(), at(r, pc->a).as_text().size()});
     }
     ++pc;
     SKERN_NEXT();
@@ -298,9 +298,9 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       fail_unknown_banner(pc->b);
       SKERN_FAILED();
     }
-    r[pc->a] = stack_[nearest - 1];
-    if (r[pc->a].is(DataType::Scroll)) {
-      chains_.push_back(Chain{pieces_.size(), r[pc->a].as_text().size()});
+    at(r, pc->a) = stack_[nearest - 1];
+    if (at(r, pc->a).is(DataType::Scroll)) {
+      chains_.push_back(Chain{pieces_.size(), at(r, pc->a).as_text().size()});
     }
     ++pc;
     SKERN_NEXT();
@@ -308,7 +308,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 
 #define SKERN_APPEND(FORM, PIECE, TAKE_PIECE)                             \
   SKERN_HANDLER(Append##FORM) {                                           \
-    Value& acc = r[pc->a];                                                \
+    Value& acc = at(r, pc->a);                                            \
     const Value& piece = PIECE;                                           \
     const unsigned tags = static_cast<unsigned>(acc.tag()) | piece.tag(); \
     if (tags == 0) [[likely]] {                                           \
@@ -321,15 +321,15 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     ++pc;                                                                 \
     SKERN_NEXT();                                                         \
   }
-  SKERN_APPEND(R, r[pc->c], (pc->flags & TEMP_C) != 0 ? &r[pc->c] : nullptr)
-  SKERN_APPEND(K, k[pc->c], nullptr)
+  SKERN_APPEND(R, at(r, pc->c), (pc->flags & TEMP_C) != 0 ? &at(r, pc->c) : nullptr)
+  SKERN_APPEND(K, at(k, pc->c), nullptr)
 #undef SKERN_APPEND
 
   SKERN_HANDLER(AppendStore) {
-    Value& acc = r[pc->a];
+    Value& acc = at(r, pc->a);
     if (!acc.is(DataType::Scroll) && (pc->sub == UNTYPED || acc.tag() == pc->sub)) [[likely]] {
-      r[pc->b] = std::move(acc);
-    } else if (!append_store(acc, r[pc->b], pc->sub)) {
+      at(r, pc->b) = std::move(acc);
+    } else if (!append_store(acc, at(r, pc->b), pc->sub)) {
       SKERN_FAILED();
     }
     ++pc;
@@ -341,7 +341,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       fail_unknown_banner(pc->b);
       SKERN_FAILED();
     }
-    Value& acc = r[pc->a];
+    Value& acc = at(r, pc->a);
     const std::uint8_t type = types_[nearest - 1];
     if (!acc.is(DataType::Scroll) && (type == UNTYPED || acc.tag() == type)) [[likely]] {
       stack_[nearest - 1] = std::move(acc);
@@ -355,21 +355,21 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   // --- Jumps and loops --------------------------------------------------------------
 
   SKERN_HANDLER(Jump) {
-    pc = pc + static_cast<std::int32_t>(pc->c);
+    pc = jump_from(pc);
     SKERN_NEXT();
   }
   SKERN_HANDLER(JumpClearing) {
-    clear_texts(r + pc->b, pc->sub);
-    pc = pc + static_cast<std::int32_t>(pc->c);
+    clear_texts(&at(r, pc->b), pc->sub);
+    pc = jump_from(pc);
     SKERN_NEXT();
   }
   SKERN_HANDLER(JumpUnless) {
-    const Value& value = r[pc->a];
+    const Value& value = at(r, pc->a);
     if (value.tag() != VOW) [[unlikely]] {
       fail(Error::runtime(msg::condition_not_vow(type_name(value))));
       SKERN_FAILED();
     }
-    pc = value.as_vow() ? pc + 1 : pc + static_cast<std::int32_t>(pc->c);
+    pc = value.as_vow() ? pc + 1 : jump_from(pc);
     SKERN_NEXT();
   }
 
@@ -382,26 +382,26 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
         SKERN_FAILED();                                                  \
       }                                                                  \
     }                                                                    \
-    pc = holds != 0 ? pc + 1 : pc + static_cast<std::int32_t>(pc->c);    \
+    pc = holds != 0 ? pc + 1 : jump_from(pc);                            \
     SKERN_NEXT();                                                        \
   }
-#define SKERN_JUMP(OP)                        \
-  SKERN_JUMP_FORM(OP, RR, r[pc->a], r[pc->b]) \
-  SKERN_JUMP_FORM(OP, RK, r[pc->a], k[pc->b]) \
-  SKERN_JUMP_FORM(OP, KR, k[pc->a], r[pc->b])
+#define SKERN_JUMP(OP)                                \
+  SKERN_JUMP_FORM(OP, RR, at(r, pc->a), at(r, pc->b)) \
+  SKERN_JUMP_FORM(OP, RK, at(r, pc->a), at(k, pc->b)) \
+  SKERN_JUMP_FORM(OP, KR, at(k, pc->a), at(r, pc->b))
   SKERN_COMPARISONS(SKERN_JUMP)
 #undef SKERN_JUMP
 #undef SKERN_JUMP_FORM
 
   // The count is checked once, then counted down in its register.
   SKERN_HANDLER(MarchesStart) {
-    Value& count = r[pc->a];
+    Value& count = at(r, pc->a);
     if (count.tag() != BLADE || count.as_blade() < 0) [[unlikely]] {
       march_check(count);
       SKERN_FAILED();
     }
     if (count.as_blade() == 0) {
-      pc = pc + static_cast<std::int32_t>(pc->c);
+      pc = jump_from(pc);
       SKERN_NEXT();
     }
     count.set_blade_over_number(count.as_blade() - 1);
@@ -411,25 +411,25 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 #define SKERN_MARCHES_AGAIN(NAME, CLEAR)               \
   SKERN_HANDLER(NAME) {                                \
     CLEAR;                                             \
-    Value& left = r[pc->a];                            \
+    Value& left = at(r, pc->a);                        \
     if (left.as_blade() > 0) [[likely]] {              \
       left.set_blade_over_number(left.as_blade() - 1); \
-      pc = pc + static_cast<std::int32_t>(pc->c);      \
+      pc = jump_from(pc);                              \
       SKERN_NEXT();                                    \
     }                                                  \
     ++pc;                                              \
     SKERN_NEXT();                                      \
   }
   SKERN_MARCHES_AGAIN(MarchesAgain, (void)0)
-  SKERN_MARCHES_AGAIN(MarchesAgainClearing, clear_texts(r + pc->b, pc->sub))
+  SKERN_MARCHES_AGAIN(MarchesAgainClearing, clear_texts(&at(r, pc->b), pc->sub))
 #undef SKERN_MARCHES_AGAIN
   SKERN_HANDLER(WhileStart) {
-    r[pc->a].set_blade(static_cast<std::int64_t>(WHILE_ITERATION_LIMIT));
+    at(r, pc->a).set_blade(static_cast<std::int64_t>(WHILE_ITERATION_LIMIT));
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(WhileNext) {
-    Value& allowance = r[pc->a];
+    Value& allowance = at(r, pc->a);
     if (allowance.as_blade() == 0) [[unlikely]] {
       fail(Error::runtime(msg::while_limit(WHILE_ITERATION_LIMIT)));
       SKERN_FAILED();
@@ -470,12 +470,12 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   SKERN_HANDLER(Return) {
     {  // `result` ends before the dispatch jump, which may not leave its scope
       if (frames_.back().unit == nullptr) [[unlikely]] {
-        returned_ = (pc->flags & TAKE) != 0 ? std::move(r[pc->a]) : Value(r[pc->a]);
+        returned_ = (pc->flags & TAKE) != 0 ? std::move(at(r, pc->a)) : Value(at(r, pc->a));
         unlink_to(frames_.back().links);
         frames_.pop_back();
         return Outcome::Returned;
       }
-      Value result = std::move(r[pc->a]);
+      Value result = std::move(at(r, pc->a));
       SKERN_LEAVE(std::move(result));
     }
     SKERN_NEXT();
@@ -489,7 +489,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     return Outcome::Normal;
   }
   SKERN_HANDLER(Halt) {
-    result_ = std::move(r[pc->a]);
+    result_ = std::move(at(r, pc->a));
     frames_.pop_back();
     return Outcome::Normal;
   }
@@ -517,7 +517,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     SKERN_NEXT();
   }
   SKERN_HANDLER(Clear) {
-    clear_texts(r + pc->a, pc->b);
+    clear_texts(&at(r, pc->a), pc->b);
     ++pc;
     SKERN_NEXT();
   }
@@ -525,14 +525,14 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
   // --- The console and the rest -------------------------------------------------------
 
   SKERN_HANDLER(Speak) {
-    if (!speak(r[pc->a], (pc->flags & TAKE) != 0)) {
+    if (!speak(at(r, pc->a), (pc->flags & TAKE) != 0)) {
       SKERN_FAILED();
     }
     ++pc;
     SKERN_NEXT();
   }
   SKERN_HANDLER(InputLocal) {
-    if (!input(r[pc->a], pc->sub)) {
+    if (!input(at(r, pc->a), pc->sub)) {
       SKERN_FAILED();
     }
     ++pc;

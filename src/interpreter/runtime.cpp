@@ -238,9 +238,9 @@ bool Machine::operate_slow(const Instr& instr, Value* r, const Value* k) {
   const auto index = static_cast<std::size_t>(code_of(instr.op) - code_of(Op::AddRR));
   const auto op = static_cast<BinaryOp>(index / 3);
   const auto form = static_cast<Form>(index % 3);
-  const Value& left = form == Form::KR ? k[instr.b] : r[instr.b];
-  const Value& right = form == Form::RK ? k[instr.c] : r[instr.c];
-  Value& dest = r[instr.a];
+  const Value& left = form == Form::KR ? at(k, instr.b) : at(r, instr.b);
+  const Value& right = form == Form::RK ? at(k, instr.c) : at(r, instr.c);
+  Value& dest = at(r, instr.a);
   if (op == BinaryOp::Equal || op == BinaryOp::NotEqual) {
     const bool same = values_equal(left, right);
     dest.set_vow(same == (op == BinaryOp::Equal));
@@ -271,7 +271,7 @@ bool Machine::operate_slow(const Instr& instr, Value* r, const Value* k) {
 bool Machine::join(const Instr& instr, Value* r, const Value* k) {
   const Instr* const pieces = &instr + 1;
   const auto piece = [&](std::uint32_t i) -> const Value& {
-    return (pieces[i].flags & TAKE) != 0 ? k[pieces[i].a] : r[pieces[i].a];
+    return (pieces[i].flags & TAKE) != 0 ? at(k, pieces[i].a) : at(r, pieces[i].a);
   };
   std::size_t length = piece(0).as_text().size();
   for (std::uint32_t i = 1; i < instr.c; ++i) {
@@ -287,20 +287,20 @@ bool Machine::join(const Instr& instr, Value* r, const Value* k) {
   }
   for (std::uint32_t i = 0; i < instr.c; ++i) {
     if ((pieces[i].flags & TEMP_B) != 0) {
-      r[pieces[i].a].reset();
+      at(r, pieces[i].a).reset();
     }
   }
-  r[instr.a] = std::move(joined);
+  at(r, instr.a) = std::move(joined);
   return true;
 }
 
 // An operator's temporaries, after it has read the texts they held.
 void Machine::release_temporaries(const Instr& instr, Value* r) {
   if ((instr.flags & TEMP_B) != 0) {
-    r[instr.b].reset();
+    at(r, instr.b).reset();
   }
   if ((instr.flags & TEMP_C) != 0) {
-    r[instr.c].reset();
+    at(r, instr.c).reset();
   }
 }
 
@@ -310,8 +310,8 @@ int Machine::compare_slow(const Instr& instr, Value* r, const Value* k) {
   const auto index = static_cast<std::size_t>(code_of(instr.op) - code_of(Op::JumpUnlessGreaterRR));
   const auto op = static_cast<BinaryOp>(static_cast<std::size_t>(BinaryOp::Greater) + index / 3);
   const auto form = static_cast<Form>(index % 3);
-  const Value& left = form == Form::KR ? k[instr.a] : r[instr.a];
-  const Value& right = form == Form::RK ? k[instr.b] : r[instr.b];
+  const Value& left = form == Form::KR ? at(k, instr.a) : at(r, instr.a);
+  const Value& right = form == Form::RK ? at(k, instr.b) : at(r, instr.b);
   bool holds = false;
   if (op == BinaryOp::Equal || op == BinaryOp::NotEqual) {
     holds = values_equal(left, right) == (op == BinaryOp::Equal);
@@ -323,21 +323,21 @@ int Machine::compare_slow(const Instr& instr, Value* r, const Value* k) {
     holds = out.as_vow();
   }
   if ((instr.flags & TEMP_B) != 0) {
-    r[instr.a].reset();
+    at(r, instr.a).reset();
   }
   if ((instr.flags & TEMP_C) != 0) {
-    r[instr.b].reset();
+    at(r, instr.b).reset();
   }
   return holds ? 1 : 0;
 }
 
 bool Machine::unary_slow(const Instr& instr, Value* r) {
-  const Value& operand = r[instr.b];
+  const Value& operand = at(r, instr.b);
   Result<Value> result = instr.op == Op::Negate ? negate_value(operand) : not_value(operand);
   if (!result.ok()) {
     return fail(std::move(result).error());
   }
-  r[instr.a] = std::move(*result);
+  at(r, instr.a) = std::move(*result);
   return true;
 }
 
