@@ -453,7 +453,7 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
       SKERN_FAILED();
     }
     const std::uint32_t callee_base = base + pc->a;
-    if (std::size_t{callee_base} + callee->registers > stack_.size()) [[unlikely]] {
+    if (std::size_t{callee_base} + callee->registers > registers_) [[unlikely]] {
       ensure_registers(std::size_t{callee_base} + callee->registers);
     }
     frames_.push_back(Frame{pc + 1, unit, base, static_cast<std::uint32_t>(links_.size())});

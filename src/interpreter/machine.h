@@ -248,6 +248,7 @@ class Machine {
   Limits limits_;
 
   std::vector<Value> stack_;
+  std::size_t registers_;  // stack_.size(), kept at hand for the call path
   std::vector<std::uint8_t> types_;     // by register: a linked variable's declared type
   std::vector<std::uint32_t> nearest_;  // by symbol: register + 1 of the nearest linked variable, 0 for none
   std::vector<Link> links_;

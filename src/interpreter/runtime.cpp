@@ -16,6 +16,7 @@ Machine::Machine(const Program& program, LineInput& input, TextOutput& output, L
       output_(output),
       limits_(limits),
       stack_(256),
+      registers_(stack_.size()),
       types_(256, static_cast<std::uint8_t>(UNTYPED)),
       nearest_(program.symbols.size(), 0),
       reachable_(reachable_names(program)),
@@ -90,6 +91,7 @@ void Machine::ensure_registers(std::size_t count) {
     const std::size_t size = std::max(count, stack_.size() * 2);
     stack_.resize(size);
     types_.resize(size, static_cast<std::uint8_t>(UNTYPED));
+    registers_ = size;
   }
 }
 
