@@ -41,6 +41,9 @@ namespace skern::code {
 //                        one operand fewer to decode
 //   UpdateName<op>R/K B C  the variable named B = itself op C, in place where
 //                        it can be: C is a constant or a variable's register
+//   Update<op>Blades/WinesR/K A C  Update<op>R/K where the compiler knows that
+//                        both operands are blades, or both wines: no test of kinds
+//   <op>BladesRR/RK/KR A B C  the same for + - * into A, of two known blades
 //   AppendStart A B      R[A] = R[B] (or the variable named B, for ...Name), opening a chain
 //   AppendR, AppendK A C R[A] = R[A] + C; a text defers the join to the store
 //   AppendStore A B sub  R[B] = the chain's result, through the store rule of `sub`
@@ -50,6 +53,7 @@ namespace skern::code {
 //                        back to a loop's head that ends the body's scope
 //   JumpUnless A C       on at C unless the vow R[A] holds
 //   JumpUnless<cmp>.. A B C  on at C unless A cmp B holds
+//   JumpUnless<Greater/Less>Blades/Wines.. A B C  the same for two known blades or two known wines
 //   MarchesStart A C     checks the count R[A]; none left: on at C; else counts one round off
 //   MarchesAgain A C     a round left: counts it off and goes on at C;
 //                        ...Clearing first clears like Clear B sub, for the body's scope
@@ -84,12 +88,22 @@ namespace skern::code {
   X(UpdateAddR) X(UpdateAddK) X(UpdateSubtractR) X(UpdateSubtractK) X(UpdateMultiplyR) X(UpdateMultiplyK)  \
   X(UpdateNameAddR) X(UpdateNameAddK) X(UpdateNameSubtractR) X(UpdateNameSubtractK)                    \
   X(UpdateNameMultiplyR) X(UpdateNameMultiplyK)                                                        \
+  X(UpdateAddBladesR) X(UpdateAddBladesK) X(UpdateSubtractBladesR) X(UpdateSubtractBladesK)            \
+  X(UpdateMultiplyBladesR) X(UpdateMultiplyBladesK)                                                    \
+  X(UpdateAddWinesR) X(UpdateAddWinesK) X(UpdateSubtractWinesR) X(UpdateSubtractWinesK)                \
+  X(UpdateMultiplyWinesR) X(UpdateMultiplyWinesK)                                                      \
+  X(AddBladesRR) X(AddBladesRK) X(AddBladesKR) X(SubtractBladesRR) X(SubtractBladesRK)                 \
+  X(SubtractBladesKR) X(MultiplyBladesRR) X(MultiplyBladesRK) X(MultiplyBladesKR)                      \
   X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK) X(AppendStore) X(AppendStoreName)            \
   X(Jump) X(JumpClearing) X(JumpUnless)                                                                \
   X(JumpUnlessGreaterRR) X(JumpUnlessGreaterRK) X(JumpUnlessGreaterKR)                                 \
   X(JumpUnlessLessRR) X(JumpUnlessLessRK) X(JumpUnlessLessKR)                                          \
   X(JumpUnlessEqualRR) X(JumpUnlessEqualRK) X(JumpUnlessEqualKR)                                       \
   X(JumpUnlessNotEqualRR) X(JumpUnlessNotEqualRK) X(JumpUnlessNotEqualKR)                              \
+  X(JumpUnlessGreaterBladesRR) X(JumpUnlessGreaterBladesRK) X(JumpUnlessGreaterBladesKR)               \
+  X(JumpUnlessLessBladesRR) X(JumpUnlessLessBladesRK) X(JumpUnlessLessBladesKR)                        \
+  X(JumpUnlessGreaterWinesRR) X(JumpUnlessGreaterWinesRK) X(JumpUnlessGreaterWinesKR)                  \
+  X(JumpUnlessLessWinesRR) X(JumpUnlessLessWinesRK) X(JumpUnlessLessWinesKR)                           \
   X(MarchesStart) X(MarchesAgain) X(MarchesAgainClearing) X(WhileStart) X(WhileNext)                   \
   X(Call) X(Return) X(ReturnVoid) X(End) X(Halt)                                                       \
   X(Link) X(LinkOutside) X(Unlink) X(Clear)                                                            \
@@ -129,17 +143,38 @@ static_assert(operator_op(BinaryOp::NotEqual, Form::KR) == Op::NotEqualKR);
   return static_cast<Op>(static_cast<std::size_t>(Op::UpdateNameAddR) + static_cast<std::size_t>(op) * 2 +
                          (constant ? 1U : 0U));
 }
+// The same for operands whose kinds are known: both blades, or both wines.
+[[nodiscard]] constexpr Op update_known_op(BinaryOp op, bool constant, bool wines) {
+  return static_cast<Op>(static_cast<std::size_t>(wines ? Op::UpdateAddWinesR : Op::UpdateAddBladesR) +
+                         static_cast<std::size_t>(op) * 2 + (constant ? 1U : 0U));
+}
+[[nodiscard]] constexpr Op blades_op(BinaryOp op, Form form) {
+  return static_cast<Op>(static_cast<std::size_t>(Op::AddBladesRR) + static_cast<std::size_t>(op) * 3 +
+                         static_cast<std::size_t>(form));
+}
+static_assert(update_known_op(BinaryOp::Multiply, true, true) == Op::UpdateMultiplyWinesK);
+static_assert(update_known_op(BinaryOp::Subtract, false, false) == Op::UpdateSubtractBladesR);
+static_assert(blades_op(BinaryOp::Multiply, Form::KR) == Op::MultiplyBladesKR);
 static_assert(update_name_op(BinaryOp::Multiply, true) == Op::UpdateNameMultiplyK);
 static_assert(update_op(BinaryOp::Multiply, true) == Op::UpdateMultiplyK);
 static_assert(operator_op(BinaryOp::Divide, Form::RK) == Op::DivideRK);
 static_assert(jump_unless_op(BinaryOp::NotEqual, Form::KR) == Op::JumpUnlessNotEqualKR);
 static_assert(jump_unless_op(BinaryOp::Greater, Form::RR) == Op::JumpUnlessGreaterRR);
 
+[[nodiscard]] constexpr Op jump_unless_known_op(BinaryOp op, Form form, bool wines) {
+  return static_cast<Op>(
+      static_cast<std::size_t>(wines ? Op::JumpUnlessGreaterWinesRR : Op::JumpUnlessGreaterBladesRR) +
+      (static_cast<std::size_t>(op) - static_cast<std::size_t>(BinaryOp::Greater)) * 3 +
+      static_cast<std::size_t>(form));
+}
+static_assert(jump_unless_known_op(BinaryOp::Less, Form::KR, true) == Op::JumpUnlessLessWinesKR);
+static_assert(jump_unless_known_op(BinaryOp::Greater, Form::RK, false) == Op::JumpUnlessGreaterBladesRK);
+
 // Jumps keep their target in C, as a distance from the jump itself.
 [[nodiscard]] constexpr bool is_jump(Op op) {
   return op == Op::Jump || op == Op::JumpClearing || op == Op::JumpUnless || op == Op::MarchesStart ||
          op == Op::MarchesAgain || op == Op::MarchesAgainClearing ||
-         (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessNotEqualKR);
+         (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessLessWinesKR);
 }
 
 // Flags of an instruction.
@@ -192,8 +227,14 @@ struct ValueOperands {
   if (op >= Op::AddRR && op <= Op::NotEqualKR) {
     return {true, true, true};
   }
-  if (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessNotEqualKR) {
+  if (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessLessWinesKR) {
     return {true, true, false};
+  }
+  if (op >= Op::AddBladesRR && op <= Op::MultiplyBladesKR) {
+    return {true, true, true};
+  }
+  if (op >= Op::UpdateAddBladesR && op <= Op::UpdateMultiplyWinesK) {
+    return {true, false, true};
   }
   switch (op) {
     case Op::Move:

@@ -23,11 +23,15 @@ namespace skern::code {
 
 namespace {
 
+constexpr Kinds BLADE = bit(DataType::Blade);
+constexpr Kinds WINE = bit(DataType::Wine);
+
 // Where an operand's value is found: a register or a constant.
 struct Operand {
   std::uint32_t index = 0;
   bool constant = false;
-  bool temp = false;  // a temporary register, free to be moved out of
+  bool temp = false;       // a temporary register, free to be moved out of
+  Kinds kinds = ANY_KIND;  // what it may hold, where that is known cheaply
 };
 
 class Compiler {
@@ -652,6 +656,11 @@ class Compiler {
       const auto [left, right] = operands(*binary->left(), *binary->right());
       const Form form = right.constant ? Form::RK : left.constant ? Form::KR : Form::RR;
       const std::uint32_t jump = here();
+      const bool ordered = binary->op == BinaryOp::Greater || binary->op == BinaryOp::Less;
+      if (ordered && left.kinds == right.kinds && (left.kinds == BLADE || left.kinds == WINE)) {
+        emit(jump_unless_known_op(binary->op, form, left.kinds == WINE), left.index, right.index);
+        return jump;
+      }
       Instr& instr = emit(jump_unless_op(binary->op, form), left.index, right.index);
       instr.flags = static_cast<std::uint8_t>((left.temp ? TEMP_B : 0) | (right.temp ? TEMP_C : 0));
       return jump;
@@ -680,16 +689,45 @@ class Compiler {
   // change it before the operator reads it, so it is copied now.
   Operand operand(const Expr& expr, bool protect) {
     if (std::optional<Value> value = literal_value(expr)) {
-      return Operand{constant(std::move(*value)), true, false};
+      const Kinds kinds = bit(value->type());
+      return Operand{constant(std::move(*value)), true, false, kinds};
     }
     if (const auto* identifier = expr.get_if<Identifier>()) {
       if (const Local* local = find(identifier->name); local != nullptr && !(protect && local->linked)) {
-        return Operand{local->reg, false, false};
+        return Operand{local->reg, false, false, kinds_of(*local)};
       }
     }
     const std::uint32_t reg = temp();
     into(expr, reg);
-    return Operand{reg, false, true};
+    return Operand{reg, false, true, nearby_kinds(expr)};
+  }
+
+  // The kinds of a literal or of a variable of the unit's own; any for the rest.
+  [[nodiscard]] Kinds leaf_kinds(const Expr& expr) const {
+    if (expr.kind() == ExprKind::Identifier) {
+      const Local* local = find(expr.as<Identifier>().name);
+      return local == nullptr ? ANY_KIND : kinds_of(*local);
+    }
+    if (std::optional<Value> value = literal_value(expr)) {
+      return bit(value->type());
+    }
+    return ANY_KIND;
+  }
+  // The kinds of a temporary's expression where its own operands tell them:
+  // looking deeper would walk a subtree for every temporary in it.
+  [[nodiscard]] Kinds nearby_kinds(const Expr& expr) const {
+    switch (expr.kind()) {
+      case ExprKind::Binary: {
+        const auto& binary = expr.as<Binary>();
+        return binary_kinds(binary.op, leaf_kinds(*binary.left()), leaf_kinds(*binary.right()));
+      }
+      case ExprKind::Unary: {
+        const auto& unary = expr.as<Unary>();
+        return unary_kinds(unary.op, leaf_kinds(*unary.operand));
+      }
+      default:
+        return leaf_kinds(expr);
+    }
   }
 
   // The two operands of a binary operator, in order; the left one is
@@ -706,13 +744,26 @@ class Compiler {
     return {left, right};
   }
 
+  // `+`, `-` and `*` of operands known to be two blades or two wines need
+  // no test of their kinds, and cannot fail.
   void operate(BinaryOp op, std::uint32_t dest, const Operand& left, const Operand& right) {
-    if (op <= BinaryOp::Multiply && !left.constant && left.index == dest && !(right.temp && right.index == dest)) {
+    const bool arithmetic = op <= BinaryOp::Multiply;
+    const bool blades = arithmetic && left.kinds == BLADE && right.kinds == BLADE;
+    const bool wines = arithmetic && left.kinds == WINE && right.kinds == WINE;
+    if (arithmetic && !left.constant && left.index == dest && !(right.temp && right.index == dest)) {
+      if (blades || wines) {
+        emit(update_known_op(op, right.constant, wines), dest, 0, right.index);
+        return;
+      }
       Instr& instr = emit(update_op(op, right.constant), dest, 0, right.index);
       instr.flags = right.temp ? TEMP_C : 0;
       return;
     }
     const Form form = right.constant ? Form::RK : left.constant ? Form::KR : Form::RR;
+    if (blades) {
+      emit(blades_op(op, form), dest, left.index, right.index);
+      return;
+    }
     Instr& instr = emit(operator_op(op, form), dest, left.index, right.index);
     instr.flags = static_cast<std::uint8_t>((left.temp && left.index != dest ? TEMP_B : 0) |
                                             (right.temp && right.index != dest ? TEMP_C : 0));
@@ -787,6 +838,7 @@ class Compiler {
     if (join(spine, dest)) {
       return;
     }
+    Kinds kinds = ANY_KIND;  // of the run so far, in `work`
     for (std::size_t i = 0; i < spine.size(); ++i) {
       const Binary& step = *spine[i];
       const std::uint32_t to = i + 1 == spine.size() ? dest : work;
@@ -794,8 +846,11 @@ class Compiler {
       if (i == 0) {
         const auto [left, right] = operands(*step.left(), *step.right());
         operate(step.op, to, left, right);
+        kinds = binary_kinds(step.op, left.kinds, right.kinds);
       } else {
-        operate(step.op, to, Operand{work, false, true}, operand(*step.right(), false));
+        const Operand right = operand(*step.right(), false);
+        operate(step.op, to, Operand{work, false, true, kinds}, right);
+        kinds = binary_kinds(step.op, kinds, right.kinds);
       }
       top_ = std::max(mark, work + 1);
     }

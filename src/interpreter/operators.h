@@ -23,6 +23,28 @@ constexpr auto SCROLL = static_cast<std::uint8_t>(DataType::Scroll);
   return static_cast<unsigned>(left.tag()) | right.tag();
 }
 
+// `+`, `-` and `*` of two blades, which wrap, and of two floats.
+template <BinaryOp Op>
+[[gnu::always_inline]] inline std::int64_t blades(std::int64_t a, std::int64_t b) {
+  if constexpr (Op == BinaryOp::Add) {
+    return wrapping_add(a, b);
+  } else if constexpr (Op == BinaryOp::Subtract) {
+    return wrapping_sub(a, b);
+  } else {
+    return wrapping_mul(a, b);
+  }
+}
+template <BinaryOp Op>
+[[gnu::always_inline]] inline double floats(double a, double b) {
+  if constexpr (Op == BinaryOp::Add) {
+    return a + b;
+  } else if constexpr (Op == BinaryOp::Subtract) {
+    return a - b;
+  } else {
+    return a * b;
+  }
+}
+
 // `+`, `-` and `*`: blades wrap, any other pair of numbers is floats.
 // InPlace: `dest` is `left`, whose kind the test below has seen, so it holds
 // no text to let go of.
@@ -30,16 +52,7 @@ template <BinaryOp Op, bool InPlace = false>
 [[gnu::always_inline]] inline Fast arithmetic(Value& dest, const Value& left, const Value& right) {
   const unsigned both = tags(left, right);
   if (both == 0) [[likely]] {
-    const std::int64_t a = left.as_blade();
-    const std::int64_t b = right.as_blade();
-    std::int64_t result = 0;
-    if constexpr (Op == BinaryOp::Add) {
-      result = wrapping_add(a, b);
-    } else if constexpr (Op == BinaryOp::Subtract) {
-      result = wrapping_sub(a, b);
-    } else {
-      result = wrapping_mul(a, b);
-    }
+    const std::int64_t result = blades<Op>(left.as_blade(), right.as_blade());
     if constexpr (InPlace) {
       dest.set_blade_over_number(result);
     } else {
@@ -54,14 +67,7 @@ template <BinaryOp Op, bool InPlace = false>
   const bool wines = (left.tag() & right.tag()) != 0;
   const double a = wines ? left.as_wine() : left.as_number();
   const double b = wines ? right.as_wine() : right.as_number();
-  double result = 0;
-  if constexpr (Op == BinaryOp::Add) {
-    result = a + b;
-  } else if constexpr (Op == BinaryOp::Subtract) {
-    result = a - b;
-  } else {
-    result = a * b;
-  }
+  const double result = floats<Op>(a, b);
   if constexpr (InPlace) {
     dest.set_wine_over_number(result);
   } else {
