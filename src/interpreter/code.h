@@ -43,7 +43,8 @@ namespace skern::code {
 //                        it can be: C is a constant or a variable's register
 //   Update<op>Blades/WinesR/K A C  Update<op>R/K where the compiler knows that
 //                        both operands are blades, or both wines: no test of kinds
-//   <op>BladesRR/RK/KR A B C  the same for + - * into A, of two known blades
+//   <op>Blades/WinesRR/RK/KR A B C  the same for + - * / into A, of two known
+//                        blades or two known wines: only / can fail
 //   AppendStart A B      R[A] = R[B] (or the variable named B, for ...Name), opening a chain
 //   AppendR, AppendK A C R[A] = R[A] + C; a text defers the join to the store
 //   AppendStore A B sub  R[B] = the chain's result, through the store rule of `sub`
@@ -94,6 +95,10 @@ namespace skern::code {
   X(UpdateMultiplyWinesR) X(UpdateMultiplyWinesK)                                                      \
   X(AddBladesRR) X(AddBladesRK) X(AddBladesKR) X(SubtractBladesRR) X(SubtractBladesRK)                 \
   X(SubtractBladesKR) X(MultiplyBladesRR) X(MultiplyBladesRK) X(MultiplyBladesKR)                      \
+  X(DivideBladesRR) X(DivideBladesRK) X(DivideBladesKR)                                                \
+  X(AddWinesRR) X(AddWinesRK) X(AddWinesKR) X(SubtractWinesRR) X(SubtractWinesRK)                      \
+  X(SubtractWinesKR) X(MultiplyWinesRR) X(MultiplyWinesRK) X(MultiplyWinesKR)                          \
+  X(DivideWinesRR) X(DivideWinesRK) X(DivideWinesKR)                                                   \
   X(AppendStart) X(AppendStartName) X(AppendR) X(AppendK) X(AppendStore) X(AppendStoreName)            \
   X(Jump) X(JumpClearing) X(JumpUnless)                                                                \
   X(JumpUnlessGreaterRR) X(JumpUnlessGreaterRK) X(JumpUnlessGreaterKR)                                 \
@@ -148,13 +153,14 @@ static_assert(operator_op(BinaryOp::NotEqual, Form::KR) == Op::NotEqualKR);
   return static_cast<Op>(static_cast<std::size_t>(wines ? Op::UpdateAddWinesR : Op::UpdateAddBladesR) +
                          static_cast<std::size_t>(op) * 2 + (constant ? 1U : 0U));
 }
-[[nodiscard]] constexpr Op blades_op(BinaryOp op, Form form) {
-  return static_cast<Op>(static_cast<std::size_t>(Op::AddBladesRR) + static_cast<std::size_t>(op) * 3 +
-                         static_cast<std::size_t>(form));
+[[nodiscard]] constexpr Op known_op(BinaryOp op, Form form, bool wines) {
+  return static_cast<Op>(static_cast<std::size_t>(wines ? Op::AddWinesRR : Op::AddBladesRR) +
+                         static_cast<std::size_t>(op) * 3 + static_cast<std::size_t>(form));
 }
 static_assert(update_known_op(BinaryOp::Multiply, true, true) == Op::UpdateMultiplyWinesK);
 static_assert(update_known_op(BinaryOp::Subtract, false, false) == Op::UpdateSubtractBladesR);
-static_assert(blades_op(BinaryOp::Multiply, Form::KR) == Op::MultiplyBladesKR);
+static_assert(known_op(BinaryOp::Multiply, Form::KR, false) == Op::MultiplyBladesKR);
+static_assert(known_op(BinaryOp::Divide, Form::KR, true) == Op::DivideWinesKR);
 static_assert(update_name_op(BinaryOp::Multiply, true) == Op::UpdateNameMultiplyK);
 static_assert(update_op(BinaryOp::Multiply, true) == Op::UpdateMultiplyK);
 static_assert(operator_op(BinaryOp::Divide, Form::RK) == Op::DivideRK);
@@ -230,7 +236,7 @@ struct ValueOperands {
   if (op >= Op::JumpUnlessGreaterRR && op <= Op::JumpUnlessLessWinesKR) {
     return {true, true, false};
   }
-  if (op >= Op::AddBladesRR && op <= Op::MultiplyBladesKR) {
+  if (op >= Op::AddBladesRR && op <= Op::DivideWinesKR) {
     return {true, true, true};
   }
   if (op >= Op::UpdateAddBladesR && op <= Op::UpdateMultiplyWinesK) {

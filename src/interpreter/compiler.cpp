@@ -744,13 +744,13 @@ class Compiler {
     return {left, right};
   }
 
-  // `+`, `-` and `*` of operands known to be two blades or two wines need
-  // no test of their kinds, and cannot fail.
+  // `+`, `-`, `*` and `/` of operands known to be two blades or two wines
+  // need no test of their kinds, and only `/` can fail.
   void operate(BinaryOp op, std::uint32_t dest, const Operand& left, const Operand& right) {
-    const bool arithmetic = op <= BinaryOp::Multiply;
-    const bool blades = arithmetic && left.kinds == BLADE && right.kinds == BLADE;
-    const bool wines = arithmetic && left.kinds == WINE && right.kinds == WINE;
-    if (arithmetic && !left.constant && left.index == dest && !(right.temp && right.index == dest)) {
+    const bool numeric = op <= BinaryOp::Divide;
+    const bool blades = numeric && left.kinds == BLADE && right.kinds == BLADE;
+    const bool wines = numeric && left.kinds == WINE && right.kinds == WINE;
+    if (op <= BinaryOp::Multiply && !left.constant && left.index == dest && !(right.temp && right.index == dest)) {
       if (blades || wines) {
         emit(update_known_op(op, right.constant, wines), dest, 0, right.index);
         return;
@@ -760,8 +760,8 @@ class Compiler {
       return;
     }
     const Form form = right.constant ? Form::RK : left.constant ? Form::KR : Form::RR;
-    if (blades) {
-      emit(blades_op(op, form), dest, left.index, right.index);
+    if (blades || wines) {
+      emit(known_op(op, form, wines), dest, left.index, right.index);
       return;
     }
     Instr& instr = emit(operator_op(op, form), dest, left.index, right.index);

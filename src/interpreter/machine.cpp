@@ -231,24 +231,48 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     ++pc;                                                                                            \
     SKERN_NEXT();                                                                                    \
   }
-#define SKERN_BLADES(OP, FORM, LEFT, RIGHT)                                                        \
-  SKERN_HANDLER(OP##Blades##FORM) {                                                                \
-    const std::int64_t result = fast::blades<BinaryOp::OP>((LEFT).as_blade(), (RIGHT).as_blade()); \
-    at(r, pc->a).set_blade(result);                                                                \
-    ++pc;                                                                                          \
-    SKERN_NEXT();                                                                                  \
+#define SKERN_KNOWN(OP, FORM, LEFT, RIGHT)                                                     \
+  SKERN_HANDLER(OP##Blades##FORM) {                                                            \
+    at(r, pc->a).set_blade(fast::blades<BinaryOp::OP>((LEFT).as_blade(), (RIGHT).as_blade())); \
+    ++pc;                                                                                      \
+    SKERN_NEXT();                                                                              \
+  }                                                                                            \
+  SKERN_HANDLER(OP##Wines##FORM) {                                                             \
+    at(r, pc->a).set_wine(fast::floats<BinaryOp::OP>((LEFT).as_wine(), (RIGHT).as_wine()));    \
+    ++pc;                                                                                      \
+    SKERN_NEXT();                                                                              \
   }
-#define SKERN_KNOWN_FORMS(OP)                      \
-  SKERN_UPDATE_KNOWN(OP, R, at(r, pc->c))          \
-  SKERN_UPDATE_KNOWN(OP, K, at(k, pc->c))          \
-  SKERN_BLADES(OP, RR, at(r, pc->b), at(r, pc->c)) \
-  SKERN_BLADES(OP, RK, at(r, pc->b), at(k, pc->c)) \
-  SKERN_BLADES(OP, KR, at(k, pc->b), at(r, pc->c))
+#define SKERN_DIVIDE_KNOWN(KIND, FORM, LEFT, RIGHT, AS)       \
+  SKERN_HANDLER(Divide##KIND##FORM) {                         \
+    const double dividend = static_cast<double>((LEFT).AS()); \
+    const double divisor = static_cast<double>((RIGHT).AS()); \
+    if (divisor == 0.0) [[unlikely]] {                        \
+      fail_divide_by_zero();                                  \
+      SKERN_FAILED();                                         \
+    }                                                         \
+    at(r, pc->a).set_wine(dividend / divisor);                \
+    ++pc;                                                     \
+    SKERN_NEXT();                                             \
+  }
+#define SKERN_KNOWN_FORMS(OP)                     \
+  SKERN_UPDATE_KNOWN(OP, R, at(r, pc->c))         \
+  SKERN_UPDATE_KNOWN(OP, K, at(k, pc->c))         \
+  SKERN_KNOWN(OP, RR, at(r, pc->b), at(r, pc->c)) \
+  SKERN_KNOWN(OP, RK, at(r, pc->b), at(k, pc->c)) \
+  SKERN_KNOWN(OP, KR, at(k, pc->b), at(r, pc->c))
   SKERN_KNOWN_FORMS(Add)
   SKERN_KNOWN_FORMS(Subtract)
   SKERN_KNOWN_FORMS(Multiply)
+#define SKERN_DIVIDE_KNOWN_FORMS(KIND, AS)                     \
+  SKERN_DIVIDE_KNOWN(KIND, RR, at(r, pc->b), at(r, pc->c), AS) \
+  SKERN_DIVIDE_KNOWN(KIND, RK, at(r, pc->b), at(k, pc->c), AS) \
+  SKERN_DIVIDE_KNOWN(KIND, KR, at(k, pc->b), at(r, pc->c), AS)
+  SKERN_DIVIDE_KNOWN_FORMS(Blades, as_blade)
+  SKERN_DIVIDE_KNOWN_FORMS(Wines, as_wine)
+#undef SKERN_DIVIDE_KNOWN_FORMS
 #undef SKERN_KNOWN_FORMS
-#undef SKERN_BLADES
+#undef SKERN_DIVIDE_KNOWN
+#undef SKERN_KNOWN
 #undef SKERN_UPDATE_KNOWN
 
   SKERN_HANDLER(Join) {
