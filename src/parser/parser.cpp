@@ -24,6 +24,8 @@ bool is_unicode_whitespace(char32_t c) {
 namespace {
 
 bool is_ascii_whitespace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+bool is_visible_ascii(char c) { return c > ' ' && c < 0x7F; }
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // Length of the whitespace character at the start of `text`, or 0.
 std::size_t leading_whitespace_length(std::string_view text) {
@@ -57,11 +59,6 @@ std::size_t trailing_whitespace_length(std::string_view text) {
   return is_unicode_whitespace(grammar::decode_char(text, start, length)) ? length : 0;
 }
 
-bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-bool ends_with(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // The first "=" that is not part of "==", "!=", "<=" or ">=". Quotes are not
 // looked at: a "=" inside a literal qualifies too.
 std::size_t assignment_sign(std::string_view text) {
@@ -78,9 +75,30 @@ std::size_t assignment_sign(std::string_view text) {
   return std::string_view::npos;
 }
 
+// Where " is a " first stands in `text`. Every declaration and most other
+// lines are searched whole, and a plain byte loop beats a generic search
+// that stops at every blank.
+std::size_t find_is_a(std::string_view text) {
+  for (std::size_t i = 0; i + 6 <= text.size(); ++i) {
+    if (text[i + 1] == 'i' && text[i + 2] == 's' && text[i] == ' ' && text[i + 3] == ' ' && text[i + 4] == 'a' &&
+        text[i + 5] == ' ') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string_view trim_end(std::string_view text) {
+  // Blanks are the whitespace usually met, and a visible ASCII character is
+  // where trimming usually stops: only other ends need decoding.
+  while (!text.empty() && is_blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  if (!text.empty() && is_visible_ascii(text.back())) {
+    return text;
+  }
   while (const std::size_t length = trailing_whitespace_length(text)) {
     text.remove_suffix(length);
   }
@@ -88,6 +106,15 @@ std::string_view trim_end(std::string_view text) {
 }
 
 std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && is_blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  if (!text.empty() && is_visible_ascii(text.front()) && is_visible_ascii(text.back())) {
+    return text;
+  }
   while (const std::size_t length = leading_whitespace_length(text)) {
     text.remove_prefix(length);
   }
@@ -203,44 +230,48 @@ StatementShape statement_shape(std::string_view text) {
   static constexpr std::string_view is_a = " is a ";
   static constexpr std::string_view with = " with ";
   StatementShape shape;
+  // Each keyword form has its own first byte, so a line is only tested
+  // against the one keyword that could open it; the order of the tests, and
+  // so which form wins, stays as written.
+  const char first = text.empty() ? '\0' : text.front();
   // else:  (one that belongs to an `if` is consumed there)
-  if (text == "else:") {
+  if (first == 'e' && text == "else:") {
     shape.form = StatementForm::StrayElse;
   }
   // if CONDITION:
-  else if (starts_with(text, "if ") && text.size() >= 4 && text.back() == ':') {
+  else if (first == 'i' && text.starts_with("if ") && text.size() >= 4 && text.back() == ':') {
     shape.form = StatementForm::If;
     shape.expression = trim(text.substr(3, text.size() - 4));
   }
   // while CONDITION:
-  else if (starts_with(text, "while ") && text.size() >= 7 && text.back() == ':') {
+  else if (first == 'w' && text.starts_with("while ") && text.size() >= 7 && text.back() == ':') {
     shape.form = StatementForm::While;
     shape.expression = trim(text.substr(6, text.size() - 7));
   }
   // the realm marches COUNT times:
-  else if (text.size() >= marches_prefix.size() + marches_suffix.size() && starts_with(text, marches_prefix) &&
-           ends_with(text, marches_suffix)) {
+  else if (first == 't' && text.size() >= marches_prefix.size() + marches_suffix.size() &&
+           text.starts_with(marches_prefix) && text.ends_with(marches_suffix)) {
     shape.form = StatementForm::RealmMarches;
     shape.expression =
         trim(text.substr(marches_prefix.size(), text.size() - marches_prefix.size() - marches_suffix.size()));
   }
   // NAME speaks for input
-  else if (ends_with(text, input_suffix)) {
+  else if (text.ends_with(input_suffix)) {
     shape.form = StatementForm::Input;
     shape.name = trim(text.substr(0, text.size() - input_suffix.size()));
   }
   // speak EXPRESSION
-  else if (starts_with(text, "speak ")) {
+  else if (first == 's' && text.starts_with("speak ")) {
     shape.form = StatementForm::Speak;
     shape.expression = trim(text.substr(6));
   }
   // return EXPRESSION
-  else if (starts_with(text, "return ")) {
+  else if (first == 'r' && text.starts_with("return ")) {
     shape.form = StatementForm::Return;
     shape.expression = trim(text.substr(7));
   }
   // NAME is a TYPE with EXPRESSION
-  else if (const std::size_t separator = text.find(is_a); separator != std::string_view::npos) {
+  else if (const std::size_t separator = find_is_a(text); separator != std::string_view::npos) {
     shape.form = StatementForm::Declare;
     shape.name = trim(text.substr(0, separator));
     const std::string_view rest = text.substr(separator + is_a.size());
@@ -268,7 +299,7 @@ std::optional<std::string> read_function_header(std::string_view text, FunctionH
   static constexpr std::string_view with = " with ";
   static constexpr std::string_view trailing_with = " with";
   const std::string_view rest = text.substr(std::min(prefix.size(), text.size()));
-  if (!ends_with(rest, "->")) {
+  if (!rest.ends_with("->")) {
     return std::string(msg::DECLARATION_NEEDS_ARROW);
   }
   const std::string_view header = trim_end(rest.substr(0, rest.size() - 2));
@@ -278,7 +309,7 @@ std::optional<std::string> read_function_header(std::string_view text, FunctionH
   if (const std::size_t at = header.find(with); at != std::string_view::npos) {
     name_part = header.substr(0, at);
     parameter_part = header.substr(at + with.size());
-  } else if (ends_with(header, trailing_with)) {
+  } else if (header.ends_with(trailing_with)) {
     name_part = header.substr(0, header.size() - trailing_with.size());
   } else {
     return std::string(msg::DECLARATION_NEEDS_WITH);
@@ -682,7 +713,7 @@ Status ProgramParser::program(Program& program) {
     if (line.indentation != 0) {
       return parse_error(line, msg::TOP_LEVEL_INDENTATION);
     }
-    if (starts_with(line.text, "we declare ")) {
+    if (line.text.starts_with("we declare ")) {
       SKERN_TRY(function_declaration(program));
     } else if (line.text == "on the iron throne:") {
       if (has_main) {

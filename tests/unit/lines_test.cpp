@@ -1,4 +1,5 @@
 // Source lines, comments, indentation, trimming and identifiers.
+#include <array>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,58 @@ TEST(Trim, UsesTheUnicodeWhiteSpaceProperty) {
   EXPECT_EQ(trim("\ufeffx"), "\ufeffx");              // nor a byte-order mark
   EXPECT_EQ(trim_end("  x  "), "  x");
   EXPECT_EQ(trim("   "), "");
+  // Blanks around other whitespace, and whitespace next to a visible end.
+  EXPECT_EQ(trim(" \t\u00a0 x y \u3000\t "), "x y");
+  EXPECT_EQ(trim("\t\u2003"), "");
+  EXPECT_EQ(trim("x\u00a0"), "x");
+  EXPECT_EQ(trim("\u00a0x"), "x");
+  EXPECT_EQ(trim_end("x \u2028 \t"), "x");
+  EXPECT_EQ(trim_end("\u00e9 "), "\u00e9");
+}
+
+std::string form_of(std::string_view text) {
+  static constexpr std::array<const char*, 10> names = {"StrayElse", "If",   "While",   "RealmMarches", "Input",
+                                                        "Speak",     "Return", "Declare", "Assign",       "Expression"};
+  return names.at(static_cast<std::size_t>(statement_shape(text).form));
+}
+
+TEST(StatementShape, FormsAreTriedInOrderWhateverTheFirstByte) {
+  EXPECT_EQ(form_of("else:"), "StrayElse");
+  EXPECT_EQ(form_of("else: "), "Expression");
+  EXPECT_EQ(form_of("else = 1"), "Assign");
+  EXPECT_EQ(form_of("if x:"), "If");
+  EXPECT_EQ(form_of("if:"), "Expression");
+  EXPECT_EQ(form_of("iff = 1"), "Assign");
+  EXPECT_EQ(form_of("while x:"), "While");
+  EXPECT_EQ(form_of("while x"), "Expression");
+  EXPECT_EQ(form_of("the realm marches 3 times:"), "RealmMarches");
+  EXPECT_EQ(form_of("the realm marches 3 time:"), "Expression");
+  EXPECT_EQ(form_of("the realm marches times:"), "Expression");
+  EXPECT_EQ(form_of("speak speaks for input"), "Input");
+  EXPECT_EQ(form_of("if x speaks for input"), "Input");
+  EXPECT_EQ(form_of("speak x is a blade with 1"), "Speak");
+  EXPECT_EQ(form_of("return x = 1"), "Return");
+  EXPECT_EQ(form_of("returns = 1"), "Assign");
+  EXPECT_EQ(form_of("x = y is a blade"), "Declare");
+  EXPECT_EQ(form_of(" is a "), "Declare");
+  EXPECT_EQ(form_of("x is a"), "Expression");
+  EXPECT_EQ(form_of("x <= 1"), "Expression");
+  EXPECT_EQ(form_of(""), "Expression");
+}
+
+TEST(StatementShape, PartsAreTrimmedViewsOfTheLine) {
+  const StatementShape declare = statement_shape("x\u00a0 is a  blade  with  1 + 2 ");
+  EXPECT_EQ(declare.name, "x");
+  EXPECT_EQ(declare.type, "blade");
+  EXPECT_EQ(declare.expression, "1 + 2");
+  EXPECT_TRUE(declare.has_with);
+  EXPECT_FALSE(statement_shape("x is a blade").has_with);
+  const StatementShape assign = statement_shape("total\t=\u3000total == 1");
+  EXPECT_EQ(assign.name, "total");
+  EXPECT_EQ(assign.expression, "total == 1");
+  EXPECT_EQ(statement_shape("if  (a) :").expression, "(a)");
+  EXPECT_EQ(statement_shape("the realm marches  n  times:").expression, "n");
+  EXPECT_EQ(statement_shape(" who speaks for input").name, "who");
 }
 
 TEST(Identifier, LettersDigitsUnderscoresAndNoReservedWords) {
