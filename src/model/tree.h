@@ -52,11 +52,16 @@ class SymbolTable {
  private:
   // Open addressing over the ids: names are short and looked up once each
   // while parsing, so a flat table with a cheap hash beats a node-based map.
-  [[nodiscard]] std::size_t probe(std::string_view name, std::uint64_t hash) const;
+  // Inlined: a call each would cost as much as the work for a short name.
+  [[nodiscard, gnu::always_inline]] std::size_t probe(std::string_view name, std::uint64_t hash) const;
+  [[nodiscard, gnu::always_inline]] bool spelled(std::uint32_t id, std::string_view name) const;
+  [[gnu::noinline]] Symbol add(std::string_view name, std::uint64_t hash, std::size_t slot);
   void grow();
-  std::deque<std::string> names_;
+  std::deque<std::string> names_;     // by id; a deque, so that a name stays where it is
+  std::string spellings_;             // the names again, back to back, which probing reads
+  std::vector<std::size_t> ends_;     // by id: where its name ends in spellings_
   std::vector<std::uint64_t> hashes_;  // by id
-  std::vector<std::uint32_t> slots_;   // id + 1, or 0 for an empty slot; a power of two long
+  std::vector<std::uint64_t> slots_;   // id + 1 and a part of the hash, or 0 for an empty slot; a power of two long
 };
 
 // ---------------------------------------------------------------------------
