@@ -294,40 +294,60 @@ class Compiler {
     return local.type == UNTYPED ? ANY_KIND : bit(static_cast<DataType>(local.type));
   }
 
-  // The kinds an expression may give, without compiling it.
+  // The kinds an expression may give, without compiling it. Asked of every
+  // assignment and declaration, so it reads the nodes and nothing more.
   [[nodiscard]] Kinds kinds_of(const Expr& expr) const {
-    if (std::optional<Value> value = literal_value(expr)) {
-      return bit(value->type());
-    }
     switch (expr.kind()) {
+      case ExprKind::IntegerLiteral:
+        return bit(DataType::Blade);
+      case ExprKind::FloatLiteral:
+        return bit(DataType::Wine);
+      case ExprKind::StringLiteral:
+        return bit(DataType::Scroll);
+      case ExprKind::BoolLiteral:
+        return bit(DataType::Vow);
+      case ExprKind::CharLiteral:
+        return bit(DataType::Sigil);
       case ExprKind::Identifier: {
         const Local* local = find(expr.as<Identifier>().name);
         return local == nullptr ? ANY_KIND : kinds_of(*local);
       }
       case ExprKind::Unary: {
-        std::vector<UnaryOp> ops;
+        // Each unary operator only narrows its operand's kinds to those it
+        // takes, so the order in which they apply makes no difference.
+        Kinds kinds = ANY_KIND;
         const Expr* at = &expr;
         for (; at->kind() == ExprKind::Unary; at = at->as<Unary>().operand) {
-          ops.push_back(at->as<Unary>().op);
+          kinds = unary_kinds(at->as<Unary>().op, kinds);
         }
-        Kinds kinds = kinds_of(*at);
-        std::reverse(ops.begin(), ops.end());
-        for (const UnaryOp op : ops) {
-          kinds = unary_kinds(op, kinds);
-        }
-        return kinds;
+        return static_cast<Kinds>(kinds & kinds_of(*at));
       }
-      case ExprKind::Binary: {
-        const Spine spine = spine_of(expr.as<Binary>());
-        Kinds kinds = kinds_of(*spine.front()->left());
-        for (const Binary* step : spine) {
-          kinds = binary_kinds(step->op, kinds, kinds_of(*step->right()));
-        }
-        return kinds;
-      }
+      case ExprKind::Binary:
+        return run_kinds(expr.as<Binary>(), 0);
       default:
         return ANY_KIND;
     }
+  }
+  // The kinds of a left-grouped run from `step` down. A short run is walked
+  // by recursion down its left side, which costs less than gathering its
+  // spine; below SHORT_RUN steps the rest of a long run is taken over its
+  // spine, so that no run deepens the recursion by more than that.
+  [[nodiscard]] Kinds run_kinds(const Binary& step, std::size_t depth) const {
+    static constexpr std::size_t SHORT_RUN = 8;
+    const Expr& left = *step.left();
+    Kinds kinds = 0;
+    if (left.kind() != ExprKind::Binary) {
+      kinds = kinds_of(left);
+    } else if (depth < SHORT_RUN) {
+      kinds = run_kinds(left.as<Binary>(), depth + 1);
+    } else {
+      const Spine spine = spine_of(left.as<Binary>());
+      kinds = kinds_of(*spine.front()->left());
+      for (const Binary* below : spine) {
+        kinds = binary_kinds(below->op, kinds, kinds_of(*below->right()));
+      }
+    }
+    return binary_kinds(step.op, kinds, kinds_of(*step.right()));
   }
 
   // --- Statements -------------------------------------------------------------
