@@ -121,10 +121,30 @@ std::string_view trim(std::string_view text) {
   return trim_end(text);
 }
 
+namespace {
+
+// Whether `name` is one of the fourteen reserved words, compared only with
+// those of its length.
+bool is_reserved(std::string_view name) {
+  static constexpr std::array<std::array<std::string_view, 4>, 7> by_length = {{
+      {},
+      {},
+      {"if"},
+      {"aye", "nay", "vow"},
+      {"else", "with", "wine", "void"},
+      {"while", "speak", "blade", "sigil"},
+      {"return", "scroll"},
+  }};
+  if (name.size() >= by_length.size()) {
+    return false;
+  }
+  const auto& words = by_length[name.size()];
+  return std::find(words.begin(), words.end(), name) != words.end();
+}
+
+}  // namespace
+
 bool is_valid_identifier(std::string_view name) {
-  static constexpr std::array<std::string_view, 14> reserved = {"if",    "aye",   "nay",    "vow",   "else",
-                                                                "with",  "wine",  "void",   "while", "speak",
-                                                                "blade", "sigil", "return", "scroll"};
   if (name.empty()) {
     return false;
   }
@@ -138,7 +158,7 @@ bool is_valid_identifier(std::string_view name) {
   if (!std::all_of(name.begin(), name.end(), continues)) {
     return false;
   }
-  return std::find(reserved.begin(), reserved.end(), name) == reserved.end();
+  return !is_reserved(name);
 }
 
 // ---------------------------------------------------------------------------

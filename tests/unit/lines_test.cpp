@@ -147,6 +147,11 @@ TEST(Identifier, LettersDigitsUnderscoresAndNoReservedWords) {
                            "sigil", "return", "scroll"}) {
     EXPECT_FALSE(is_valid_identifier(word)) << word;
   }
+  // Near misses of the reserved words are names.
+  for (const char* word : {"i", "iff", "ay", "vows", "els", "With", "wines", "speaks", "blades", "retur", "scrolls",
+                           "sigil_", "whilst", "returns"}) {
+    EXPECT_TRUE(is_valid_identifier(word)) << word;
+  }
 }
 
 TEST(ParseBlock, SharesTheCursorAndStopsAtTheEnclosingIndentation) {
