@@ -274,7 +274,7 @@ class Compiler {
   // A local that something other than a literal is stored into.
   void stored(Symbol name, const Expr& value) {
     const std::uint32_t index = context_.nearest[name.id];
-    if (index != 0 && !literal_value(value)) {
+    if (index != 0 && !is_literal(value)) {
       locals_[index - 1].literal_only = false;
     }
   }
@@ -289,6 +289,13 @@ class Compiler {
       locals_.back().info = static_cast<std::uint32_t>(unit_.locals.size());
       unit_.locals.push_back(LocalInfo{name, reg, type, here(), 0});
     }
+  }
+  // Whether literal_value gives `expr` a value, without making the value.
+  [[nodiscard]] static bool is_literal(const Expr& expr) {
+    static_assert(ExprKind::IntegerLiteral < ExprKind::CharLiteral && ExprKind::CharLiteral < ExprKind::Identifier &&
+                  ExprKind::Identifier < ExprKind::Unary && ExprKind::Unary < ExprKind::Binary &&
+                  ExprKind::Binary < ExprKind::Call, "the literal kinds come first");
+    return expr.kind() <= ExprKind::CharLiteral;
   }
   [[nodiscard]] static Kinds kinds_of(const Local& local) {
     return local.type == UNTYPED ? ANY_KIND : bit(static_cast<DataType>(local.type));
@@ -453,7 +460,7 @@ class Compiler {
     }
     const bool linked = outermost || reachable(declare.name);
     add_local(declare.name, reg, type, linked);
-    locals_.back().literal_only = literal_value(declare.value).has_value();
+    locals_.back().literal_only = is_literal(declare.value);
     if (outermost) {
       emit(Op::LinkOutside, reg, declare.name.id).sub = type;
     } else if (linked) {
@@ -667,8 +674,8 @@ class Compiler {
   // where it is, unless `protect`: then a call evaluated after it might
   // change it before the operator reads it, so it is copied now.
   Operand operand(const Expr& expr, bool protect) {
-    if (std::optional<Value> value = literal_value(expr)) {
-      return Operand{constant(std::move(*value)), true, false};
+    if (is_literal(expr)) {
+      return Operand{constant(*literal_value(expr)), true, false};
     }
     if (const auto* identifier = expr.get_if<Identifier>()) {
       if (const Local* local = find(identifier->name); local != nullptr && !(protect && local->linked)) {
@@ -725,8 +732,8 @@ class Compiler {
 
   // Computes `expr` into `dest`, doing any steps before the last in `work`.
   void compute(const Expr& expr, std::uint32_t dest, std::uint32_t work) {
-    if (std::optional<Value> value = literal_value(expr)) {
-      emit(Op::LoadConstant, dest, constant(std::move(*value)));
+    if (is_literal(expr)) {
+      emit(Op::LoadConstant, dest, constant(*literal_value(expr)));
       return;
     }
     switch (expr.kind()) {
