@@ -112,6 +112,11 @@ TEST(StatementShape, FormsAreTriedInOrderWhateverTheFirstByte) {
   EXPECT_EQ(form_of("x = y is a blade"), "Declare");
   EXPECT_EQ(form_of(" is a "), "Declare");
   EXPECT_EQ(form_of("x is a"), "Expression");
+  EXPECT_EQ(form_of("x is a "), "Declare");
+  EXPECT_EQ(form_of("xis a b"), "Expression");
+  EXPECT_EQ(form_of("x is  a b"), "Expression");
+  EXPECT_EQ(form_of("if iii isis is a b"), "Declare");
+  EXPECT_EQ(statement_shape("this is is a blade with 1").name, "this is");
   EXPECT_EQ(form_of("x <= 1"), "Expression");
   EXPECT_EQ(form_of(""), "Expression");
 }
