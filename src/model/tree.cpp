@@ -143,24 +143,21 @@ void Block::release() noexcept {
   storage_ = nullptr;
 }
 
-Expr* ExprArena::reserve(std::size_t count) {
-  if (capacity_ - used_ < count) {
-    // A run longer than a chunk gets a chunk of its own size.
-    const std::size_t capacity = std::max(CHUNK_SIZE, count);
-    if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Expr)) {
-      throw std::bad_alloc();
-    }
-    // Left uninitialised, as the nodes are built over it (what
-    // make_unique_for_overwrite does, which not every standard library has).
-    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays,modernize-make-unique): raw storage
-    chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0, capacity});
-    used_ = 0;
-    capacity_ = capacity;
+void ExprArena::add_chunk(std::size_t count) {
+  // A run longer than a chunk gets a chunk of its own size.
+  const std::size_t capacity = std::max(CHUNK_SIZE, count);
+  if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Expr)) {
+    throw std::bad_alloc();
   }
-  return std::launder(reinterpret_cast<Expr*>(chunks_.back().bytes.get())) + used_;
+  // Left uninitialised, as the nodes are built over it (what
+  // make_unique_for_overwrite does, which not every standard library has).
+  // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays,modernize-make-unique): raw storage
+  chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0, capacity});
+  used_ = 0;
+  capacity_ = capacity;
 }
 
-ExprPtr ExprArena::add(Expr expr) {
+ExprPtr ExprArena::add(Expr&& expr) {
   Expr* slot = reserve(1);
   Expr* node = new (slot) Expr(std::move(expr));
   ++used_;
@@ -168,7 +165,7 @@ ExprPtr ExprArena::add(Expr expr) {
   return node;
 }
 
-ExprPtr ExprArena::add_pair(Expr first, Expr second) {
+ExprPtr ExprArena::add_pair(Expr&& first, Expr&& second) {
   Expr* slot = reserve(2);
   Expr* node = new (slot) Expr(std::move(first));
   new (slot + 1) Expr(std::move(second));

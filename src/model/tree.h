@@ -318,9 +318,9 @@ class ExprArena {
   ~ExprArena() { release(); }
 
   // Moves `expr` into the arena; the node stays where it is until the arena goes.
-  ExprPtr add(Expr expr);
+  ExprPtr add(Expr&& expr);
   // Moves two nodes into the arena side by side, and gives the first.
-  ExprPtr add_pair(Expr first, Expr second);
+  ExprPtr add_pair(Expr&& first, Expr&& second);
   // Moves the nodes of `run` into the arena side by side.
   ExprList add_run(std::vector<Expr>& run);
   [[nodiscard]] std::size_t size() const;
@@ -343,8 +343,17 @@ class ExprArena {
     std::size_t count;
     std::size_t capacity;
   };
-  // A place for `count` nodes side by side.
-  Expr* reserve(std::size_t count);
+  // A place for `count` nodes side by side: in the last chunk, while it has
+  // room, which is nearly always.
+  Expr* reserve(std::size_t count) {
+    if (capacity_ - used_ < count) [[unlikely]] {
+      add_chunk(count);
+    }
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): nodes are built over the raw storage
+    return std::launder(reinterpret_cast<Expr*>(chunks_.back().bytes.get())) + used_;
+  }
+  // A new last chunk with room for at least `count` nodes.
+  void add_chunk(std::size_t count);
   // Destroys the chunk's nodes from `from` on, which it then holds no more.
   static void destroy(Chunk& chunk, std::size_t from) noexcept;
   void release() noexcept;
