@@ -217,6 +217,12 @@ class LineReader {
       }
       std::uint64_t indentation = 0;
       std::size_t run = 0;
+      // Indentation is mostly spaces by fours: those are taken four at a time.
+      while (run + 4 <= text.size() && text[run] == ' ' && text[run + 1] == ' ' && text[run + 2] == ' ' &&
+             text[run + 3] == ' ') {
+        run += 4;
+        indentation += 4;
+      }
       for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
         indentation += text[run] == '\t' ? 4U : 1U;
       }

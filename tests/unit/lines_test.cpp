@@ -45,6 +45,9 @@ TEST(SplitLines, CarriageReturnsBeforeLineFeedsGoWithThem) {
 TEST(SplitLines, IndentationCountsSpacesOneAndTabsFour) {
   EXPECT_EQ(lines_of("\tx\n    y\n\t z\n"),
             (std::vector<Line>{{"x", 1, 4}, {"y", 2, 4}, {"z", 3, 5}}));
+  // Runs of spaces of every length, with tabs among them.
+  EXPECT_EQ(lines_of("   a\n     \t  b\n\t    c\n         d\n        \n    "),
+            (std::vector<Line>{{"a", 1, 3}, {"b", 2, 11}, {"c", 3, 8}, {"d", 4, 9}}));
   // Other whitespace is not indentation and stays in the text.
   EXPECT_EQ(lines_of("\u00a0x"), (std::vector<Line>{{"\u00a0x", 1, 0}}));
   EXPECT_TRUE(lines_of("\u00a0\u3000\f\v").empty());
