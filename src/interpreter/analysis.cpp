@@ -38,10 +38,7 @@ constexpr std::optional<DataType> result_kind(BinaryOp op, DataType left, DataTy
   return std::nullopt;
 }
 
-}  // namespace
-
-// Worked out while the interpreter is compiled.
-constexpr SingleKinds SINGLE_KINDS = [] {
+constexpr SingleKinds single_kinds() {
   SingleKinds kinds{};
   for (std::size_t o = 0; o < kinds.size(); ++o) {
     for (std::size_t l = 0; l < DATA_TYPE_COUNT; ++l) {
@@ -52,7 +49,12 @@ constexpr SingleKinds SINGLE_KINDS = [] {
     }
   }
   return kinds;
-}();
+}
+
+}  // namespace
+
+// Worked out while the interpreter is compiled.
+constexpr SingleKinds SINGLE_KINDS = single_kinds();
 
 Kinds unary_kinds(UnaryOp op, Kinds operand) {
   if (op == UnaryOp::Not) {

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -22,7 +21,8 @@ constexpr Kinds ANY_KIND = 0x3F;
 constexpr Kinds NUMBERS = bit(DataType::Blade) | bit(DataType::Wine);
 
 // The kind of `left op right` for single kinds: bit(DataType), or 0 where it fails.
-using SingleKinds = std::array<std::array<std::array<Kinds, DATA_TYPE_COUNT>, DATA_TYPE_COUNT>, BINARY_OP_SPELLINGS.size()>;
+using SingleKinds =
+    std::array<std::array<std::array<Kinds, DATA_TYPE_COUNT>, DATA_TYPE_COUNT>, BINARY_OP_SPELLINGS.size()>;
 extern const SingleKinds SINGLE_KINDS;
 
 // Asked of every operator whenever kinds are worked out, and almost always
@@ -37,8 +37,8 @@ inline Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
   Kinds out = 0;
   for (unsigned l = left; l != 0; l &= l - 1) {
     for (unsigned r = right; r != 0; r &= r - 1) {
-      out = static_cast<Kinds>(out | table[static_cast<std::size_t>(std::countr_zero(l))]
-                                          [static_cast<std::size_t>(std::countr_zero(r))]);
+      out = static_cast<Kinds>(
+          out | table[static_cast<std::size_t>(std::countr_zero(l))][static_cast<std::size_t>(std::countr_zero(r))]);
     }
   }
   return out;
@@ -51,22 +51,24 @@ Kinds unary_kinds(UnaryOp op, Kinds operand);
 // is kept in place rather than on the heap.
 class Spine {
  public:
-  explicit Spine(std::size_t length)
-      : size_(length), heap_(length > INLINE ? std::make_unique<const Binary*[]>(length) : nullptr) {}
+  explicit Spine(std::size_t length) : size_(length) {
+    if (length > INLINE) {
+      heap_.resize(length);
+    }
+  }
   [[nodiscard]] std::size_t size() const { return size_; }
   [[nodiscard]] const Binary* const* begin() const { return data(); }
   [[nodiscard]] const Binary* const* end() const { return data() + size_; }
   [[nodiscard]] const Binary* front() const { return data()[0]; }
   [[nodiscard]] const Binary* operator[](std::size_t index) const { return data()[index]; }
-  const Binary*& at(std::size_t index) { return (heap_ ? heap_.get() : places_.data())[index]; }
+  const Binary*& at(std::size_t index) { return (heap_.empty() ? places_.data() : heap_.data())[index]; }
 
  private:
   static constexpr std::size_t INLINE = 6;
-  [[nodiscard]] const Binary* const* data() const { return heap_ ? heap_.get() : places_.data(); }
+  [[nodiscard]] const Binary* const* data() const { return heap_.empty() ? places_.data() : heap_.data(); }
   std::size_t size_;
   std::array<const Binary*, INLINE> places_{};
-  // Only for a long run, of its exact size.
-  std::unique_ptr<const Binary*[]> heap_;  // NOLINT(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays)
+  std::vector<const Binary*> heap_;  // only for a long run, of its exact size
 };
 Spine spine_of(const Binary& top);
 

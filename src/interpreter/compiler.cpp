@@ -293,8 +293,9 @@ class Compiler {
   // Whether literal_value gives `expr` a value, without making the value.
   [[nodiscard]] static bool is_literal(const Expr& expr) {
     static_assert(ExprKind::IntegerLiteral < ExprKind::CharLiteral && ExprKind::CharLiteral < ExprKind::Identifier &&
-                  ExprKind::Identifier < ExprKind::Unary && ExprKind::Unary < ExprKind::Binary &&
-                  ExprKind::Binary < ExprKind::Call, "the literal kinds come first");
+                      ExprKind::Identifier < ExprKind::Unary && ExprKind::Unary < ExprKind::Binary &&
+                      ExprKind::Binary < ExprKind::Call,
+                  "the literal kinds come first");
     return expr.kind() <= ExprKind::CharLiteral;
   }
   [[nodiscard]] static Kinds kinds_of(const Local& local) {

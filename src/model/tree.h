@@ -57,9 +57,9 @@ class SymbolTable {
   [[nodiscard, gnu::always_inline]] bool spelled(std::uint32_t id, std::string_view name) const;
   [[gnu::noinline]] Symbol add(std::string_view name, std::uint64_t hash, std::size_t slot);
   void grow();
-  std::deque<std::string> names_;     // by id; a deque, so that a name stays where it is
-  std::string spellings_;             // the names again, back to back, which probing reads
-  std::vector<std::size_t> ends_;     // by id: where its name ends in spellings_
+  std::deque<std::string> names_;      // by id; a deque, so that a name stays where it is
+  std::string spellings_;              // the names again, back to back, which probing reads
+  std::vector<std::size_t> ends_;      // by id: where its name ends in spellings_
   std::vector<std::uint64_t> hashes_;  // by id
   std::vector<std::uint64_t> slots_;   // id + 1 and a part of the hash, or 0 for an empty slot; a power of two long
 };

@@ -90,7 +90,7 @@ TEST(Trim, UsesTheUnicodeWhiteSpaceProperty) {
 }
 
 std::string form_of(std::string_view text) {
-  static constexpr std::array<const char*, 10> names = {"StrayElse", "If",   "While",   "RealmMarches", "Input",
+  static constexpr std::array<const char*, 10> names = {"StrayElse", "If",     "While",   "RealmMarches", "Input",
                                                         "Speak",     "Return", "Declare", "Assign",       "Expression"};
   return names.at(static_cast<std::size_t>(statement_shape(text).form));
 }
