@@ -205,13 +205,21 @@ class LineReader {
       const std::size_t end = found == nullptr
                                   ? source_.size()
                                   : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
+      const std::size_t line_start = start_;
       std::string_view piece = source_.substr(start_, end - start_);
       start_ = end + 1;
       ++number_;
       if (found != nullptr && !piece.empty() && piece.back() == '\r') {
         piece.remove_suffix(1);
       }
-      std::string_view text = clean_line(piece);
+      // Slashes are rare: where the next one lies is found once for many
+      // lines, and only a line that holds it is searched for a comment.
+      if (slash_ == NOT_LOOKED || slash_ < line_start) {
+        const void* slash = std::memchr(source_.data() + line_start, '/', source_.size() - line_start);
+        slash_ = slash == nullptr ? source_.size()
+                                  : static_cast<std::size_t>(static_cast<const char*>(slash) - source_.data());
+      }
+      std::string_view text = slash_ < end ? clean_line(piece) : piece;
       while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
         text.remove_suffix(1);
       }
@@ -239,9 +247,11 @@ class LineReader {
   }
 
  private:
+  static constexpr std::size_t NOT_LOOKED = std::string_view::npos;
   std::string_view source_;
   std::size_t start_ = 0;
   std::uint64_t number_ = 0;
+  std::size_t slash_ = NOT_LOOKED;  // the first slash from the start of some line on, or the text's end
 };
 
 }  // namespace

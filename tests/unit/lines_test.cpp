@@ -56,6 +56,18 @@ TEST(SplitLines, IndentationCountsSpacesOneAndTabsFour) {
 TEST(SplitLines, TrailingBlanksAndCommentsAreRemoved) {
   EXPECT_EQ(lines_of("on the iron throne:   // start\n"), (std::vector<Line>{{"on the iron throne:", 1, 0}}));
   EXPECT_EQ(lines_of("x \t\r \n"), (std::vector<Line>{{"x", 1, 0}}));
+  // Lines with and without slashes, in every order: each comment goes with
+  // its own line only.
+  EXPECT_EQ(lines_of("a\nb / 2\nc\r\n// d\ne\n\nf // g\nh\n'//' i\nj/\n/k\n//"),
+            (std::vector<Line>{{"a", 1, 0},
+                               {"b / 2", 2, 0},
+                               {"c", 3, 0},
+                               {"e", 5, 0},
+                               {"f", 7, 0},
+                               {"h", 8, 0},
+                               {"'//' i", 9, 0},
+                               {"j/", 10, 0},
+                               {"/k", 11, 0}}));
 }
 
 TEST(CleanLine, CommentsNeverStartInsideLiterals) {
