@@ -13,51 +13,114 @@
 namespace skern {
 
 // ---------------------------------------------------------------------------
-// Text helpers
+// Source lines
 // ---------------------------------------------------------------------------
 
-bool is_unicode_whitespace(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+std::string_view clean_line(std::string_view line) {
+  // Without a slash there is no comment to find, and most lines have none.
+  if (line.empty() || std::memchr(line.data(), '/', line.size()) == nullptr) {
+    return line;
+  }
+  QuoteState quotes;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '/' && !quotes.inside() && i + 1 < line.size() && line[i + 1] == '/') {
+      return line.substr(0, i);
+    }
+    quotes.take(line[i]);
+  }
+  return line;
 }
 
 namespace {
 
-bool is_ascii_whitespace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
-bool is_visible_ascii(char c) { return c > ' ' && c < 0x7F; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+// The meaningful lines of a source text, cut off one at a time, so that no
+// list of all of them need be kept.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view source) : source_(source) {}
 
-// Length of the whitespace character at the start of `text`, or 0.
-std::size_t leading_whitespace_length(std::string_view text) {
-  if (text.empty()) {
-    return 0;
+  // The next meaningful line, or none at the end of the text.
+  std::optional<SourceLine> next() {
+    while (start_ < source_.size()) {
+      const void* found = std::memchr(source_.data() + start_, '\n', source_.size() - start_);
+      const std::size_t end = found == nullptr
+                                  ? source_.size()
+                                  : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
+      const std::size_t line_start = start_;
+      std::string_view piece = source_.substr(start_, end - start_);
+      start_ = end + 1;
+      ++number_;
+      if (found != nullptr && !piece.empty() && piece.back() == '\r') {
+        piece.remove_suffix(1);
+      }
+      std::string_view text = slash_before(line_start, end) ? clean_line(piece) : piece;
+      while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+      }
+      std::size_t run = 0;
+      const std::uint64_t indentation = indentation_of(text, run);
+      const std::string_view rest = text.substr(run);
+      // A line that starts with a visible ASCII character is not blank; only
+      // other lines need the full whitespace test.
+      const auto first = rest.empty() ? 0 : static_cast<unsigned char>(rest.front());
+      if (!(first > ' ' && first < 0x7F) && trim(rest).empty()) {
+        continue;
+      }
+      return SourceLine{rest, number_, indentation};
+    }
+    return std::nullopt;
   }
-  if (const auto first = static_cast<unsigned char>(text.front()); first < 0x80) {
-    return is_ascii_whitespace(first) ? 1 : 0;
+
+ private:
+  // Whether a slash stands in the line from `line_start` to `end`. Slashes
+  // are rare: where the next one lies is found once for many lines.
+  bool slash_before(std::size_t line_start, std::size_t end) {
+    if (slash_ == NOT_LOOKED || slash_ < line_start) {
+      const void* slash = std::memchr(source_.data() + line_start, '/', source_.size() - line_start);
+      slash_ = slash == nullptr ? source_.size()
+                                : static_cast<std::size_t>(static_cast<const char*>(slash) - source_.data());
+    }
+    return slash_ < end;
   }
-  const std::size_t length = grammar::char_length(text, 0);
-  return is_unicode_whitespace(grammar::decode_char(text, 0, length)) ? length : 0;
+
+  // The width of the indentation of `text`, whose length in bytes goes to `run`.
+  static std::uint64_t indentation_of(std::string_view text, std::size_t& run) {
+    std::uint64_t indentation = 0;
+    // Indentation is mostly spaces by fours: those are taken four at a time.
+    while (run + 4 <= text.size() && text[run] == ' ' && text[run + 1] == ' ' && text[run + 2] == ' ' &&
+           text[run + 3] == ' ') {
+      run += 4;
+      indentation += 4;
+    }
+    for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
+      indentation += text[run] == '\t' ? 4U : 1U;
+    }
+    return indentation;
+  }
+
+  static constexpr std::size_t NOT_LOOKED = std::string_view::npos;
+  std::string_view source_;
+  std::size_t start_ = 0;
+  std::uint64_t number_ = 0;
+  std::size_t slash_ = NOT_LOOKED;  // the first slash from the start of some line on, or the text's end
+};
+
+}  // namespace
+
+std::vector<SourceLine> split_lines(std::string_view source) {
+  std::vector<SourceLine> lines;
+  LineReader reader(source);
+  while (std::optional<SourceLine> line = reader.next()) {
+    lines.push_back(*line);
+  }
+  return lines;
 }
 
-// Length of the whitespace character at the end of `text`, or 0.
-std::size_t trailing_whitespace_length(std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  if (const auto last = static_cast<unsigned char>(text.back()); last < 0x80) {
-    return is_ascii_whitespace(last) ? 1 : 0;
-  }
-  std::size_t start = text.size() - 1;
-  for (std::size_t back = 0; back < 3 && start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80;
-       ++back) {
-    --start;
-  }
-  const std::size_t length = grammar::char_length(text, start);
-  if (start + length != text.size()) {
-    return 0;  // not a whole character: an ordinary byte
-  }
-  return is_unicode_whitespace(grammar::decode_char(text, start, length)) ? length : 0;
-}
+// ---------------------------------------------------------------------------
+// Statement forms and function headers
+// ---------------------------------------------------------------------------
+
+namespace {
 
 // The first "=" that is not part of "==", "!=", "<=" or ">=". Quotes are not
 // looked at: a "=" inside a literal qualifies too.
@@ -99,175 +162,6 @@ std::size_t find_is_a(std::string_view text) {
 }
 
 }  // namespace
-
-std::string_view trim_end(std::string_view text) {
-  // Blanks are the whitespace usually met, and a visible ASCII character is
-  // where trimming usually stops: only other ends need decoding.
-  while (!text.empty() && is_blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  if (!text.empty() && is_visible_ascii(text.back())) {
-    return text;
-  }
-  while (const std::size_t length = trailing_whitespace_length(text)) {
-    text.remove_suffix(length);
-  }
-  return text;
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && is_blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  if (!text.empty() && is_visible_ascii(text.front()) && is_visible_ascii(text.back())) {
-    return text;
-  }
-  while (const std::size_t length = leading_whitespace_length(text)) {
-    text.remove_prefix(length);
-  }
-  return trim_end(text);
-}
-
-namespace {
-
-// Whether `name` is one of the fourteen reserved words, compared only with
-// those of its length.
-bool is_reserved(std::string_view name) {
-  static constexpr std::array<std::array<std::string_view, 4>, 7> by_length = {{
-      {},
-      {},
-      {"if"},
-      {"aye", "nay", "vow"},
-      {"else", "with", "wine", "void"},
-      {"while", "speak", "blade", "sigil"},
-      {"return", "scroll"},
-  }};
-  if (name.size() >= by_length.size()) {
-    return false;
-  }
-  const auto& words = by_length[name.size()];
-  return std::find(words.begin(), words.end(), name) != words.end();
-}
-
-}  // namespace
-
-bool is_valid_identifier(std::string_view name) {
-  if (name.empty()) {
-    return false;
-  }
-  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-  if (!letter(name.front())) {
-    return false;
-  }
-  const auto continues = [&letter](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; };
-  // Iterator pairs rather than ranges: the WebAssembly toolchain's standard
-  // library has no std::ranges algorithms.
-  if (!std::all_of(name.begin(), name.end(), continues)) {
-    return false;
-  }
-  return !is_reserved(name);
-}
-
-// ---------------------------------------------------------------------------
-// Source lines
-// ---------------------------------------------------------------------------
-
-std::string_view clean_line(std::string_view line) {
-  // Without a slash there is no comment to find, and most lines have none.
-  if (line.empty() || std::memchr(line.data(), '/', line.size()) == nullptr) {
-    return line;
-  }
-  QuoteState quotes;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '/' && !quotes.inside() && i + 1 < line.size() && line[i + 1] == '/') {
-      return line.substr(0, i);
-    }
-    quotes.take(line[i]);
-  }
-  return line;
-}
-
-namespace {
-
-// The meaningful lines of a source text, cut off one at a time, so that no
-// list of all of them need be kept.
-class LineReader {
- public:
-  explicit LineReader(std::string_view source) : source_(source) {}
-
-  // The next meaningful line, or none at the end of the text.
-  std::optional<SourceLine> next() {
-    while (start_ < source_.size()) {
-      const void* found = std::memchr(source_.data() + start_, '\n', source_.size() - start_);
-      const std::size_t end = found == nullptr
-                                  ? source_.size()
-                                  : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
-      const std::size_t line_start = start_;
-      std::string_view piece = source_.substr(start_, end - start_);
-      start_ = end + 1;
-      ++number_;
-      if (found != nullptr && !piece.empty() && piece.back() == '\r') {
-        piece.remove_suffix(1);
-      }
-      // Slashes are rare: where the next one lies is found once for many
-      // lines, and only a line that holds it is searched for a comment.
-      if (slash_ == NOT_LOOKED || slash_ < line_start) {
-        const void* slash = std::memchr(source_.data() + line_start, '/', source_.size() - line_start);
-        slash_ = slash == nullptr ? source_.size()
-                                  : static_cast<std::size_t>(static_cast<const char*>(slash) - source_.data());
-      }
-      std::string_view text = slash_ < end ? clean_line(piece) : piece;
-      while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-        text.remove_suffix(1);
-      }
-      std::uint64_t indentation = 0;
-      std::size_t run = 0;
-      // Indentation is mostly spaces by fours: those are taken four at a time.
-      while (run + 4 <= text.size() && text[run] == ' ' && text[run + 1] == ' ' && text[run + 2] == ' ' &&
-             text[run + 3] == ' ') {
-        run += 4;
-        indentation += 4;
-      }
-      for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
-        indentation += text[run] == '\t' ? 4U : 1U;
-      }
-      const std::string_view rest = text.substr(run);
-      // A line that starts with a visible ASCII character is not blank; only
-      // other lines need the full whitespace test.
-      const auto first = rest.empty() ? 0 : static_cast<unsigned char>(rest.front());
-      if (!(first > ' ' && first < 0x7F) && trim(rest).empty()) {
-        continue;
-      }
-      return SourceLine{rest, number_, indentation};
-    }
-    return std::nullopt;
-  }
-
- private:
-  static constexpr std::size_t NOT_LOOKED = std::string_view::npos;
-  std::string_view source_;
-  std::size_t start_ = 0;
-  std::uint64_t number_ = 0;
-  std::size_t slash_ = NOT_LOOKED;  // the first slash from the start of some line on, or the text's end
-};
-
-}  // namespace
-
-std::vector<SourceLine> split_lines(std::string_view source) {
-  std::vector<SourceLine> lines;
-  LineReader reader(source);
-  while (std::optional<SourceLine> line = reader.next()) {
-    lines.push_back(*line);
-  }
-  return lines;
-}
-
-// ---------------------------------------------------------------------------
-// Statement forms and function headers
-// ---------------------------------------------------------------------------
 
 StatementShape statement_shape(std::string_view text) {
   static constexpr std::string_view marches_prefix = "the realm marches ";
