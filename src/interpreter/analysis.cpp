@@ -10,7 +10,7 @@ namespace skern::code {
 namespace {
 
 // The kind of `left op right` for single kinds, or none where it fails.
-std::optional<DataType> result_kind(BinaryOp op, DataType left, DataType right) {
+constexpr std::optional<DataType> result_kind(BinaryOp op, DataType left, DataType right) {
   const bool numbers =
       (left == DataType::Blade || left == DataType::Wine) && (right == DataType::Blade || right == DataType::Wine);
   const bool blades = left == DataType::Blade && right == DataType::Blade;
@@ -38,31 +38,23 @@ std::optional<DataType> result_kind(BinaryOp op, DataType left, DataType right) 
   return std::nullopt;
 }
 
-}  // namespace
-
-Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
-  // The kind of each pair of single kinds, worked out once.
-  static const auto table = [] {
-    std::array<std::array<std::array<Kinds, DATA_TYPE_COUNT>, DATA_TYPE_COUNT>, 8> kinds{};
-    for (std::size_t o = 0; o < kinds.size(); ++o) {
-      for (std::size_t l = 0; l < DATA_TYPE_COUNT; ++l) {
-        for (std::size_t r = 0; r < DATA_TYPE_COUNT; ++r) {
-          const auto kind = result_kind(static_cast<BinaryOp>(o), static_cast<DataType>(l), static_cast<DataType>(r));
-          kinds[o][l][r] = kind ? bit(*kind) : Kinds{0};
-        }
+constexpr SingleKinds single_kinds() {
+  SingleKinds kinds{};
+  for (std::size_t o = 0; o < kinds.size(); ++o) {
+    for (std::size_t l = 0; l < DATA_TYPE_COUNT; ++l) {
+      for (std::size_t r = 0; r < DATA_TYPE_COUNT; ++r) {
+        const auto kind = result_kind(static_cast<BinaryOp>(o), static_cast<DataType>(l), static_cast<DataType>(r));
+        kinds[o][l][r] = kind ? bit(*kind) : Kinds{0};
       }
     }
-    return kinds;
-  }();
-  Kinds out = 0;
-  for (unsigned l = left; l != 0; l &= l - 1) {
-    for (unsigned r = right; r != 0; r &= r - 1) {
-      out = static_cast<Kinds>(out | table[static_cast<std::size_t>(op)][static_cast<std::size_t>(std::countr_zero(l))]
-                                          [static_cast<std::size_t>(std::countr_zero(r))]);
-    }
   }
-  return out;
+  return kinds;
 }
+
+}  // namespace
+
+// Worked out while the interpreter is compiled.
+constexpr SingleKinds SINGLE_KINDS = single_kinds();
 
 Kinds unary_kinds(UnaryOp op, Kinds operand) {
   if (op == UnaryOp::Not) {

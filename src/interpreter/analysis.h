@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,7 +20,29 @@ constexpr Kinds bit(DataType type) { return static_cast<Kinds>(1U << static_cast
 constexpr Kinds ANY_KIND = 0x3F;
 constexpr Kinds NUMBERS = bit(DataType::Blade) | bit(DataType::Wine);
 
-Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right);
+// The kind of `left op right` for single kinds: bit(DataType), or 0 where it fails.
+using SingleKinds =
+    std::array<std::array<std::array<Kinds, DATA_TYPE_COUNT>, DATA_TYPE_COUNT>, BINARY_OP_SPELLINGS.size()>;
+extern const SingleKinds SINGLE_KINDS;
+
+// Asked of every operator whenever kinds are worked out, and almost always
+// of single kinds, which one look in the table answers.
+inline Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
+  const auto& table = SINGLE_KINDS[static_cast<std::size_t>(op)];
+  // One bit each (tested without std::has_single_bit, which costs a call
+  // where the processor's population count is not assumed).
+  if ((left & (left - 1)) == 0 && (right & (right - 1)) == 0 && left != 0 && right != 0) {
+    return table[static_cast<std::size_t>(std::countr_zero(left))][static_cast<std::size_t>(std::countr_zero(right))];
+  }
+  Kinds out = 0;
+  for (unsigned l = left; l != 0; l &= l - 1) {
+    for (unsigned r = right; r != 0; r &= r - 1) {
+      out = static_cast<Kinds>(
+          out | table[static_cast<std::size_t>(std::countr_zero(l))][static_cast<std::size_t>(std::countr_zero(r))]);
+    }
+  }
+  return out;
+}
 Kinds unary_kinds(UnaryOp op, Kinds operand);
 
 // The operators of a left-grouped run "a + b - c ...", innermost first, so

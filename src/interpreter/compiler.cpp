@@ -310,7 +310,7 @@ class Compiler {
   // A local that something other than a literal is stored into.
   void stored(Symbol name, const Expr& value) {
     const std::uint32_t index = context_.nearest[name.id];
-    if (index != 0 && !literal_value(value)) {
+    if (index != 0 && !is_literal(value)) {
       locals_[index - 1].literal_only = false;
     }
   }
@@ -326,44 +326,72 @@ class Compiler {
       unit_.locals.push_back(LocalInfo{name, reg, type, here(), 0});
     }
   }
+  // Whether literal_value gives `expr` a value, without making the value.
+  [[nodiscard]] static bool is_literal(const Expr& expr) {
+    static_assert(ExprKind::IntegerLiteral < ExprKind::CharLiteral && ExprKind::CharLiteral < ExprKind::Identifier &&
+                      ExprKind::Identifier < ExprKind::Unary && ExprKind::Unary < ExprKind::Binary &&
+                      ExprKind::Binary < ExprKind::Call,
+                  "the literal kinds come first");
+    return expr.kind() <= ExprKind::CharLiteral;
+  }
   [[nodiscard]] static Kinds kinds_of(const Local& local) {
     return local.type == UNTYPED ? ANY_KIND : bit(static_cast<DataType>(local.type));
   }
 
-  // The kinds an expression may give, without compiling it.
+  // The kinds an expression may give, without compiling it. Asked of every
+  // assignment and declaration, so it reads the nodes and nothing more.
   [[nodiscard]] Kinds kinds_of(const Expr& expr) const {
-    if (std::optional<Value> value = literal_value(expr)) {
-      return bit(value->type());
-    }
     switch (expr.kind()) {
+      case ExprKind::IntegerLiteral:
+        return bit(DataType::Blade);
+      case ExprKind::FloatLiteral:
+        return bit(DataType::Wine);
+      case ExprKind::StringLiteral:
+        return bit(DataType::Scroll);
+      case ExprKind::BoolLiteral:
+        return bit(DataType::Vow);
+      case ExprKind::CharLiteral:
+        return bit(DataType::Sigil);
       case ExprKind::Identifier: {
         const Local* local = find(expr.as<Identifier>().name);
         return local == nullptr ? ANY_KIND : kinds_of(*local);
       }
       case ExprKind::Unary: {
-        std::vector<UnaryOp> ops;
+        // Each unary operator only narrows its operand's kinds to those it
+        // takes, so the order in which they apply makes no difference.
+        Kinds kinds = ANY_KIND;
         const Expr* at = &expr;
         for (; at->kind() == ExprKind::Unary; at = at->as<Unary>().operand) {
-          ops.push_back(at->as<Unary>().op);
+          kinds = unary_kinds(at->as<Unary>().op, kinds);
         }
-        Kinds kinds = kinds_of(*at);
-        std::reverse(ops.begin(), ops.end());
-        for (const UnaryOp op : ops) {
-          kinds = unary_kinds(op, kinds);
-        }
-        return kinds;
+        return static_cast<Kinds>(kinds & kinds_of(*at));
       }
-      case ExprKind::Binary: {
-        const Spine spine = spine_of(expr.as<Binary>());
-        Kinds kinds = kinds_of(*spine.front()->left());
-        for (const Binary* step : spine) {
-          kinds = binary_kinds(step->op, kinds, kinds_of(*step->right()));
-        }
-        return kinds;
-      }
+      case ExprKind::Binary:
+        return run_kinds(expr.as<Binary>(), 0);
       default:
         return ANY_KIND;
     }
+  }
+  // The kinds of a left-grouped run from `step` down. A short run is walked
+  // by recursion down its left side, which costs less than gathering its
+  // spine; below SHORT_RUN steps the rest of a long run is taken over its
+  // spine, so that no run deepens the recursion by more than that.
+  [[nodiscard]] Kinds run_kinds(const Binary& step, std::size_t depth) const {
+    static constexpr std::size_t SHORT_RUN = 8;
+    const Expr& left = *step.left();
+    Kinds kinds = 0;
+    if (left.kind() != ExprKind::Binary) {
+      kinds = kinds_of(left);
+    } else if (depth < SHORT_RUN) {
+      kinds = run_kinds(left.as<Binary>(), depth + 1);
+    } else {
+      const Spine spine = spine_of(left.as<Binary>());
+      kinds = kinds_of(*spine.front()->left());
+      for (const Binary* below : spine) {
+        kinds = binary_kinds(below->op, kinds, kinds_of(*below->right()));
+      }
+    }
+    return binary_kinds(step.op, kinds, kinds_of(*step.right()));
   }
 
   // --- Statements -------------------------------------------------------------
@@ -469,7 +497,7 @@ class Compiler {
     }
     const bool linked = outermost || reachable(declare.name);
     add_local(declare.name, reg, type, linked);
-    locals_.back().literal_only = literal_value(declare.value).has_value();
+    locals_.back().literal_only = is_literal(declare.value);
     if (outermost) {
       emit(Op::LinkOutside, reg, declare.name.id).sub = type;
     } else if (linked) {
@@ -688,9 +716,8 @@ class Compiler {
   // where it is, unless `protect`: then a call evaluated after it might
   // change it before the operator reads it, so it is copied now.
   Operand operand(const Expr& expr, bool protect) {
-    if (std::optional<Value> value = literal_value(expr)) {
-      const Kinds kinds = bit(value->type());
-      return Operand{constant(std::move(*value)), true, false, kinds};
+    if (is_literal(expr)) {
+      return Operand{constant(*literal_value(expr)), true, false, kinds_of(expr)};
     }
     if (const auto* identifier = expr.get_if<Identifier>()) {
       if (const Local* local = find(identifier->name); local != nullptr && !(protect && local->linked)) {
@@ -704,14 +731,7 @@ class Compiler {
 
   // The kinds of a literal or of a variable of the unit's own; any for the rest.
   [[nodiscard]] Kinds leaf_kinds(const Expr& expr) const {
-    if (expr.kind() == ExprKind::Identifier) {
-      const Local* local = find(expr.as<Identifier>().name);
-      return local == nullptr ? ANY_KIND : kinds_of(*local);
-    }
-    if (std::optional<Value> value = literal_value(expr)) {
-      return bit(value->type());
-    }
-    return ANY_KIND;
+    return is_literal(expr) || expr.kind() == ExprKind::Identifier ? kinds_of(expr) : ANY_KIND;
   }
   // The kinds of a temporary's expression where its own operands tell them:
   // looking deeper would walk a subtree for every temporary in it.
@@ -788,8 +808,8 @@ class Compiler {
 
   // Computes `expr` into `dest`, doing any steps before the last in `work`.
   void compute(const Expr& expr, std::uint32_t dest, std::uint32_t work) {
-    if (std::optional<Value> value = literal_value(expr)) {
-      emit(Op::LoadConstant, dest, constant(std::move(*value)));
+    if (is_literal(expr)) {
+      emit(Op::LoadConstant, dest, constant(*literal_value(expr)));
       return;
     }
     switch (expr.kind()) {

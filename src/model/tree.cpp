@@ -17,44 +17,74 @@ std::uint64_t hash_name(std::string_view name) {
   return hash;
 }
 
+std::uint64_t slot_entry(std::uint32_t id, std::uint64_t hash) {
+  return (hash & 0xFFFFFFFF00000000ULL) | (std::uint64_t{id} + 1);
+}
+
 }  // namespace
 
-std::size_t SymbolTable::probe(std::string_view name, std::uint64_t hash) const {
+// A slot holds the id + 1 in its low half and the high half of the name's
+// hash in its high half, so that a slot of another name is passed over
+// without looking at that name.
+inline std::size_t SymbolTable::probe(std::string_view name, std::uint64_t hash) const {
   const std::size_t mask = slots_.size() - 1;
+  const std::uint64_t tag = hash >> 32;
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const std::uint32_t entry = slots_[slot];
-    if (entry == 0 || (hashes_[entry - 1] == hash && names_[entry - 1] == name)) {
+    const std::uint64_t entry = slots_[slot];
+    if (entry == 0 || ((entry >> 32) == tag && spelled(static_cast<std::uint32_t>(entry & 0xFFFFFFFFU) - 1, name))) {
       return slot;
     }
   }
 }
 
+// Names are short: a byte loop beats a call to memcmp.
+inline bool SymbolTable::spelled(std::uint32_t id, std::string_view name) const {
+  const std::size_t start = id == 0 ? 0 : ends_[id - 1];
+  if (ends_[id] - start != name.size()) {
+    return false;
+  }
+  const char* const bytes = spellings_.data() + start;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (bytes[i] != name[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void SymbolTable::grow() {
-  std::vector<std::uint32_t> slots(slots_.empty() ? 64 : slots_.size() * 2, 0);
+  std::vector<std::uint64_t> slots(slots_.empty() ? 64 : slots_.size() * 2, 0);
   const std::size_t mask = slots.size() - 1;
-  for (std::uint32_t id = 0; id < names_.size(); ++id) {
+  for (std::uint32_t id = 0; id < hashes_.size(); ++id) {
     std::size_t slot = hashes_[id] & mask;
     while (slots[slot] != 0) {
       slot = (slot + 1) & mask;
     }
-    slots[slot] = id + 1;
+    slots[slot] = slot_entry(id, hashes_[id]);
   }
   slots_ = std::move(slots);
 }
 
 Symbol SymbolTable::intern(std::string_view name) {
-  if ((names_.size() + 1) * 2 > slots_.size()) {
+  if ((hashes_.size() + 1) * 2 > slots_.size()) [[unlikely]] {
     grow();
   }
   const std::uint64_t hash = hash_name(name);
   const std::size_t slot = probe(name, hash);
   if (slots_[slot] != 0) {
-    return Symbol{slots_[slot] - 1};
+    return Symbol{static_cast<std::uint32_t>(slots_[slot] & 0xFFFFFFFFU) - 1};
   }
+  return add(name, hash, slot);
+}
+
+// Apart from intern, whose every call but a name's first ends above.
+Symbol SymbolTable::add(std::string_view name, std::uint64_t hash, std::size_t slot) {
   const auto id = static_cast<std::uint32_t>(names_.size());
   names_.emplace_back(name);
+  spellings_.append(name);
+  ends_.push_back(spellings_.size());
   hashes_.push_back(hash);
-  slots_[slot] = id + 1;
+  slots_[slot] = slot_entry(id, hash);
   return Symbol{id};
 }
 
@@ -66,7 +96,7 @@ std::optional<Symbol> SymbolTable::find(std::string_view name) const {
   if (slots_[slot] == 0) {
     return std::nullopt;
   }
-  return Symbol{slots_[slot] - 1};
+  return Symbol{static_cast<std::uint32_t>(slots_[slot] & 0xFFFFFFFFU) - 1};
 }
 
 bool FunctionTable::insert(FunctionDecl function) {
@@ -113,24 +143,21 @@ void Block::release() noexcept {
   storage_ = nullptr;
 }
 
-Expr* ExprArena::reserve(std::size_t count) {
-  if (capacity_ - used_ < count) {
-    // A run longer than a chunk gets a chunk of its own size.
-    const std::size_t capacity = std::max(CHUNK_SIZE, count);
-    if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Expr)) {
-      throw std::bad_alloc();
-    }
-    // Left uninitialised, as the nodes are built over it (what
-    // make_unique_for_overwrite does, which not every standard library has).
-    // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays,modernize-make-unique): raw storage
-    chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0, capacity});
-    used_ = 0;
-    capacity_ = capacity;
+void ExprArena::add_chunk(std::size_t count) {
+  // A run longer than a chunk gets a chunk of its own size.
+  const std::size_t capacity = std::max(CHUNK_SIZE, count);
+  if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Expr)) {
+    throw std::bad_alloc();
   }
-  return std::launder(reinterpret_cast<Expr*>(chunks_.back().bytes.get())) + used_;
+  // Left uninitialised, as the nodes are built over it (what
+  // make_unique_for_overwrite does, which not every standard library has).
+  // NOLINTNEXTLINE(cppcoreguidelines-avoid-c-arrays,modernize-avoid-c-arrays,modernize-make-unique): raw storage
+  chunks_.push_back(Chunk{std::unique_ptr<std::byte[]>(new std::byte[capacity * sizeof(Expr)]), 0, capacity});
+  used_ = 0;
+  capacity_ = capacity;
 }
 
-ExprPtr ExprArena::add(Expr expr) {
+ExprPtr ExprArena::add(Expr&& expr) {
   Expr* slot = reserve(1);
   Expr* node = new (slot) Expr(std::move(expr));
   ++used_;
@@ -138,7 +165,7 @@ ExprPtr ExprArena::add(Expr expr) {
   return node;
 }
 
-ExprPtr ExprArena::add_pair(Expr first, Expr second) {
+ExprPtr ExprArena::add_pair(Expr&& first, Expr&& second) {
   Expr* slot = reserve(2);
   Expr* node = new (slot) Expr(std::move(first));
   new (slot + 1) Expr(std::move(second));

@@ -52,11 +52,16 @@ class SymbolTable {
  private:
   // Open addressing over the ids: names are short and looked up once each
   // while parsing, so a flat table with a cheap hash beats a node-based map.
-  [[nodiscard]] std::size_t probe(std::string_view name, std::uint64_t hash) const;
+  // Inlined: a call each would cost as much as the work for a short name.
+  [[nodiscard, gnu::always_inline]] std::size_t probe(std::string_view name, std::uint64_t hash) const;
+  [[nodiscard, gnu::always_inline]] bool spelled(std::uint32_t id, std::string_view name) const;
+  [[gnu::noinline]] Symbol add(std::string_view name, std::uint64_t hash, std::size_t slot);
   void grow();
-  std::deque<std::string> names_;
+  std::deque<std::string> names_;      // by id; a deque, so that a name stays where it is
+  std::string spellings_;              // the names again, back to back, which probing reads
+  std::vector<std::size_t> ends_;      // by id: where its name ends in spellings_
   std::vector<std::uint64_t> hashes_;  // by id
-  std::vector<std::uint32_t> slots_;   // id + 1, or 0 for an empty slot; a power of two long
+  std::vector<std::uint64_t> slots_;   // id + 1 and a part of the hash, or 0 for an empty slot; a power of two long
 };
 
 // ---------------------------------------------------------------------------
@@ -313,9 +318,9 @@ class ExprArena {
   ~ExprArena() { release(); }
 
   // Moves `expr` into the arena; the node stays where it is until the arena goes.
-  ExprPtr add(Expr expr);
+  ExprPtr add(Expr&& expr);
   // Moves two nodes into the arena side by side, and gives the first.
-  ExprPtr add_pair(Expr first, Expr second);
+  ExprPtr add_pair(Expr&& first, Expr&& second);
   // Moves the nodes of `run` into the arena side by side.
   ExprList add_run(std::vector<Expr>& run);
   [[nodiscard]] std::size_t size() const;
@@ -338,8 +343,17 @@ class ExprArena {
     std::size_t count;
     std::size_t capacity;
   };
-  // A place for `count` nodes side by side.
-  Expr* reserve(std::size_t count);
+  // A place for `count` nodes side by side: in the last chunk, while it has
+  // room, which is nearly always.
+  Expr* reserve(std::size_t count) {
+    if (capacity_ - used_ < count) [[unlikely]] {
+      add_chunk(count);
+    }
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): nodes are built over the raw storage
+    return std::launder(reinterpret_cast<Expr*>(chunks_.back().bytes.get())) + used_;
+  }
+  // A new last chunk with room for at least `count` nodes.
+  void add_chunk(std::size_t count);
   // Destroys the chunk's nodes from `from` on, which it then holds no more.
   static void destroy(Chunk& chunk, std::size_t from) noexcept;
   void release() noexcept;

@@ -37,6 +37,8 @@ constexpr std::size_t DEPTH_LIMIT = 64;
 constexpr std::uintptr_t MATCHER_ROOM = std::uintptr_t{1} << 20;
 // Longer runs of unary operators too.
 constexpr std::size_t UNARY_LIMIT = 8;
+// Every integer of this many digits or fewer is a blade.
+constexpr std::size_t SURE_DIGITS = 18;
 
 class DirectReader {
  public:
@@ -62,10 +64,15 @@ class DirectReader {
   [[nodiscard]] char peek_at(std::size_t offset) const {
     return pos_ + offset < text_.size() ? text_[pos_ + offset] : '\0';
   }
+  // Run between every two tokens, so kept to a pointer walk over the bytes.
   void skip_blanks() {
-    while (pos_ < text_.size() && is_blank(text_[pos_])) {
-      ++pos_;
+    const char* const data = text_.data();
+    const std::size_t size = text_.size();
+    std::size_t pos = pos_;
+    while (pos < size && is_blank(data[pos])) {
+      ++pos;
     }
+    pos_ = pos;
   }
 
   // binary_expr = unary_expr (binary_op unary_expr)*, grouped from the left
@@ -184,7 +191,7 @@ class DirectReader {
 
   // with_kw = "with" !identifier_continue
   bool with_kw() {
-    if (text_.substr(pos_, 4) == "with" && !is_identifier_continue(peek_at(4))) {
+    if (peek() == 'w' && text_.substr(pos_, 4) == "with" && !is_identifier_continue(peek_at(4))) {
       pos_ += 4;
       return true;
     }
@@ -245,7 +252,11 @@ class DirectReader {
   // here: unary_expr takes every leading "-")
   bool number(Expr& out) {
     const std::size_t start = pos_;
+    // Added up as they are read; only a run too long for that to be sure
+    // not to overflow is converted again below.
+    std::uint64_t magnitude = 0;
     while (is_digit(peek())) {
+      magnitude = magnitude * 10 + static_cast<std::uint64_t>(peek() - '0');
       ++pos_;
     }
     if (peek() == '.' && is_digit(peek_at(1))) {
@@ -258,6 +269,10 @@ class DirectReader {
         return false;
       }
       out = Expr(FloatLiteral{*value});
+      return true;
+    }
+    if (pos_ - start <= SURE_DIGITS) {
+      out = Expr(IntegerLiteral{static_cast<std::int64_t>(magnitude)});
       return true;
     }
     const std::optional<std::int64_t> value = parse_blade_text(text_.substr(start, pos_ - start));

@@ -13,114 +13,12 @@
 namespace skern {
 
 // ---------------------------------------------------------------------------
-// Text helpers
-// ---------------------------------------------------------------------------
-
-bool is_unicode_whitespace(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-namespace {
-
-bool is_ascii_whitespace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
-
-// Length of the whitespace character at the start of `text`, or 0.
-std::size_t leading_whitespace_length(std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  if (const auto first = static_cast<unsigned char>(text.front()); first < 0x80) {
-    return is_ascii_whitespace(first) ? 1 : 0;
-  }
-  const std::size_t length = grammar::char_length(text, 0);
-  return is_unicode_whitespace(grammar::decode_char(text, 0, length)) ? length : 0;
-}
-
-// Length of the whitespace character at the end of `text`, or 0.
-std::size_t trailing_whitespace_length(std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  if (const auto last = static_cast<unsigned char>(text.back()); last < 0x80) {
-    return is_ascii_whitespace(last) ? 1 : 0;
-  }
-  std::size_t start = text.size() - 1;
-  for (std::size_t back = 0; back < 3 && start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80;
-       ++back) {
-    --start;
-  }
-  const std::size_t length = grammar::char_length(text, start);
-  if (start + length != text.size()) {
-    return 0;  // not a whole character: an ordinary byte
-  }
-  return is_unicode_whitespace(grammar::decode_char(text, start, length)) ? length : 0;
-}
-
-bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-bool ends_with(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-// The first "=" that is not part of "==", "!=", "<=" or ">=". Quotes are not
-// looked at: a "=" inside a literal qualifies too.
-std::size_t assignment_sign(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '=') {
-      continue;
-    }
-    const bool after_operator = i > 0 && std::string_view("!<=>").find(text[i - 1]) != std::string_view::npos;
-    const bool before_equals = i + 1 < text.size() && text[i + 1] == '=';
-    if (!after_operator && !before_equals) {
-      return i;
-    }
-  }
-  return std::string_view::npos;
-}
-
-}  // namespace
-
-std::string_view trim_end(std::string_view text) {
-  while (const std::size_t length = trailing_whitespace_length(text)) {
-    text.remove_suffix(length);
-  }
-  return text;
-}
-
-std::string_view trim(std::string_view text) {
-  while (const std::size_t length = leading_whitespace_length(text)) {
-    text.remove_prefix(length);
-  }
-  return trim_end(text);
-}
-
-bool is_valid_identifier(std::string_view name) {
-  static constexpr std::array<std::string_view, 14> reserved = {"if",    "aye",   "nay",    "vow",   "else",
-                                                                "with",  "wine",  "void",   "while", "speak",
-                                                                "blade", "sigil", "return", "scroll"};
-  if (name.empty()) {
-    return false;
-  }
-  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-  if (!letter(name.front())) {
-    return false;
-  }
-  const auto continues = [&letter](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; };
-  // Iterator pairs rather than ranges: the WebAssembly toolchain's standard
-  // library has no std::ranges algorithms.
-  if (!std::all_of(name.begin(), name.end(), continues)) {
-    return false;
-  }
-  return std::find(reserved.begin(), reserved.end(), name) == reserved.end();
-}
-
-// ---------------------------------------------------------------------------
 // Source lines
 // ---------------------------------------------------------------------------
 
 std::string_view clean_line(std::string_view line) {
-  // Without two slashes in a row there is no comment to find.
-  if (line.find("//") == std::string_view::npos) {
+  // Without a slash there is no comment to find, and most lines have none.
+  if (line.empty() || std::memchr(line.data(), '/', line.size()) == nullptr) {
     return line;
   }
   QuoteState quotes;
@@ -148,21 +46,19 @@ class LineReader {
       const std::size_t end = found == nullptr
                                   ? source_.size()
                                   : static_cast<std::size_t>(static_cast<const char*>(found) - source_.data());
+      const std::size_t line_start = start_;
       std::string_view piece = source_.substr(start_, end - start_);
       start_ = end + 1;
       ++number_;
       if (found != nullptr && !piece.empty() && piece.back() == '\r') {
         piece.remove_suffix(1);
       }
-      std::string_view text = clean_line(piece);
+      std::string_view text = slash_before(line_start, end) ? clean_line(piece) : piece;
       while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
         text.remove_suffix(1);
       }
-      std::uint64_t indentation = 0;
       std::size_t run = 0;
-      for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
-        indentation += text[run] == '\t' ? 4U : 1U;
-      }
+      const std::uint64_t indentation = indentation_of(text, run);
       const std::string_view rest = text.substr(run);
       // A line that starts with a visible ASCII character is not blank; only
       // other lines need the full whitespace test.
@@ -176,9 +72,37 @@ class LineReader {
   }
 
  private:
+  // Whether a slash stands in the line from `line_start` to `end`. Slashes
+  // are rare: where the next one lies is found once for many lines.
+  bool slash_before(std::size_t line_start, std::size_t end) {
+    if (slash_ == NOT_LOOKED || slash_ < line_start) {
+      const void* slash = std::memchr(source_.data() + line_start, '/', source_.size() - line_start);
+      slash_ = slash == nullptr ? source_.size()
+                                : static_cast<std::size_t>(static_cast<const char*>(slash) - source_.data());
+    }
+    return slash_ < end;
+  }
+
+  // The width of the indentation of `text`, whose length in bytes goes to `run`.
+  static std::uint64_t indentation_of(std::string_view text, std::size_t& run) {
+    std::uint64_t indentation = 0;
+    // Indentation is mostly spaces by fours: those are taken four at a time.
+    while (run + 4 <= text.size() && text[run] == ' ' && text[run + 1] == ' ' && text[run + 2] == ' ' &&
+           text[run + 3] == ' ') {
+      run += 4;
+      indentation += 4;
+    }
+    for (; run < text.size() && (text[run] == ' ' || text[run] == '\t'); ++run) {
+      indentation += text[run] == '\t' ? 4U : 1U;
+    }
+    return indentation;
+  }
+
+  static constexpr std::size_t NOT_LOOKED = std::string_view::npos;
   std::string_view source_;
   std::size_t start_ = 0;
   std::uint64_t number_ = 0;
+  std::size_t slash_ = NOT_LOOKED;  // the first slash from the start of some line on, or the text's end
 };
 
 }  // namespace
@@ -196,6 +120,49 @@ std::vector<SourceLine> split_lines(std::string_view source) {
 // Statement forms and function headers
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The first "=" that is not part of "==", "!=", "<=" or ">=". Quotes are not
+// looked at: a "=" inside a literal qualifies too.
+std::size_t assignment_sign(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '=') {
+      continue;
+    }
+    const bool after_operator = i > 0 && std::string_view("!<=>").find(text[i - 1]) != std::string_view::npos;
+    const bool before_equals = i + 1 < text.size() && text[i + 1] == '=';
+    if (!after_operator && !before_equals) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// Where " is a " first stands in `text`. Every line but a keyword form's is
+// searched whole, and most hold no "i" at all, so the search goes from one
+// "i" to the next.
+std::size_t find_is_a(std::string_view text) {
+  if (text.size() < 6) {
+    return std::string_view::npos;
+  }
+  const char* const data = text.data();
+  const std::size_t last = text.size() - 5;  // the last place for the "i"
+  for (std::size_t at = 1; at <= last; ++at) {
+    const auto* found = static_cast<const char*>(std::memchr(data + at, 'i', last - at + 1));
+    if (found == nullptr) {
+      break;
+    }
+    at = static_cast<std::size_t>(found - data);
+    if (data[at - 1] == ' ' && data[at + 1] == 's' && data[at + 2] == ' ' && data[at + 3] == 'a' &&
+        data[at + 4] == ' ') {
+      return at - 1;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 StatementShape statement_shape(std::string_view text) {
   static constexpr std::string_view marches_prefix = "the realm marches ";
   static constexpr std::string_view marches_suffix = " times:";
@@ -203,44 +170,48 @@ StatementShape statement_shape(std::string_view text) {
   static constexpr std::string_view is_a = " is a ";
   static constexpr std::string_view with = " with ";
   StatementShape shape;
+  // Each keyword form has its own first byte, so a line is only tested
+  // against the one keyword that could open it; the order of the tests, and
+  // so which form wins, stays as written.
+  const char first = text.empty() ? '\0' : text.front();
   // else:  (one that belongs to an `if` is consumed there)
-  if (text == "else:") {
+  if (first == 'e' && text == "else:") {
     shape.form = StatementForm::StrayElse;
   }
   // if CONDITION:
-  else if (starts_with(text, "if ") && text.size() >= 4 && text.back() == ':') {
+  else if (first == 'i' && text.starts_with("if ") && text.size() >= 4 && text.back() == ':') {
     shape.form = StatementForm::If;
     shape.expression = trim(text.substr(3, text.size() - 4));
   }
   // while CONDITION:
-  else if (starts_with(text, "while ") && text.size() >= 7 && text.back() == ':') {
+  else if (first == 'w' && text.starts_with("while ") && text.size() >= 7 && text.back() == ':') {
     shape.form = StatementForm::While;
     shape.expression = trim(text.substr(6, text.size() - 7));
   }
   // the realm marches COUNT times:
-  else if (text.size() >= marches_prefix.size() + marches_suffix.size() && starts_with(text, marches_prefix) &&
-           ends_with(text, marches_suffix)) {
+  else if (first == 't' && text.size() >= marches_prefix.size() + marches_suffix.size() &&
+           text.starts_with(marches_prefix) && text.ends_with(marches_suffix)) {
     shape.form = StatementForm::RealmMarches;
     shape.expression =
         trim(text.substr(marches_prefix.size(), text.size() - marches_prefix.size() - marches_suffix.size()));
   }
   // NAME speaks for input
-  else if (ends_with(text, input_suffix)) {
+  else if (text.ends_with(input_suffix)) {
     shape.form = StatementForm::Input;
     shape.name = trim(text.substr(0, text.size() - input_suffix.size()));
   }
   // speak EXPRESSION
-  else if (starts_with(text, "speak ")) {
+  else if (first == 's' && text.starts_with("speak ")) {
     shape.form = StatementForm::Speak;
     shape.expression = trim(text.substr(6));
   }
   // return EXPRESSION
-  else if (starts_with(text, "return ")) {
+  else if (first == 'r' && text.starts_with("return ")) {
     shape.form = StatementForm::Return;
     shape.expression = trim(text.substr(7));
   }
   // NAME is a TYPE with EXPRESSION
-  else if (const std::size_t separator = text.find(is_a); separator != std::string_view::npos) {
+  else if (const std::size_t separator = find_is_a(text); separator != std::string_view::npos) {
     shape.form = StatementForm::Declare;
     shape.name = trim(text.substr(0, separator));
     const std::string_view rest = text.substr(separator + is_a.size());
@@ -268,7 +239,7 @@ std::optional<std::string> read_function_header(std::string_view text, FunctionH
   static constexpr std::string_view with = " with ";
   static constexpr std::string_view trailing_with = " with";
   const std::string_view rest = text.substr(std::min(prefix.size(), text.size()));
-  if (!ends_with(rest, "->")) {
+  if (!rest.ends_with("->")) {
     return std::string(msg::DECLARATION_NEEDS_ARROW);
   }
   const std::string_view header = trim_end(rest.substr(0, rest.size() - 2));
@@ -278,7 +249,7 @@ std::optional<std::string> read_function_header(std::string_view text, FunctionH
   if (const std::size_t at = header.find(with); at != std::string_view::npos) {
     name_part = header.substr(0, at);
     parameter_part = header.substr(at + with.size());
-  } else if (ends_with(header, trailing_with)) {
+  } else if (header.ends_with(trailing_with)) {
     name_part = header.substr(0, header.size() - trailing_with.size());
   } else {
     return std::string(msg::DECLARATION_NEEDS_WITH);
@@ -682,7 +653,7 @@ Status ProgramParser::program(Program& program) {
     if (line.indentation != 0) {
       return parse_error(line, msg::TOP_LEVEL_INDENTATION);
     }
-    if (starts_with(line.text, "we declare ")) {
+    if (line.text.starts_with("we declare ")) {
       SKERN_TRY(function_declaration(program));
     } else if (line.text == "on the iron throne:") {
       if (has_main) {
@@ -744,7 +715,9 @@ std::size_t find_from(std::string_view text, std::size_t from, std::string_view 
   }
   for (std::size_t at = from; at + what.size() <= text.size();
        at += shift[static_cast<unsigned char>(text[at + what.size() - 1])]) {
-    if (text.compare(at, what.size(), what) == 0) {
+    // Both ends first: most windows fail there, without a call to compare.
+    if (text[at + what.size() - 1] == what.back() && text[at] == what.front() &&
+        text.compare(at, what.size(), what) == 0) {
       return at;
     }
   }

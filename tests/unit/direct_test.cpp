@@ -56,7 +56,10 @@ TEST(DirectReader, TakesTheCommonFormsWithTheBuildersTrees) {
       "a + f with 1 + 2",             "(f) with 2",         "f with with",       "\"text\"",
       "\"a\\nb\"", "\"q\\q\"",        "\"tab\\t \\\" \\\\\"", "'x'",             "'\xC3\xA9'",
       "\"caf\xC3\xA9\"",              "\t1\t+\t2\t",        "9223372036854775807", "a_b1 + A9",
-      "f with -1", "f with - - y",    "(((((1)))))",        "x+1",               "s + \"!\""};
+      "f with -1", "f with - - y",    "(((((1)))))",        "x+1",               "s + \"!\"",
+      // Integers about the length up to which digits are added up as read.
+      "0",         "999999999999999999", "1000000000000000000", "0000000000000000000000000042",
+      "9223372036854775806 + 1"};
   ExpressionParser parser;
   Outcomes outcomes;
   for (const std::string& text : texts) {
@@ -71,7 +74,7 @@ TEST(DirectReader, LeavesEveryRejectedOrRefusedTextToTheGrammar) {
       ".5",        "_a",         "1a",          "a = b",     "a ! b",      "5 with 1",   "(1) with 2", "f with1",
       "\"ab\\\"",  "'ab'",       "'\\t'",       "'\\''",     "\"open",     "'",          "a\r",        "a\n+ 1",
       "f with ,1", "f with 1,",  "9223372036854775808",     "-9223372036854775808",    "x +\xC2\xA0y",
-      "'e\xCC\x81'"};
+      "'e\xCC\x81'", "99999999999999999999", "18446744073709551616", "18446744073709551626"};
   ExpressionParser parser;
   Outcomes outcomes;
   for (const std::string& text : texts) {

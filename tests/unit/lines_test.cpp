@@ -1,4 +1,5 @@
 // Source lines, comments, indentation, trimming and identifiers.
+#include <array>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ TEST(SplitLines, CarriageReturnsBeforeLineFeedsGoWithThem) {
 TEST(SplitLines, IndentationCountsSpacesOneAndTabsFour) {
   EXPECT_EQ(lines_of("\tx\n    y\n\t z\n"),
             (std::vector<Line>{{"x", 1, 4}, {"y", 2, 4}, {"z", 3, 5}}));
+  // Runs of spaces of every length, with tabs among them.
+  EXPECT_EQ(lines_of("   a\n     \t  b\n\t    c\n         d\n        \n    "),
+            (std::vector<Line>{{"a", 1, 3}, {"b", 2, 11}, {"c", 3, 8}, {"d", 4, 9}}));
   // Other whitespace is not indentation and stays in the text.
   EXPECT_EQ(lines_of("\u00a0x"), (std::vector<Line>{{"\u00a0x", 1, 0}}));
   EXPECT_TRUE(lines_of("\u00a0\u3000\f\v").empty());
@@ -52,6 +56,18 @@ TEST(SplitLines, IndentationCountsSpacesOneAndTabsFour) {
 TEST(SplitLines, TrailingBlanksAndCommentsAreRemoved) {
   EXPECT_EQ(lines_of("on the iron throne:   // start\n"), (std::vector<Line>{{"on the iron throne:", 1, 0}}));
   EXPECT_EQ(lines_of("x \t\r \n"), (std::vector<Line>{{"x", 1, 0}}));
+  // Lines with and without slashes, in every order: each comment goes with
+  // its own line only.
+  EXPECT_EQ(lines_of("a\nb / 2\nc\r\n// d\ne\n\nf // g\nh\n'//' i\nj/\n/k\n//"),
+            (std::vector<Line>{{"a", 1, 0},
+                               {"b / 2", 2, 0},
+                               {"c", 3, 0},
+                               {"e", 5, 0},
+                               {"f", 7, 0},
+                               {"h", 8, 0},
+                               {"'//' i", 9, 0},
+                               {"j/", 10, 0},
+                               {"/k", 11, 0}}));
 }
 
 TEST(CleanLine, CommentsNeverStartInsideLiterals) {
@@ -76,6 +92,63 @@ TEST(Trim, UsesTheUnicodeWhiteSpaceProperty) {
   EXPECT_EQ(trim("\ufeffx"), "\ufeffx");              // nor a byte-order mark
   EXPECT_EQ(trim_end("  x  "), "  x");
   EXPECT_EQ(trim("   "), "");
+  // Blanks around other whitespace, and whitespace next to a visible end.
+  EXPECT_EQ(trim(" \t\u00a0 x y \u3000\t "), "x y");
+  EXPECT_EQ(trim("\t\u2003"), "");
+  EXPECT_EQ(trim("x\u00a0"), "x");
+  EXPECT_EQ(trim("\u00a0x"), "x");
+  EXPECT_EQ(trim_end("x \u2028 \t"), "x");
+  EXPECT_EQ(trim_end("\u00e9 "), "\u00e9");
+}
+
+std::string form_of(std::string_view text) {
+  static constexpr std::array<const char*, 10> names = {"StrayElse", "If",     "While",   "RealmMarches", "Input",
+                                                        "Speak",     "Return", "Declare", "Assign",       "Expression"};
+  return names.at(static_cast<std::size_t>(statement_shape(text).form));
+}
+
+TEST(StatementShape, FormsAreTriedInOrderWhateverTheFirstByte) {
+  EXPECT_EQ(form_of("else:"), "StrayElse");
+  EXPECT_EQ(form_of("else: "), "Expression");
+  EXPECT_EQ(form_of("else = 1"), "Assign");
+  EXPECT_EQ(form_of("if x:"), "If");
+  EXPECT_EQ(form_of("if:"), "Expression");
+  EXPECT_EQ(form_of("iff = 1"), "Assign");
+  EXPECT_EQ(form_of("while x:"), "While");
+  EXPECT_EQ(form_of("while x"), "Expression");
+  EXPECT_EQ(form_of("the realm marches 3 times:"), "RealmMarches");
+  EXPECT_EQ(form_of("the realm marches 3 time:"), "Expression");
+  EXPECT_EQ(form_of("the realm marches times:"), "Expression");
+  EXPECT_EQ(form_of("speak speaks for input"), "Input");
+  EXPECT_EQ(form_of("if x speaks for input"), "Input");
+  EXPECT_EQ(form_of("speak x is a blade with 1"), "Speak");
+  EXPECT_EQ(form_of("return x = 1"), "Return");
+  EXPECT_EQ(form_of("returns = 1"), "Assign");
+  EXPECT_EQ(form_of("x = y is a blade"), "Declare");
+  EXPECT_EQ(form_of(" is a "), "Declare");
+  EXPECT_EQ(form_of("x is a"), "Expression");
+  EXPECT_EQ(form_of("x is a "), "Declare");
+  EXPECT_EQ(form_of("xis a b"), "Expression");
+  EXPECT_EQ(form_of("x is  a b"), "Expression");
+  EXPECT_EQ(form_of("if iii isis is a b"), "Declare");
+  EXPECT_EQ(statement_shape("this is is a blade with 1").name, "this is");
+  EXPECT_EQ(form_of("x <= 1"), "Expression");
+  EXPECT_EQ(form_of(""), "Expression");
+}
+
+TEST(StatementShape, PartsAreTrimmedViewsOfTheLine) {
+  const StatementShape declare = statement_shape("x\u00a0 is a  blade  with  1 + 2 ");
+  EXPECT_EQ(declare.name, "x");
+  EXPECT_EQ(declare.type, "blade");
+  EXPECT_EQ(declare.expression, "1 + 2");
+  EXPECT_TRUE(declare.has_with);
+  EXPECT_FALSE(statement_shape("x is a blade").has_with);
+  const StatementShape assign = statement_shape("total\t=\u3000total == 1");
+  EXPECT_EQ(assign.name, "total");
+  EXPECT_EQ(assign.expression, "total == 1");
+  EXPECT_EQ(statement_shape("if  (a) :").expression, "(a)");
+  EXPECT_EQ(statement_shape("the realm marches  n  times:").expression, "n");
+  EXPECT_EQ(statement_shape(" who speaks for input").name, "who");
 }
 
 TEST(Identifier, LettersDigitsUnderscoresAndNoReservedWords) {
@@ -93,6 +166,11 @@ TEST(Identifier, LettersDigitsUnderscoresAndNoReservedWords) {
   for (const char* word : {"if", "aye", "nay", "vow", "else", "with", "wine", "void", "while", "speak", "blade",
                            "sigil", "return", "scroll"}) {
     EXPECT_FALSE(is_valid_identifier(word)) << word;
+  }
+  // Near misses of the reserved words are names.
+  for (const char* word : {"i", "iff", "ay", "vows", "els", "With", "wines", "speaks", "blades", "retur", "scrolls",
+                           "sigil_", "whilst", "returns"}) {
+    EXPECT_TRUE(is_valid_identifier(word)) << word;
   }
 }
 
