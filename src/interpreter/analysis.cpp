@@ -228,4 +228,87 @@ std::vector<bool> reachable_names(const Program& program) {
   return reachable;
 }
 
+namespace {
+
+Kinds run_kinds(const Binary& step, std::size_t depth, NameKinds names);
+
+}  // namespace
+
+Kinds expression_kinds(const Expr& expr, NameKinds names) {
+  switch (expr.kind()) {
+    case ExprKind::IntegerLiteral:
+      return bit(DataType::Blade);
+    case ExprKind::FloatLiteral:
+      return bit(DataType::Wine);
+    case ExprKind::StringLiteral:
+      return bit(DataType::Scroll);
+    case ExprKind::BoolLiteral:
+      return bit(DataType::Vow);
+    case ExprKind::CharLiteral:
+      return bit(DataType::Sigil);
+    case ExprKind::Identifier:
+      return names.of(names.context, expr.as<Identifier>().name);
+    case ExprKind::Unary: {
+      // Each unary operator only narrows its operand's kinds to those it
+      // takes, so the order in which they apply makes no difference.
+      Kinds kinds = ANY_KIND;
+      const Expr* at = &expr;
+      for (; at->kind() == ExprKind::Unary; at = at->as<Unary>().operand) {
+        kinds = unary_kinds(at->as<Unary>().op, kinds);
+      }
+      return static_cast<Kinds>(kinds & expression_kinds(*at, names));
+    }
+    case ExprKind::Binary:
+      return run_kinds(expr.as<Binary>(), 0, names);
+    default:
+      return ANY_KIND;
+  }
+}
+
+namespace {
+
+// The kinds of a left-grouped run from `step` down. A short run is walked
+// by recursion down its left side, which costs less than gathering its
+// spine; below SHORT_RUN steps the rest of a long run is taken over its
+// spine, so that no run deepens the recursion by more than that.
+Kinds run_kinds(const Binary& step, std::size_t depth, NameKinds names) {
+  static constexpr std::size_t SHORT_RUN = 8;
+  const Expr& left = *step.left();
+  Kinds kinds = 0;
+  if (left.kind() != ExprKind::Binary) {
+    kinds = expression_kinds(left, names);
+  } else if (depth < SHORT_RUN) {
+    kinds = run_kinds(left.as<Binary>(), depth + 1, names);
+  } else {
+    const Spine spine = spine_of(left.as<Binary>());
+    kinds = expression_kinds(*spine.front()->left(), names);
+    for (const Binary* below : spine) {
+      kinds = binary_kinds(below->op, kinds, expression_kinds(*below->right(), names));
+    }
+  }
+  return binary_kinds(step.op, kinds, expression_kinds(*step.right(), names));
+}
+
+// A literal's kind or a name's kinds; any for the rest.
+Kinds leaf_kinds(const Expr& expr, NameKinds names) {
+  return is_literal(expr) || expr.kind() == ExprKind::Identifier ? expression_kinds(expr, names) : ANY_KIND;
+}
+
+}  // namespace
+
+Kinds nearby_kinds(const Expr& expr, NameKinds names) {
+  switch (expr.kind()) {
+    case ExprKind::Binary: {
+      const auto& binary = expr.as<Binary>();
+      return binary_kinds(binary.op, leaf_kinds(*binary.left(), names), leaf_kinds(*binary.right(), names));
+    }
+    case ExprKind::Unary: {
+      const auto& unary = expr.as<Unary>();
+      return unary_kinds(unary.op, leaf_kinds(*unary.operand, names));
+    }
+    default:
+      return leaf_kinds(expr, names);
+  }
+}
+
 }  // namespace skern::code

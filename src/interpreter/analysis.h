@@ -45,6 +45,27 @@ inline Kinds binary_kinds(BinaryOp op, Kinds left, Kinds right) {
 }
 Kinds unary_kinds(UnaryOp op, Kinds operand);
 
+// Whether `expr` is a literal, whose value is known without running anything.
+[[nodiscard]] inline bool is_literal(const Expr& expr) {
+  static_assert(ExprKind::IntegerLiteral < ExprKind::CharLiteral && ExprKind::CharLiteral < ExprKind::Identifier &&
+                    ExprKind::Identifier < ExprKind::Unary && ExprKind::Unary < ExprKind::Binary &&
+                    ExprKind::Binary < ExprKind::Call,
+                "the literal kinds come first");
+  return expr.kind() <= ExprKind::CharLiteral;
+}
+
+// The kinds of the variable that a name finds where the expression stands.
+struct NameKinds {
+  const void* context;
+  Kinds (*of)(const void* context, Symbol name);
+};
+// The kinds an expression may give, without compiling it. Asked of every
+// assignment and declaration, so it reads the nodes and nothing more.
+Kinds expression_kinds(const Expr& expr, NameKinds names);
+// The kinds of a temporary's expression where its own operands tell them:
+// looking deeper would walk a subtree for every temporary in it.
+Kinds nearby_kinds(const Expr& expr, NameKinds names);
+
 // The operators of a left-grouped run "a + b - c ...", innermost first, so
 // that no run length deepens the recursion. Most runs are short and every
 // expression's run is taken more than once while compiling, so a short one

@@ -294,6 +294,37 @@ struct ValueOperands {
   }
 }
 
+// Makes a compiled instruction, the one at `index` of its unit, what the
+// machine runs: register and constant operands become byte offsets, and a
+// jump's target its distance in bytes. A unit too large for 32-bit offsets
+// could not be held anyway.
+inline void encode(Instr& instr, std::uint32_t index) {
+  constexpr std::uint32_t LARGEST = UINT32_MAX / VALUE_BYTES;
+  const auto offset = [](std::uint32_t& operand) {
+    if (operand > LARGEST) {
+      throw std::bad_alloc();
+    }
+    operand *= VALUE_BYTES;
+  };
+  const ValueOperands values = value_operands(instr.op);
+  if (values.a) {
+    offset(instr.a);
+  }
+  if (values.b) {
+    offset(instr.b);
+  }
+  if (values.c) {
+    offset(instr.c);
+  }
+  if (is_jump(instr.op)) {
+    const std::int64_t distance = (std::int64_t{instr.c} - index) * std::int64_t{sizeof(Instr)};
+    if (distance < INT32_MIN || distance > INT32_MAX) {
+      throw std::bad_alloc();
+    }
+    instr.c = static_cast<std::uint32_t>(static_cast<std::int32_t>(distance));
+  }
+}
+
 // A unit's instructions, in one block that grows with realloc: a large block
 // grows by having its pages mapped anew rather than copied, so that a long
 // unit is never held twice over, neither while it grows nor when it is cut

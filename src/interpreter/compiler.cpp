@@ -153,36 +153,6 @@ class Compiler {
     return std::move(unit_);
   }
 
-  // Register and constant operands become byte offsets, and jump targets
-  // distances in bytes from the jump at `index`. A unit too large for
-  // 32-bit offsets could not be held anyway.
-  static void encode(Instr& instr, std::uint32_t index) {
-    constexpr std::uint32_t LARGEST = UINT32_MAX / VALUE_BYTES;
-    const auto offset = [](std::uint32_t& operand) {
-      if (operand > LARGEST) {
-        throw std::bad_alloc();
-      }
-      operand *= VALUE_BYTES;
-    };
-    const ValueOperands values = value_operands(instr.op);
-    if (values.a) {
-      offset(instr.a);
-    }
-    if (values.b) {
-      offset(instr.b);
-    }
-    if (values.c) {
-      offset(instr.c);
-    }
-    if (is_jump(instr.op)) {
-      const std::int64_t distance = (std::int64_t{instr.c} - index) * std::int64_t{sizeof(Instr)};
-      if (distance < INT32_MIN || distance > INT32_MAX) {
-        throw std::bad_alloc();
-      }
-      instr.c = static_cast<std::uint32_t>(static_cast<std::int32_t>(distance));
-    }
-  }
-
   // --- Lines ---------------------------------------------------------------------
 
   // The instructions from here on belong to `line`.
@@ -326,73 +296,17 @@ class Compiler {
       unit_.locals.push_back(LocalInfo{name, reg, type, here(), 0});
     }
   }
-  // Whether literal_value gives `expr` a value, without making the value.
-  [[nodiscard]] static bool is_literal(const Expr& expr) {
-    static_assert(ExprKind::IntegerLiteral < ExprKind::CharLiteral && ExprKind::CharLiteral < ExprKind::Identifier &&
-                      ExprKind::Identifier < ExprKind::Unary && ExprKind::Unary < ExprKind::Binary &&
-                      ExprKind::Binary < ExprKind::Call,
-                  "the literal kinds come first");
-    return expr.kind() <= ExprKind::CharLiteral;
-  }
   [[nodiscard]] static Kinds kinds_of(const Local& local) {
     return local.type == UNTYPED ? ANY_KIND : bit(static_cast<DataType>(local.type));
   }
-
-  // The kinds an expression may give, without compiling it. Asked of every
-  // assignment and declaration, so it reads the nodes and nothing more.
-  [[nodiscard]] Kinds kinds_of(const Expr& expr) const {
-    switch (expr.kind()) {
-      case ExprKind::IntegerLiteral:
-        return bit(DataType::Blade);
-      case ExprKind::FloatLiteral:
-        return bit(DataType::Wine);
-      case ExprKind::StringLiteral:
-        return bit(DataType::Scroll);
-      case ExprKind::BoolLiteral:
-        return bit(DataType::Vow);
-      case ExprKind::CharLiteral:
-        return bit(DataType::Sigil);
-      case ExprKind::Identifier: {
-        const Local* local = find(expr.as<Identifier>().name);
-        return local == nullptr ? ANY_KIND : kinds_of(*local);
-      }
-      case ExprKind::Unary: {
-        // Each unary operator only narrows its operand's kinds to those it
-        // takes, so the order in which they apply makes no difference.
-        Kinds kinds = ANY_KIND;
-        const Expr* at = &expr;
-        for (; at->kind() == ExprKind::Unary; at = at->as<Unary>().operand) {
-          kinds = unary_kinds(at->as<Unary>().op, kinds);
-        }
-        return static_cast<Kinds>(kinds & kinds_of(*at));
-      }
-      case ExprKind::Binary:
-        return run_kinds(expr.as<Binary>(), 0);
-      default:
-        return ANY_KIND;
-    }
+  // A name's kinds are those of the unit's variable in scope, or any kind.
+  [[nodiscard]] NameKinds name_kinds() const {
+    return NameKinds{this, [](const void* self, Symbol name) {
+                       const Local* local = static_cast<const Compiler*>(self)->find(name);
+                       return local == nullptr ? ANY_KIND : kinds_of(*local);
+                     }};
   }
-  // The kinds of a left-grouped run from `step` down. A short run is walked
-  // by recursion down its left side, which costs less than gathering its
-  // spine; below SHORT_RUN steps the rest of a long run is taken over its
-  // spine, so that no run deepens the recursion by more than that.
-  [[nodiscard]] Kinds run_kinds(const Binary& step, std::size_t depth) const {
-    static constexpr std::size_t SHORT_RUN = 8;
-    const Expr& left = *step.left();
-    Kinds kinds = 0;
-    if (left.kind() != ExprKind::Binary) {
-      kinds = kinds_of(left);
-    } else if (depth < SHORT_RUN) {
-      kinds = run_kinds(left.as<Binary>(), depth + 1);
-    } else {
-      const Spine spine = spine_of(left.as<Binary>());
-      kinds = kinds_of(*spine.front()->left());
-      for (const Binary* below : spine) {
-        kinds = binary_kinds(below->op, kinds, kinds_of(*below->right()));
-      }
-    }
-    return binary_kinds(step.op, kinds, kinds_of(*step.right()));
-  }
+  [[nodiscard]] Kinds kinds_of(const Expr& expr) const { return expression_kinds(expr, name_kinds()); }
 
   // --- Statements -------------------------------------------------------------
 
@@ -726,28 +640,7 @@ class Compiler {
     }
     const std::uint32_t reg = temp();
     into(expr, reg);
-    return Operand{reg, false, true, nearby_kinds(expr)};
-  }
-
-  // The kinds of a literal or of a variable of the unit's own; any for the rest.
-  [[nodiscard]] Kinds leaf_kinds(const Expr& expr) const {
-    return is_literal(expr) || expr.kind() == ExprKind::Identifier ? kinds_of(expr) : ANY_KIND;
-  }
-  // The kinds of a temporary's expression where its own operands tell them:
-  // looking deeper would walk a subtree for every temporary in it.
-  [[nodiscard]] Kinds nearby_kinds(const Expr& expr) const {
-    switch (expr.kind()) {
-      case ExprKind::Binary: {
-        const auto& binary = expr.as<Binary>();
-        return binary_kinds(binary.op, leaf_kinds(*binary.left()), leaf_kinds(*binary.right()));
-      }
-      case ExprKind::Unary: {
-        const auto& unary = expr.as<Unary>();
-        return unary_kinds(unary.op, leaf_kinds(*unary.operand));
-      }
-      default:
-        return leaf_kinds(expr);
-    }
+    return Operand{reg, false, true, nearby_kinds(expr, name_kinds())};
   }
 
   // The two operands of a binary operator, in order; the left one is
