@@ -13,7 +13,6 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string_view>
 #include <unordered_map>

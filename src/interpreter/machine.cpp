@@ -242,17 +242,15 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
     ++pc;                                                                                      \
     SKERN_NEXT();                                                                              \
   }
-#define SKERN_DIVIDE_KNOWN(KIND, FORM, LEFT, RIGHT, AS)       \
-  SKERN_HANDLER(Divide##KIND##FORM) {                         \
-    const double dividend = static_cast<double>((LEFT).AS()); \
-    const double divisor = static_cast<double>((RIGHT).AS()); \
-    if (divisor == 0.0) [[unlikely]] {                        \
-      fail_divide_by_zero();                                  \
-      SKERN_FAILED();                                         \
-    }                                                         \
-    at(r, pc->a).set_wine(dividend / divisor);                \
-    ++pc;                                                     \
-    SKERN_NEXT();                                             \
+#define SKERN_DIVIDE_KNOWN(KIND, FORM, LEFT, RIGHT, AS)                                                      \
+  SKERN_HANDLER(Divide##KIND##FORM) {                                                                        \
+    if (fast::quotient(at(r, pc->a), static_cast<double>((LEFT).AS()), static_cast<double>((RIGHT).AS())) == \
+        Fast::DivideByZero) [[unlikely]] {                                                                   \
+      fail_divide_by_zero();                                                                                 \
+      SKERN_FAILED();                                                                                        \
+    }                                                                                                        \
+    ++pc;                                                                                                    \
+    SKERN_NEXT();                                                                                            \
   }
 #define SKERN_KNOWN_FORMS(OP)                     \
   SKERN_UPDATE_KNOWN(OP, R, at(r, pc->c))         \
@@ -452,13 +450,12 @@ Outcome Machine::execute(const Unit* unit, std::uint32_t base, const Instr* pc) 
 #undef SKERN_JUMP_FORM
 
   // Of two known blades or two known wines, compared as floats.
-#define SKERN_JUMP_KNOWN(OP, KIND, FORM, LEFT, RIGHT, AS)                               \
-  SKERN_HANDLER(JumpUnless##OP##KIND##FORM) {                                           \
-    const double left = static_cast<double>((LEFT).AS());                               \
-    const double right = static_cast<double>((RIGHT).AS());                             \
-    const bool holds = BinaryOp::OP == BinaryOp::Greater ? left > right : left < right; \
-    pc = holds ? pc + 1 : jump_from(pc);                                                \
-    SKERN_NEXT();                                                                       \
+#define SKERN_JUMP_KNOWN(OP, KIND, FORM, LEFT, RIGHT, AS)                                                 \
+  SKERN_HANDLER(JumpUnless##OP##KIND##FORM) {                                                             \
+    const bool holds =                                                                                    \
+        fast::ordered<BinaryOp::OP>(static_cast<double>((LEFT).AS()), static_cast<double>((RIGHT).AS())); \
+    pc = holds ? pc + 1 : jump_from(pc);                                                                  \
+    SKERN_NEXT();                                                                                         \
   }
 #define SKERN_JUMP_KNOWN_FORMS(OP, KIND, AS)                     \
   SKERN_JUMP_KNOWN(OP, KIND, RR, at(r, pc->a), at(r, pc->b), AS) \

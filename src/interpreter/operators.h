@@ -76,6 +76,15 @@ template <BinaryOp Op, bool InPlace = false>
   return Fast::Done;
 }
 
+// `/` of two floats, refusing a zero divisor.
+[[gnu::always_inline]] inline Fast quotient(Value& dest, double dividend, double divisor) {
+  if (divisor == 0.0) [[unlikely]] {
+    return Fast::DivideByZero;
+  }
+  dest.set_wine(dividend / divisor);
+  return Fast::Done;
+}
+
 // `/`: always floats; the kinds are checked before the divisor.
 [[gnu::always_inline]] inline Fast divide(Value& dest, const Value& left, const Value& right) {
   const unsigned both = tags(left, right);
@@ -95,11 +104,17 @@ template <BinaryOp Op, bool InPlace = false>
     dividend = left.as_number();
     divisor = right.as_number();
   }
-  if (divisor == 0.0) [[unlikely]] {
-    return Fast::DivideByZero;
+  return quotient(dest, dividend, divisor);
+}
+
+// `>` and `<` of two floats.
+template <BinaryOp Op>
+[[gnu::always_inline]] inline bool ordered(double a, double b) {
+  if constexpr (Op == BinaryOp::Greater) {
+    return a > b;
+  } else {
+    return a < b;
   }
-  dest.set_wine(dividend / divisor);
-  return Fast::Done;
 }
 
 // `>` and `<` of two numbers, compared as floats (so are blades: beyond 2^53
@@ -112,11 +127,7 @@ template <BinaryOp Op>
   }
   const double a = both == 0 ? static_cast<double>(left.as_blade()) : left.as_number();
   const double b = both == 0 ? static_cast<double>(right.as_blade()) : right.as_number();
-  if constexpr (Op == BinaryOp::Greater) {
-    return a > b ? 1 : 0;
-  } else {
-    return a < b ? 1 : 0;
-  }
+  return ordered<Op>(a, b) ? 1 : 0;
 }
 
 // `==` on any two values: unequal kinds are unequal, wines compare as
